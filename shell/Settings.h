@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+
+// The operator's values, each named after the window field that edits it. Components keep a reference and read
+// a value at the moment they use it, so an edit takes effect at the next use. Numbers stay text until used.
+struct Settings
+{
+    // Stored in the settings file, in this order.
+    QString xLoginDatabase;
+    QString xLoginServer;
+    QString xLoginSQL;
+    QString xPaswoordSQL;
+    QString BSA_BDR = QStringLiteral("1");
+    QString BSA_DEB = QStringLiteral("1");
+    QString PZN_FILTER = QStringLiteral("P");
+    QString DecimaalTeken = QStringLiteral(".");
+    QString PZN_Taxi = QStringLiteral("T");
+    QString PZN_Bus = QStringLiteral("B");
+    QString PZN_Rolstoelbus = QStringLiteral("R");
+    QString BSA_Tarief = QStringLiteral("1");
+    QString BSAHostAdres = QStringLiteral("127.0.0.1");
+    QString BSAHostPoort = QStringLiteral("12000");
+    bool BSATerug = false;
+    bool bsaCRLF = false;
+    bool BSAAuto = false;
+    QString Gebruiker = QStringLiteral("0");
+    QString SoftwareVersie = QStringLiteral("6");
+    QString BSABedrijf = QStringLiteral("0");
+    QString SoortVervoer = QStringLiteral("P");
+
+    // Window fields that are never stored: every run starts with these values.
+    QString BSAServerPoort = QStringLiteral("12001");
+    QString Ritnummer = QStringLiteral("0");
+
+    // The value of the leading digits of a setting: leading spaces skipped, an optional sign, digits up to the
+    // first other character; 0 when there are none.
+    static int leadingInt(const QString &text);
+};
