@@ -1,0 +1,67 @@
+#pragma once
+
+#include <optional>
+
+#include <QHash>
+#include <QObject>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+#include <QVariantList>
+
+#include "platform/ColumnValues.h"
+
+struct Settings;
+
+// The one connection to the planning database, shared by every component. It connects at its first use,
+// building the connection anew from the four login settings each time, and reconnects at the next use after
+// the connection was lost. The setting xLoginServer picks the database:
+//   sqlite:PATH              an SQLite file, PATH relative to the program folder; tables created when missing
+//   postgresql:HOST[:PORT]   PostgreSQL
+//   odbc:CONNECTION-STRING   any ODBC data source, the connection string taken as it stands
+//   anything else            Microsoft SQL Server over ODBC: HOST[\INSTANCE][,PORT]
+class Database final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(Database)
+public:
+    enum class Dialect { SQLite, PostgreSQL, SqlServer, Odbc };
+
+    Database(const Settings &settings, const QString &homeDir, QObject *parent = nullptr);
+    ~Database() override;
+
+    // Connects when not connected. An empty xLoginServer abandons the connect: false with "Operation aborted"
+    // and *aborted set, so that callers can stay silent about it.
+    bool open(QString *error, bool *aborted = nullptr);
+    void close();
+    bool isOpen() const;
+    // The TEST button: open, then close again (also when it had been open before).
+    bool test(QString *error);
+
+    Dialect dialect() const;   // of the open connection, or of the current setting when closed
+
+    // Runs one statement with positional (?) bound values, connecting first when needed. The prepared
+    // statement is kept for the next call with the same text. On failure: nullopt and the driver's message; a
+    // lost connection is closed so that the next use connects again.
+    std::optional<QSqlQuery> exec(const QString &sql, const QVariantList &values, QString *error);
+
+    // INSERT and UPDATE ... WHERE keyColumn = key, every value bound. Texts are limited to the 8-bit code page
+    // (except the wide memo columns) and cut to their columns' declared sizes; Decimals are bound exactly.
+    bool insertRow(const QString &table, const ColumnValues &values, QString *error);
+    bool updateRow(const QString &table, const ColumnValues &values, const QString &keyColumn, const QVariant &key,
+                   QString *error);
+
+    // The declared size of a text column: the driver's where it reports one, otherwise the built-in table of
+    // known columns; -1 for unlimited or unknown.
+    int textColumnSize(const QString &table, const QString &column);
+
+    // The ODBC connection string for SQL Server (FreeTDS on Linux, the SQL Server driver on Windows).
+    static QString sqlServerConnectionString(const Settings &settings);
+
+signals:
+    void connected();
+
+private:
+    struct Private;
+    Private *d = nullptr;
+};
