@@ -1,1 +1,132 @@
-void bsaAnsiPlaceholder() {}
+#include "AnsiCodePage.h"
+
+#ifdef Q_OS_WIN
+#include <QStringDecoder>
+#include <QStringEncoder>
+#endif
+
+#ifdef Q_OS_WIN
+
+namespace AnsiCodePage {
+
+QByteArray encode(QStringView text)
+{
+    QStringEncoder encoder(QStringConverter::System);
+    return encoder.encode(text);
+}
+
+QString decode(QByteArrayView bytes)
+{
+    QStringDecoder decoder(QStringConverter::System);
+    return decoder.decode(bytes);
+}
+
+QString restrict(QStringView text)
+{
+    return decode(encode(text));
+}
+
+}
+
+#else
+
+namespace {
+
+// Windows-1252 bytes 0x80 to 0x9F. The five bytes the code page leaves undefined map to the C1 control of the same
+// number, so that every byte survives a round trip.
+constexpr char16_t HighTable[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+constexpr char Unmapped = '?';
+
+inline bool isIdentity(char16_t c)
+{
+    return c < 0x80 || (c >= 0xA0 && c <= 0xFF);
+}
+
+// The byte for a character outside the identity ranges, or Unmapped.
+inline char encodeSpecial(char16_t c)
+{
+    for (int i = 0; i < 32; ++i) {
+        if (HighTable[i] == c)
+            return char(0x80 + i);
+    }
+    return Unmapped;
+}
+
+inline bool isSurrogatePair(QStringView text, qsizetype i)
+{
+    return QChar::isHighSurrogate(text[i].unicode()) && i + 1 < text.size()
+        && QChar::isLowSurrogate(text[i + 1].unicode());
+}
+
+}
+
+namespace AnsiCodePage {
+
+QByteArray encode(QStringView text)
+{
+    QByteArray bytes(text.size(), Qt::Uninitialized);
+    char *out = bytes.data();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (isIdentity(c)) {
+            *out++ = char(c);
+        } else {
+            *out++ = encodeSpecial(c);
+            if (isSurrogatePair(text, i))
+                ++i;   // one character outside the BMP is one '?', not two
+        }
+    }
+    bytes.truncate(out - bytes.constData());
+    return bytes;
+}
+
+QString decode(QByteArrayView bytes)
+{
+    QString text(bytes.size(), Qt::Uninitialized);
+    QChar *out = text.data();
+    for (const char byte : bytes) {
+        const auto b = static_cast<unsigned char>(byte);
+        *out++ = QChar(b >= 0x80 && b < 0xA0 ? HighTable[b - 0x80] : char16_t(b));
+    }
+    return text;
+}
+
+QString restrict(QStringView text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && isIdentity(text[i].unicode()))
+        ++i;
+    if (i == text.size())
+        return text.toString();   // the usual case: nothing to map
+    QString result(text.size(), Qt::Uninitialized);
+    QChar *out = result.data();
+    std::copy(text.begin(), text.begin() + i, out);
+    out += i;
+    for (; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (isIdentity(c)) {
+            *out++ = QChar(c);
+            continue;
+        }
+        const char byte = encodeSpecial(c);
+        if (byte == Unmapped) {
+            *out++ = QLatin1Char(Unmapped);
+            if (isSurrogatePair(text, i))
+                ++i;
+        } else {
+            *out++ = QChar(c);
+        }
+    }
+    result.truncate(out - result.constData());
+    return result;
+}
+
+}
+
+#endif

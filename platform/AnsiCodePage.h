@@ -1,1 +1,19 @@
 #pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+
+// The 8-bit code page of the wire, the planning database's text columns and the archived logs.
+// On Windows it is the system's ANSI code page; elsewhere Windows-1252, the code page of the Dutch installs.
+namespace AnsiCodePage {
+
+// One byte per character; a character the code page lacks becomes '?'.
+QByteArray encode(QStringView text);
+// Every byte gives one character, so decode(encode(x)) loses nothing the code page can hold.
+QString decode(QByteArrayView bytes);
+// The text as the code page can hold it: decode(encode(text)), without building the bytes.
+QString restrict(QStringView text);
+
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+// The envelope "<ZORVAN>" hex "<EINDE>" around every BSA message, the hexadecimal form of the message text,
+// and the cutting of a message text into its TAB-separated fields.
+
+// The text's bytes in the ANSI code page, two upper-case hexadecimal digits each.
+QByteArray TekstNaarHex(QStringView text);
+// Pairs the digits into bytes and reads those in the ANSI code page; an odd last digit is ignored.
+QString HexNaarTekst(QByteArrayView hex);
+// The value of a string of hexadecimal digits, either case; any other character counts 0.
+quint32 HexWaarde(QByteArrayView digits);
+
+// True when both tags occur anywhere in the received bytes, in either order.
+bool BerichtCompleet(QByteArrayView received);
+// The message text between the first "<ZORVAN>" and the first "<EINDE>" after it; empty without both.
+QString Uitpakken(QByteArrayView wire);
+// The bytes to send: "<ZORVAN>", the hexadecimal form, "<EINDE>", and CR LF when asked.
+QByteArray Inpakken(QStringView text, bool crlf);
+
+// The fields of a message text, cut at every TAB; each value stays exactly as it came. The empty text has none.
+QStringList SplitsVelden(QStringView text);
+
+// BSA writes a line break inside a value as ESC "L" "F"; the planning side stores it as "#CRLF#".
+QString MarkeerRegeleinden(QStringView text);
+
+// The message text as the operator sees it in the log: TABs as commas, line breaks as "#CRLF#".
+QString WeergaveTekst(QStringView text);
+// The lines of the "Pakket IN" tab cut from the shown text: commas, spaces and control characters separate,
+// a value in double quotes is unquoted, and a character with code 0 ends the list.
+QStringList WeergaveVelden(QStringView shownText);

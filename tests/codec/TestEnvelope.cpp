@@ -1,0 +1,258 @@
+#include <QtTest>
+
+#include "codec/Envelope.h"
+
+// The envelope and hexadecimal form of every BSA message, and the cutting of a message text into fields.
+class TestEnvelope final : public QObject
+{
+    Q_OBJECT
+private slots:
+    void writesTextAsHex_data();
+    void writesTextAsHex();
+    void readsHexAsText_data();
+    void readsHexAsText();
+    void everyByteSurvivesHex();
+    void hexDigitValues_data();
+    void hexDigitValues();
+    void seesACompleteMessage_data();
+    void seesACompleteMessage();
+    void takesThePayloadBetweenTheTags_data();
+    void takesThePayloadBetweenTheTags();
+    void wrapsAMessage_data();
+    void wrapsAMessage();
+    void splitsAtTabsOnly_data();
+    void splitsAtTabsOnly();
+    void marksLineBreaks_data();
+    void marksLineBreaks();
+    void cutsTheDisplayList_data();
+    void cutsTheDisplayList();
+};
+
+void TestEnvelope::writesTextAsHex_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("hex");
+    QTest::newRow("fields separated by a TAB") << QStringLiteral("AC\tBSA") << QByteArray("414309425341");
+    QTest::newRow("CR LF is two bytes") << QStringLiteral("\r\n") << QByteArray("0D0A");
+    QTest::newRow("the empty text has no digits") << QString() << QByteArray();
+    QTest::newRow("the euro sign is one byte of the code page") << QStringLiteral("\u20AC") << QByteArray("80");
+    QTest::newRow("e-acute is one byte") << QStringLiteral("\u00E9") << QByteArray("E9");
+    QTest::newRow("digits are upper case") << QStringLiteral("\u00FF\u00AB") << QByteArray("FFAB");
+    QTest::newRow("a character the code page lacks becomes a question mark")
+        << QStringLiteral("a\u0416b") << QByteArray("613F62");
+    QTest::newRow("a character outside the basic plane becomes one question mark")
+        << QStringLiteral("a\U0001F695b") << QByteArray("613F62");
+}
+
+void TestEnvelope::writesTextAsHex()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, hex);
+    QCOMPARE(TekstNaarHex(text), hex);
+}
+
+void TestEnvelope::readsHexAsText_data()
+{
+    QTest::addColumn<QByteArray>("hex");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("an odd last digit is ignored") << QByteArray("414") << QStringLiteral("A");
+    QTest::newRow("a zero byte is a character") << QByteArray("0041") << QString(QChar(0)) + u'A';
+    QTest::newRow("the empty string gives the empty text") << QByteArray() << QString();
+    QTest::newRow("80 is the euro sign") << QByteArray("80") << QStringLiteral("\u20AC");
+    QTest::newRow("E9 is e-acute") << QByteArray("E9") << QStringLiteral("\u00E9");
+    QTest::newRow("lower-case digits read as their values") << QByteArray("6a6Be9") << QStringLiteral("jk\u00E9");
+    QTest::newRow("a character that is no digit counts 0") << QByteArray("G1Z") << QStringLiteral("\x01");
+    QTest::newRow("an undefined byte of the code page still gives a character")
+        << QByteArray("81") << QStringLiteral("\u0081");
+}
+
+void TestEnvelope::readsHexAsText()
+{
+    QFETCH(QByteArray, hex);
+    QFETCH(QString, text);
+    QCOMPARE(HexNaarTekst(hex), text);
+}
+
+void TestEnvelope::everyByteSurvivesHex()
+{
+    QByteArray hex;
+    for (int byte = 0; byte < 256; ++byte)
+        hex += QByteArray::number(byte, 16).rightJustified(2, '0').toUpper();
+    const QString text = HexNaarTekst(hex);
+    QCOMPARE(text.size(), 256);
+    QCOMPARE(TekstNaarHex(text), hex);
+}
+
+void TestEnvelope::hexDigitValues_data()
+{
+    QTest::addColumn<QByteArray>("digits");
+    QTest::addColumn<uint>("value");
+    QTest::newRow("FF is 255") << QByteArray("FF") << 255u;
+    QTest::newRow("1B is 27") << QByteArray("1B") << 27u;
+    QTest::newRow("00 is 0") << QByteArray("00") << 0u;
+    QTest::newRow("lower case ff is 255") << QByteArray("ff") << 255u;
+    QTest::newRow("a letter past F counts 0") << QByteArray("G7") << 7u;
+    QTest::newRow("four digits") << QByteArray("20AC") << 0x20ACu;
+}
+
+void TestEnvelope::hexDigitValues()
+{
+    QFETCH(QByteArray, digits);
+    QFETCH(uint, value);
+    QCOMPARE(HexWaarde(digits), value);
+}
+
+void TestEnvelope::seesACompleteMessage_data()
+{
+    QTest::addColumn<QByteArray>("received");
+    QTest::addColumn<bool>("complete");
+    QTest::newRow("a whole envelope") << QByteArray("<ZORVAN>41<EINDE>") << true;
+    QTest::newRow("the tags in reverse order") << QByteArray("<EINDE><ZORVAN>") << true;
+    QTest::newRow("only the start tag and digits") << QByteArray("<ZORVAN>414243") << false;
+    QTest::newRow("only the end tag") << QByteArray("4142<EINDE>") << false;
+    QTest::newRow("tags in lower case") << QByteArray("<zorvan>41<einde>") << false;
+    QTest::newRow("nothing") << QByteArray() << false;
+}
+
+void TestEnvelope::seesACompleteMessage()
+{
+    QFETCH(QByteArray, received);
+    QFETCH(bool, complete);
+    QCOMPARE(BerichtCompleet(received), complete);
+}
+
+void TestEnvelope::takesThePayloadBetweenTheTags_data()
+{
+    QTest::addColumn<QByteArray>("wire");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("a bare envelope") << QByteArray("<ZORVAN>4142<EINDE>") << QStringLiteral("AB");
+    QTest::newRow("CR LF after the end tag is not part of the payload")
+        << QByteArray("<ZORVAN>4142<EINDE>\r\n") << QStringLiteral("AB");
+    QTest::newRow("noise before the start tag does not shift the payload")
+        << QByteArray("xyz\r\n<ZORVAN>4142<EINDE>") << QStringLiteral("AB");
+    QTest::newRow("an end tag before the start tag is not the end")
+        << QByteArray("<EINDE><ZORVAN>4142<EINDE>") << QStringLiteral("AB");
+    QTest::newRow("only the first of two envelopes")
+        << QByteArray("<ZORVAN>41<EINDE><ZORVAN>42<EINDE>") << QStringLiteral("A");
+    QTest::newRow("without an end tag the text is empty") << QByteArray("<ZORVAN>4142") << QString();
+    QTest::newRow("without a start tag the text is empty") << QByteArray("4142<EINDE>") << QString();
+    QTest::newRow("the end tag only before the start tag") << QByteArray("<EINDE><ZORVAN>4142") << QString();
+    QTest::newRow("an empty envelope") << QByteArray("<ZORVAN><EINDE>") << QString();
+}
+
+void TestEnvelope::takesThePayloadBetweenTheTags()
+{
+    QFETCH(QByteArray, wire);
+    QFETCH(QString, text);
+    QCOMPARE(Uitpakken(wire), text);
+}
+
+void TestEnvelope::wrapsAMessage_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("crlf");
+    QTest::addColumn<QByteArray>("wire");
+    QTest::newRow("without CR LF") << QStringLiteral("A") << false << QByteArray("<ZORVAN>41<EINDE>");
+    QTest::newRow("with CR LF") << QStringLiteral("A") << true << QByteArray("<ZORVAN>41<EINDE>\r\n");
+    QTest::newRow("an empty text") << QString() << false << QByteArray("<ZORVAN><EINDE>");
+    QTest::newRow("an answer with the euro sign")
+        << QStringLiteral("AC\t\u20AC") << false << QByteArray("<ZORVAN>41430980<EINDE>");
+}
+
+void TestEnvelope::wrapsAMessage()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, crlf);
+    QFETCH(QByteArray, wire);
+    const QByteArray wrapped = Inpakken(text, crlf);
+    QCOMPARE(wrapped, wire);
+    QCOMPARE(Uitpakken(wrapped), text);
+}
+
+void TestEnvelope::splitsAtTabsOnly_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("fields");
+    QTest::newRow("two TABs in a row enclose an empty field")
+        << QStringLiteral("BN\tBSA\t\tx") << QStringList{"BN", "BSA", "", "x"};
+    QTest::newRow("TABs at the end give empty last fields") << QStringLiteral("A\t\t") << QStringList{"A", "", ""};
+    QTest::newRow("a TAB at the start gives an empty first field") << QStringLiteral("\tA") << QStringList{"", "A"};
+    QTest::newRow("the empty text gives no fields") << QString() << QStringList{};
+    QTest::newRow("a single TAB gives two empty fields") << QStringLiteral("\t") << QStringList{"", ""};
+    QTest::newRow("a comma stays inside its value") << QStringLiteral("1,5\tx") << QStringList{"1,5", "x"};
+    QTest::newRow("an underscore stays an underscore") << QStringLiteral("a b_c") << QStringList{"a b_c"};
+    QTest::newRow("spaces around a value stay") << QStringLiteral(" a \t b") << QStringList{" a ", " b"};
+    QTest::newRow("a text of one space is one field") << QStringLiteral(" ") << QStringList{" "};
+    QTest::newRow("double quotes stay") << QStringLiteral("\"a\tb\"") << QStringList{"\"a", "b\""};
+    QTest::newRow("CR and LF stay inside a value")
+        << QStringLiteral("A\rB\nC\tD") << QStringList{"A\rB\nC", "D"};
+    QTest::newRow("a zero character loses nothing")
+        << QStringLiteral("A\tB") + QChar(0) + QStringLiteral("C\tD")
+        << QStringList{"A", QStringLiteral("B") + QChar(0) + u'C', "D"};
+}
+
+void TestEnvelope::splitsAtTabsOnly()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, fields);
+    QCOMPARE(SplitsVelden(text), fields);
+}
+
+void TestEnvelope::marksLineBreaks_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("marked");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("every ESC L F becomes the marker")
+        << QStringLiteral("a\x1BLFb\x1BLF") << QStringLiteral("a#CRLF#b#CRLF#") << QStringLiteral("a#CRLF#b#CRLF#");
+    QTest::newRow("ESC without L F stays")
+        << QStringLiteral("a\x1BL\tF") << QStringLiteral("a\x1BL\tF") << QStringLiteral("a\x1BL,F");
+    QTest::newRow("lower-case lf is no line break")
+        << QStringLiteral("\x1Blf") << QStringLiteral("\x1Blf") << QStringLiteral("\x1Blf");
+    QTest::newRow("TABs show as commas")
+        << QStringLiteral("BN\tBSA\t\x1BLF") << QStringLiteral("BN\tBSA\t#CRLF#") << QStringLiteral("BN,BSA,#CRLF#");
+}
+
+void TestEnvelope::marksLineBreaks()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, marked);
+    QFETCH(QString, shown);
+    QCOMPARE(MarkeerRegeleinden(text), marked);
+    QCOMPARE(WeergaveTekst(text), shown);
+}
+
+void TestEnvelope::cutsTheDisplayList_data()
+{
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("commas separate") << QStringLiteral("BN,BSA,6") << QStringList{"BN", "BSA", "6"};
+    QTest::newRow("two commas enclose an empty line") << QStringLiteral("BN,,x") << QStringList{"BN", "", "x"};
+    QTest::newRow("a comma at the end gives an empty last line") << QStringLiteral("A,") << QStringList{"A", ""};
+    QTest::newRow("a comma at the start gives an empty first line") << QStringLiteral(",A") << QStringList{"", "A"};
+    QTest::newRow("a value with a space shows as two lines")
+        << QStringLiteral("Jan Jansen,x") << QStringList{"Jan", "Jansen", "x"};
+    QTest::newRow("spaces next to a comma are dropped") << QStringLiteral("a , b") << QStringList{"a", "b"};
+    QTest::newRow("underscores stay underscores") << QStringLiteral("a_b") << QStringList{"a_b"};
+    QTest::newRow("a quoted value keeps its comma and space")
+        << QStringLiteral("\"Jansen, Jan\",x") << QStringList{"Jansen, Jan", "x"};
+    QTest::newRow("a doubled quote inside quotes is one quote")
+        << QStringLiteral("\"a\"\"b\"") << QStringList{"a\"b"};
+    QTest::newRow("an unclosed quote takes the rest") << QStringLiteral("x,\"a,b") << QStringList{"x", "a,b"};
+    QTest::newRow("a zero character ends the list")
+        << QStringLiteral("A,B") + QChar(0) + QStringLiteral(",C") << QStringList{"A", "B"};
+    QTest::newRow("only blanks give no lines") << QStringLiteral(" \r\n ") << QStringList{};
+    QTest::newRow("the empty text gives no lines") << QString() << QStringList{};
+    QTest::newRow("the line-break marker stays one value")
+        << QStringLiteral("a#CRLF#b,c") << QStringList{"a#CRLF#b", "c"};
+}
+
+void TestEnvelope::cutsTheDisplayList()
+{
+    QFETCH(QString, shown);
+    QFETCH(QStringList, lines);
+    QCOMPARE(WeergaveVelden(shown), lines);
+}
+
+QTEST_GUILESS_MAIN(TestEnvelope)
+#include "TestEnvelope.moc"
