@@ -1,0 +1,88 @@
+#include "BSAConnection.h"
+
+#include <optional>
+
+#include <QHostAddress>
+#include <QTcpSocket>
+
+#include "platform/SocketError.h"
+
+namespace {
+
+QString dottedIPv4(const QHostAddress &address)
+{
+    bool isIPv4 = false;
+    const quint32 ipv4 = address.toIPv4Address(&isIPv4);
+    return isIPv4 ? QHostAddress(ipv4).toString() : address.toString();
+}
+
+}
+
+BSAConnection::BSAConnection(QTcpSocket *socket, QObject *parent)
+    : QObject(parent)
+    , m_socket(socket)
+    , m_peerAddress(dottedIPv4(socket->peerAddress()))
+{
+    m_socket->setParent(this);   // the socket lives exactly as long as its connection
+    connect(m_socket, &QIODevice::readyRead, this, &BSAConnection::readAvailable);
+    connect(m_socket, &QAbstractSocket::errorOccurred, this, &BSAConnection::recordError);
+    connect(m_socket, &QAbstractSocket::disconnected, this, &BSAConnection::socketDisconnected);
+    // Bytes that came with the accept raise no readyRead of their own; read them once our owner is listening.
+    if (m_socket->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &BSAConnection::readAvailable, Qt::QueuedConnection);
+}
+
+qint64 BSAConnection::send(const QByteArray &bytes, QString *error)
+{
+    if (m_socket->state() != QAbstractSocket::ConnectedState) {
+        if (error)
+            *error = SocketError::callFailed(10057, QStringLiteral("Socket is not connected"), QStringLiteral("send"));
+        return -1;
+    }
+    const qint64 taken = m_socket->write(bytes);
+    if (taken < 0 && error)
+        *error = SocketError::callFailed(m_socket->error(), m_socket->errorString(), QStringLiteral("send"));
+    return taken;
+}
+
+void BSAConnection::close()
+{
+    m_closing = true;
+    m_socket->flush();
+    m_socket->abort();
+}
+
+void BSAConnection::readAvailable()
+{
+    m_framer.append(m_socket->readAll());
+    // One read can hold two envelopes, or half of one: hand on each complete one, in order.
+    while (std::optional<QByteArray> payload = m_framer.takeEnvelope())
+        emit envelopeReceived(this, *payload);
+    if (m_framer.bufferedSize() > EnvelopeFramer::MaxBuffered) {
+        m_framer.clear();   // a peer that never sends the end tag must not grow memory without bound
+        emit bufferDropped(m_peerAddress);
+    }
+}
+
+void BSAConnection::recordError()
+{
+    // A peer that closes its end is a normal close, not a failure.
+    if (m_socket->error() == QAbstractSocket::RemoteHostClosedError || m_closing)
+        return;
+    if (m_failure.isEmpty())
+        m_failure = SocketError::asyncFailed(m_socket->error(), m_socket->errorString());
+    // Every failure ends the connection, also one that Qt would leave open.
+    if (m_socket->state() == QAbstractSocket::ConnectedState)
+        QMetaObject::invokeMethod(m_socket, &QAbstractSocket::abort, Qt::QueuedConnection);
+}
+
+void BSAConnection::socketDisconnected()
+{
+    m_framer.clear();   // an incomplete envelope dies with its connection
+    if (m_closing)
+        return;
+    if (m_failure.isEmpty())
+        emit closed(this);
+    else
+        emit failed(this, m_failure);
+}

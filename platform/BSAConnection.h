@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include "codec/EnvelopeFramer.h"
+
+class QTcpSocket;
+
+// One accepted BSA connection: owns its socket and frames that socket's bytes into envelopes.
+class BSAConnection final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(BSAConnection)
+public:
+    // Takes ownership of the connected socket.
+    BSAConnection(QTcpSocket *socket, QObject *parent);
+
+    // Dotted IPv4 address of the peer, kept from the accept so that it outlives the socket.
+    QString peerAddress() const { return m_peerAddress; }
+
+    // Queues the whole buffer for sending; the bytes taken, or -1 (with a message) when the connection is gone.
+    qint64 send(const QByteArray &bytes, QString *error = nullptr);
+
+    // Closes without emitting closed() or failed(); bytes already queued are handed to the system first.
+    void close();
+
+signals:
+    void envelopeReceived(BSAConnection *from, const QByteArray &payload);
+    void bufferDropped(const QString &peer);
+    void closed(BSAConnection *connection);
+    void failed(BSAConnection *connection, const QString &message);
+
+private:
+    void readAvailable();
+    void recordError();
+    void socketDisconnected();
+
+    QTcpSocket *m_socket = nullptr;
+    EnvelopeFramer m_framer;   // this connection's bytes only, never shared
+    QString m_peerAddress;
+    QString m_failure;         // set when the connection ends through a network error
+    bool m_closing = false;
+};

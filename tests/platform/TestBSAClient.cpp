@@ -1,0 +1,186 @@
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include <QHostAddress>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include "platform/BSAClient.h"
+#include "platform/SocketError.h"
+
+
+// The connection to the BSA host over real loopback TCP, and the Winsock form of socket failures.
+class TestBSAClient final : public QObject
+{
+    Q_OBJECT
+private slots:
+    void connectsSendsAndReceives_data();
+    void connectsSendsAndReceives();
+    void reportsARefusedConnect();
+    void sendFailsWhileNotConnected();
+    void activatingAgainWhileConnectingUsesTheNewPort();
+
+    void mapsSocketErrorsToWinsockCodes_data();
+    void mapsSocketErrorsToWinsockCodes();
+    void buildsBothMessageForms();
+
+private:
+    static quint16 closedPort();
+};
+
+quint16 TestBSAClient::closedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();   // closed again when probe goes
+}
+
+void TestBSAClient::connectsSendsAndReceives_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::newRow("a dotted address connects") << QStringLiteral("127.0.0.1");
+    QTest::newRow("a host name is resolved and connects") << QStringLiteral("localhost");
+}
+
+void TestBSAClient::connectsSendsAndReceives()
+{
+    QFETCH(QString, host);
+    QTcpServer bsaHost;
+    QVERIFY(bsaHost.listen(QHostAddress::LocalHost, 0));
+    BSAClient client;
+    QSignalSpy connected(&client, &BSAClient::connected);
+    QSignalSpy disconnected(&client, &BSAClient::disconnected);
+    QSignalSpy received(&client, &BSAClient::envelopeReceived);
+    QSignalSpy errors(&client, &BSAClient::errorOccurred);
+    client.setHost(host);
+    client.setPort(bsaHost.serverPort());
+    client.activate();
+    QVERIFY(!client.isActive());   // connecting is not connected
+    QVERIFY(connected.wait(5000));
+    QVERIFY(client.isActive());
+    QTRY_VERIFY_WITH_TIMEOUT(bsaHost.hasPendingConnections(), 5000);
+    std::unique_ptr<QTcpSocket> peer(bsaHost.nextPendingConnection());
+
+    const QByteArray status = "<ZORVAN>4254<EINDE>";
+    QCOMPARE(client.send(status), qint64(status.size()));
+    QByteArray arrived;
+    QTRY_COMPARE_WITH_TIMEOUT((arrived += peer->readAll()), status, 5000);
+
+    // A reply split over two writes comes out once, whole.
+    peer->write("<ZORVAN>41");
+    QVERIFY(peer->waitForBytesWritten(5000));
+    QTest::qWait(20);
+    peer->write("43<EINDE>");
+    QVERIFY(received.wait(5000));
+    QCOMPARE(received.count(), 1);
+    QCOMPARE(received.first().at(0).toByteArray(), QByteArray("4143"));
+
+    // The host ending the connection is a disconnect, not an error.
+    peer->disconnectFromHost();
+    QVERIFY(disconnected.wait(5000));
+    QVERIFY(!client.isActive());
+    QCOMPARE(errors.count(), 0);
+}
+
+void TestBSAClient::reportsARefusedConnect()
+{
+    BSAClient client;
+    QSignalSpy connected(&client, &BSAClient::connected);
+    QSignalSpy errors(&client, &BSAClient::errorOccurred);
+    client.setHost(QStringLiteral("127.0.0.1"));
+    client.setPort(closedPort());
+    client.activate();
+    QVERIFY(errors.count() == 1 || errors.wait(5000));
+    QCOMPARE(errors.first().at(0).toString(), QStringLiteral("Asynchronous socket error 10061"));
+    QVERIFY(!client.isActive());
+    QCOMPARE(connected.count(), 0);
+}
+
+void TestBSAClient::sendFailsWhileNotConnected()
+{
+    BSAClient client;
+    QString error;
+    QCOMPARE(client.send("<ZORVAN>41<EINDE>", &error), qint64(-1));
+    QVERIFY2(error.endsWith(QStringLiteral(" (10057), on API 'send'")), qPrintable(error));
+}
+
+void TestBSAClient::activatingAgainWhileConnectingUsesTheNewPort()
+{
+    QTcpServer oldHost;
+    QTcpServer newHost;
+    QVERIFY(oldHost.listen(QHostAddress::LocalHost, 0));
+    QVERIFY(newHost.listen(QHostAddress::LocalHost, 0));
+    BSAClient client;
+    QSignalSpy connected(&client, &BSAClient::connected);
+    QSignalSpy errors(&client, &BSAClient::errorOccurred);
+    client.setHost(QStringLiteral("localhost"));   // a name, so the first attempt is still looking it up
+    client.setPort(oldHost.serverPort());
+    client.activate();
+    client.setPort(newHost.serverPort());
+    client.activate();
+    QVERIFY(connected.wait(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(newHost.hasPendingConnections(), 5000);
+    std::unique_ptr<QTcpSocket> peer(newHost.nextPendingConnection());
+    QTest::qWait(100);   // a stray first attempt would show up now
+    QCOMPARE(connected.count(), 1);
+    QCOMPARE(errors.count(), 0);
+    // The replaced attempt never reached the old host, or is closed there again.
+    if (QPointer<QTcpSocket> stray = oldHost.nextPendingConnection())
+        QTRY_COMPARE_WITH_TIMEOUT(stray->state(), QAbstractSocket::UnconnectedState, 5000);
+}
+
+void TestBSAClient::mapsSocketErrorsToWinsockCodes_data()
+{
+    const auto systemText = [](int errnoValue) { return QString::fromLocal8Bit(std::strerror(errnoValue)); };
+    QTest::addColumn<QAbstractSocket::SocketError>("error");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("code");
+    QTest::newRow("a refused connect is 10061") << QAbstractSocket::ConnectionRefusedError << QString() << 10061;
+    QTest::newRow("the peer closing is an aborted connection, 10053")
+        << QAbstractSocket::RemoteHostClosedError << QStringLiteral("The remote host closed the connection")
+        << 10053;
+    QTest::newRow("a reset connection is 10054")
+        << QAbstractSocket::NetworkError << systemText(ECONNRESET) << 10054;
+    QTest::newRow("an aborted connection is 10053")
+        << QAbstractSocket::NetworkError << systemText(ECONNABORTED) << 10053;
+    QTest::newRow("a connect that timed out is 10060")
+        << QAbstractSocket::NetworkError << QStringLiteral("Connection timed out") << 10060;
+    QTest::newRow("an unreachable network is 10051")
+        << QAbstractSocket::NetworkError << QStringLiteral("Network unreachable") << 10051;
+    QTest::newRow("another network error is 10050")
+        << QAbstractSocket::NetworkError << QStringLiteral("Network error") << 10050;
+    QTest::newRow("an unknown host is 11001") << QAbstractSocket::HostNotFoundError << QString() << 11001;
+    QTest::newRow("a port in use is 10048") << QAbstractSocket::AddressInUseError << QString() << 10048;
+    QTest::newRow("an address not on this machine is 10049")
+        << QAbstractSocket::SocketAddressNotAvailableError << QString() << 10049;
+    QTest::newRow("a denied port is 10013") << QAbstractSocket::SocketAccessError << QString() << 10013;
+    QTest::newRow("no descriptors left is 10055") << QAbstractSocket::SocketResourceError << QString() << 10055;
+    QTest::newRow("an operation timed out is 10060") << QAbstractSocket::SocketTimeoutError << QString() << 10060;
+    QTest::newRow("an unsupported operation is 10045")
+        << QAbstractSocket::UnsupportedSocketOperationError << QString() << 10045;
+    QTest::newRow("anything else keeps a Winsock code") << QAbstractSocket::UnknownSocketError << QString() << 10004;
+}
+
+void TestBSAClient::mapsSocketErrorsToWinsockCodes()
+{
+    QFETCH(QAbstractSocket::SocketError, error);
+    QFETCH(QString, text);
+    QFETCH(int, code);
+    QCOMPARE(SocketError::winsockCode(error, text), code);
+}
+
+void TestBSAClient::buildsBothMessageForms()
+{
+    QCOMPARE(SocketError::callFailed(QAbstractSocket::AddressInUseError, QStringLiteral("Address in use %1"),
+                                     QStringLiteral("bind")),
+             QStringLiteral("Windows socket error: Address in use %1 (10048), on API 'bind'"));
+    QCOMPARE(SocketError::asyncFailed(QAbstractSocket::NetworkError, QString::fromLocal8Bit(std::strerror(ECONNRESET))),
+             QStringLiteral("Asynchronous socket error 10054"));
+}
+
+QTEST_GUILESS_MAIN(TestBSAClient)
+#include "TestBSAClient.moc"
