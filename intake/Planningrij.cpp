@@ -1,0 +1,210 @@
+#include "Planningrij.h"
+
+#include <QDate>
+#include <QTime>
+
+#include "codec/RitBSA.h"
+#include "platform/Decimal.h"
+#include "shell/Settings.h"
+
+namespace {
+const QString CrLf = QStringLiteral("\r\n");
+
+bool isBlank(QChar c)
+{
+    return c.unicode() <= 32;
+}
+
+QString zonderBlanco(const QString &text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isBlank(text.at(begin)))
+        ++begin;
+    while (end > begin && isBlank(text.at(end - 1)))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+// The value of the leading digits of one piece of a date-time text; leading spaces allowed, no sign.
+int stukWaarde(const QString &text, qsizetype from, qsizetype length)
+{
+    const QString piece = text.mid(from, length);
+    qsizetype i = 0;
+    while (i < piece.size() && piece.at(i) == QLatin1Char(' '))
+        ++i;
+    int value = 0;
+    for (; i < piece.size() && piece.at(i) >= QLatin1Char('0') && piece.at(i) <= QLatin1Char('9'); ++i)
+        value = value * 10 + (piece.at(i).unicode() - '0');
+    return value;
+}
+
+// "1234AB" is stored as "1234 AB", the form the planning side searches on.
+QString postcodeVorm(const QString &postcode)
+{
+    return postcode.left(4) + QLatin1Char(' ') + postcode.mid(4, 2);
+}
+
+QVariant bedrag(qint64 units, int scale)
+{
+    return QVariant::fromValue(Decimal{units, scale});
+}
+
+// Appends one memo line the way the planning screens show them: every line starts with CR LF.
+void voegRegelToe(QString &memo, const QString &line)
+{
+    memo += CrLf;
+    memo += line;
+}
+
+// Writes a column, or replaces the value it already has: a column may appear only once in a row write.
+void zet(ColumnValues &kolommen, const QString &column, const QVariant &value)
+{
+    for (auto &kolom : kolommen) {
+        if (kolom.first == column) {
+            kolom.second = value;
+            return;
+        }
+    }
+    kolommen.append({column, value});
+}
+}
+
+QDateTime NulDatumTijd()
+{
+    return QDateTime(QDate(1899, 12, 30), QTime(0, 0));
+}
+
+QDateTime TekstNaarDatumTijd(const QString &text)
+{
+    const int year = stukWaarde(text, 0, 4);
+    const int month = stukWaarde(text, 4, 2);
+    const int day = stukWaarde(text, 6, 2);
+    const int hour = stukWaarde(text, 8, 2);
+    const int minute = stukWaarde(text, 10, 2);
+    if (year < 1 || year > 9999 || !QDate::isValid(year, month, day) || !QTime::isValid(hour, minute, 0))
+        return NulDatumTijd();
+    return QDateTime(QDate(year, month, day), QTime(hour, minute));
+}
+
+bool IsJa(const QString &text)
+{
+    return zonderBlanco(text) == QLatin1String("J");
+}
+
+Planningrij VulPlanningrij(const tRitBSA &rit, RitWijziging wijziging, const Settings &settings,
+                           const QString &tempKey)
+{
+    const bool nieuw = wijziging == RitWijziging::Nieuw;
+    Planningrij rij;
+    ColumnValues &k = rij.kolommen;
+
+    if (nieuw)
+        zet(k, QStringLiteral("pla_soortvervoer"), settings.SoortVervoer);
+    if (nieuw)
+        zet(k, QStringLiteral("pla_temp"), tempKey);
+    zet(k, QStringLiteral("pla_eigenaar"), QStringLiteral("010"));
+    if (nieuw) {
+        zet(k, QStringLiteral("pla_bdr_id"), Settings::leadingInt(settings.BSA_BDR));
+        zet(k, QStringLiteral("pla_reiziger"), Settings::leadingInt(settings.BSA_DEB));
+        zet(k, QStringLiteral("pla_tarief_bedrijf"), Settings::leadingInt(settings.BSA_Tarief));
+    }
+    zet(k, QStringLiteral("pla_pasnummer"), QString::number(rit.Pasnummer));
+    zet(k, QStringLiteral("pla_extern_projectnummer"), rit.Projectnummer.left(20));
+    zet(k, QStringLiteral("pla_extern_locatie"), rit.Locatie.left(20));
+    // The planning side reads the full date and time from pla_datum as well.
+    const QDateTime tijdstip = TekstNaarDatumTijd(rit.Tijdstip);
+    zet(k, QStringLiteral("pla_datum"), tijdstip);
+    zet(k, QStringLiteral("pla_tijdstip"), tijdstip);
+    if (!nieuw)
+        zet(k, QStringLiteral("pla_soortvervoer"), settings.SoortVervoer);
+    zet(k, QStringLiteral("pla_tijdstip_locatie"), TekstNaarDatumTijd(rit.TijdstipLocatie));
+    zet(k, QStringLiteral("pla_naam_reiziger"), rit.NaamReiziger);
+    zet(k, QStringLiteral("pla_lopers"), rit.Lopers);
+    zet(k, QStringLiteral("pla_rollers"), rit.Rollers);
+    // BSA sends amounts in cents and distances in tenths of a kilometre.
+    zet(k, QStringLiteral("pla_bedrag"), bedrag(rit.Bedrag, 2));
+    zet(k, QStringLiteral("pla_bedrag_3"), bedrag(rit.Bedrag, 2));
+    zet(k, QStringLiteral("pla_bedrag_5"), bedrag(rit.Bedrag5, 2));
+    zet(k, QStringLiteral("pla_zone_aantal"), rit.ZoneAantal);
+    zet(k, QStringLiteral("pla_km_sqr"), bedrag(qint64(rit.Kilometers) * 10, 2));
+    zet(k, QStringLiteral("pla_km_map"), bedrag(qint64(rit.Kilometers) * 10, 2));
+    zet(k, QStringLiteral("pla_soortwagen"), rit.SoortWagen);
+    zet(k, QStringLiteral("pla_rc"), rit.Afrekenwijze.toUpper() == QLatin1String("REKENING") ? 1 : 0);
+
+    QString memo = zonderBlanco(rit.RitTekst);
+    if (IsJa(rit.ExtraBeenruimte))
+        voegRegelToe(memo, QStringLiteral("Extra beenruimte"));
+    if (IsJa(rit.GratisBegeleider))
+        voegRegelToe(memo, QStringLiteral("Gratis begeleider"));
+    if (IsJa(rit.GratisMeereizende))
+        voegRegelToe(memo, QStringLiteral("Gratis meereizende"));
+    if (IsJa(rit.IndicatieGroepsrit))
+        voegRegelToe(memo, QStringLiteral("Indicatie groepsrit"));
+    if (IsJa(rit.IndicatieNaamChauffeur))
+        voegRegelToe(memo, QStringLiteral("Indicatie naam chauffeur"));
+    if (IsJa(rit.IndicatieKenteken))
+        voegRegelToe(memo, QStringLiteral("Indicatie kenteken nodig"));
+    if (!nieuw && rit.GratisKinderen > 0)
+        voegRegelToe(memo, QStringLiteral("Gratis kinderen ") + QString::number(rit.GratisKinderen));
+    for (const QString *extra : {&rit.OphExtra1, &rit.OphExtra2, &rit.BestExtra1, &rit.BestExtra2}) {
+        if (!extra->isEmpty())
+            voegRegelToe(memo, *extra);
+    }
+    const struct
+    {
+        const QString &vlag;
+        const char *regel;
+    } aanduidingen[] = {
+        {rit.KamerTotKamer, "Kamer tot Kamer"},
+        {rit.Rollator, "Rollator"},
+        {rit.Scootmobiel, "Scootmobiel"},
+        {rit.Soho, "SOHO"},
+        {rit.OpvouwbareRolstoel, "Opvouwbare rolstoel"},
+        {rit.ElectrischeRolstoel, "Electrische rolstoel"},
+        {rit.Doof, "Doof"},
+        {rit.Blind, "Blind"},
+    };
+    for (const auto &aanduiding : aanduidingen) {
+        if (IsJa(aanduiding.vlag))
+            voegRegelToe(memo, QString::fromLatin1(aanduiding.regel));
+    }
+    if (!rit.Factuurcode.isEmpty())
+        voegRegelToe(memo, QStringLiteral("Factuurcode: ") + rit.Factuurcode);
+    if (!rit.AanTekst.isEmpty()) {
+        voegRegelToe(memo, QString(rit.AanTekst).replace(QStringLiteral("#CRLF#"), CrLf));
+        rij.aanLogregel = QStringLiteral("AAN: ") + rit.AanTekst;
+    }
+    voegRegelToe(memo, rit.LageInstap == QLatin1String("J") ? QStringLiteral("LAGE INSTAP = JA")
+                                                            : QStringLiteral("LAGE INSTAP = NEE"));
+    voegRegelToe(memo, QStringLiteral("AFREKENWIJZE= ") + rit.Afrekenwijze);
+    if (IsJa(rit.VoorinZitten))
+        voegRegelToe(memo, QStringLiteral("Voorin zitten"));
+    zet(k, QStringLiteral("pla_tekst"), memo);
+
+    zet(k, QStringLiteral("pla_extern_ritnummer"), rit.BSRitnummer);
+    zet(k, QStringLiteral("pla_extern"), rit.BSRitnummer);
+    zet(k, QStringLiteral("pla_ophpostcode"), postcodeVorm(rit.OphPostcode));
+    zet(k, QStringLiteral("pla_ophstraat"), rit.OphStraat.left(30));
+    zet(k, QStringLiteral("pla_ophnummer"), rit.OphNummer.left(6));
+    zet(k, QStringLiteral("pla_ophstad"), rit.OphStad.left(30));
+    zet(k, QStringLiteral("pla_bestpostcode"), postcodeVorm(rit.BestPostcode));
+    zet(k, QStringLiteral("pla_besstraat"), rit.BestStraat.left(30));
+    zet(k, QStringLiteral("pla_bestnummer"), rit.BestNummer.left(6));
+    zet(k, QStringLiteral("pla_zone_van"), 0);
+    zet(k, QStringLiteral("pla_zone_naar"), 0);
+    zet(k, QStringLiteral("pla_beststad"), rit.BestStad.left(30));
+    zet(k, QStringLiteral("pla_soortrit"), QStringLiteral("S"));
+    zet(k, QStringLiteral("pla_filter"), settings.PZN_FILTER);
+    zet(k, QStringLiteral("pla_opmerking"), rit.NaamReiziger);
+    zet(k, QStringLiteral("pla_combineren"), IsJa(rit.NietCombineren) ? 0 : 1);
+    // A wheelchair passenger decides the vehicle, whatever BSA asked for.
+    const bool rolstoel = rit.Rollers > 0;
+    zet(k, QStringLiteral("pla_rolstoel"), rolstoel ? 1 : 0);
+    zet(k, QStringLiteral("pla_soortwagen"), rolstoel ? QStringLiteral("R") : QStringLiteral("T"));
+    zet(k, QStringLiteral("pla_spoed"), rit.Spoed == QLatin1String("T") ? 1 : 0);
+    // BSA sends the number without its leading 0.
+    zet(k, QStringLiteral("pla_telefoon"), rit.Telefoon > 0 ? QStringLiteral("0") + QString::number(rit.Telefoon)
+                                                            : QString());
+    return rij;
+}

@@ -1,0 +1,206 @@
+#include "RideIntake.h"
+
+#include <QDateTime>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include "codec/AckNackBSA.h"
+#include "codec/Envelope.h"
+#include "codec/RitBSA.h"
+#include "intake/Planningrij.h"
+#include "platform/AnsiCodePage.h"
+#include "platform/BSAConnection.h"
+#include "platform/Database.h"
+#include "shell/Settings.h"
+
+namespace {
+const QString StartTag = QStringLiteral("<ZORVAN>");
+const QString EndTag = QStringLiteral("<EINDE>");
+const QString Accepted = QStringLiteral("AC");
+const QString Refused = QStringLiteral("NC");
+}
+
+RideIntake::RideIntake(Database &database, const Settings &settings, QObject *parent)
+    : QObject(parent)
+    , m_database(database)
+    , m_settings(settings)
+    , m_journaal(database, settings)
+    , m_sleutels(QDateTime::currentDateTime(), [this](const QString &key) { return sleutelInGebruik(key); })
+{
+    connect(&m_journaal, &Transactie::exceptionRaised, this, &RideIntake::exceptionRaised);
+}
+
+void RideIntake::BSAServerClientRead(BSAConnection *connection, const QByteArray &payload)
+{
+    emit logLine(QStringLiteral("SI: ") + StartTag + AnsiCodePage::decode(payload) + EndTag);
+    const QString text = HexNaarTekst(payload);
+
+    QStringList velden;
+    tRitBSA rit;
+    QString error;
+    if (!TekstNaarRit(MarkeerRegeleinden(text), rit, &error)) {
+        algemeenNegatiefAntwoord(connection);
+        emit pakketIn(velden);
+        return;
+    }
+    const QString getoond = WeergaveTekst(text);
+    emit rawLogLine(QStringLiteral("SI: ") + getoond);
+    velden = WeergaveVelden(getoond);
+    emit logLine(QStringLiteral("00: PAKKET RITNUMMER = ") + QString::number(rit.BSRitnummer));
+    emit logLine(QStringLiteral("00: PAKKET SOORT = ") + rit.Soort);
+
+    const bool isRit = rit.Soort == QLatin1String("BN");
+    const bool isAnnulering = rit.Soort == QLatin1String("BV");
+    if (isRit || isAnnulering) {
+        // Ride number 0 or less is what BSA's field becomes when it is not a number: it names no ride, and
+        // acting on it would change or cancel whatever rows happen to carry 0.
+        Afloop afloop = Afloop::Fout;
+        if (rit.BSRitnummer > 0)
+            afloop = isRit ? VerwerkRit(rit, connection) : VerwerkAnnulering(rit, connection);
+        if (afloop == Afloop::Fout)
+            algemeenNegatiefAntwoord(connection);
+    }
+    // Any other kind gets no answer: BSA expects none.
+    emit pakketIn(velden);
+}
+
+RideIntake::Afloop RideIntake::VerwerkRit(const tRitBSA &rit, BSAConnection *connection)
+{
+    QString error;
+    std::optional<QSqlQuery> gevonden = m_database.exec(
+        QStringLiteral("SELECT pla_id, pla_status, pla_route, pla_temp FROM planning WHERE pla_extern_ritnummer = ? "
+                       "ORDER BY pla_id"),
+        {rit.BSRitnummer}, &error);
+    if (!gevonden)
+        return Afloop::Fout;
+
+    if (!gevonden->next()) {
+        const QString key = m_sleutels.next(QDateTime::currentDateTime());
+        const Planningrij rij = VulPlanningrij(rit, RitWijziging::Nieuw, m_settings, key);
+        if (!rij.aanLogregel.isEmpty())
+            emit logLine(rij.aanLogregel);
+        // The statement commits on its own: once it returns true the ride survives anything that follows, so
+        // only then may BSA hear "AC".
+        if (!m_database.insertRow(QStringLiteral("planning"), rij.kolommen, &error))
+            return Afloop::Fout;
+        if (!journaalVoorSleutel(key, Transactie::NieuweRit))
+            return Afloop::Fout;
+        emit logLine(QStringLiteral("<BN - NIEUWE RIT>"));
+        if (StuurAntwoord(connection, Accepted, rit.BSRitnummer))
+            emit logLine(QStringLiteral("<ACK - (BN) VERWERKT>"));
+        return Afloop::Klaar;
+    }
+
+    // Several rows may carry the ride number: the oldest decides.
+    const int id = gevonden->value(0).toInt();
+    const QString status = gevonden->value(1).toString();
+    const int route = gevonden->value(2).toInt();   // NULL reads as 0
+    const QString key = gevonden->value(3).toString();
+    gevonden.reset();
+
+    if (status != QLatin1String("W") || route != 0) {
+        // Planned, assigned or under way: the planning side owns the ride now.
+        QString coLine;
+        if (verstuur(connection, Refused, rit.BSRitnummer, &coLine)) {
+            emit logLine(QStringLiteral("<BN - BESTAAT NIET MEER, TOEGEWEZEN OF IN ROUTE>"));
+            emit logLine(coLine);
+            emit logLine(QStringLiteral("<NACK - (BN) NIET VERWERKT>"));
+        }
+        return Afloop::Klaar;
+    }
+
+    const Planningrij rij = VulPlanningrij(rit, RitWijziging::Gewijzigd, m_settings, QString());
+    if (!rij.aanLogregel.isEmpty())
+        emit logLine(rij.aanLogregel);
+    if (!m_database.updateRow(QStringLiteral("planning"), rij.kolommen, QStringLiteral("pla_id"), id, &error))
+        return Afloop::Fout;
+    // A row the planning side made itself has no key; looking up the empty key would journal unrelated rows.
+    if (!key.isEmpty() && !journaalVoorSleutel(key, Transactie::GewijzigdeRit))
+        return Afloop::Fout;
+    m_journaal.LogTransactie(0, id, 0, 0, Transactie::GewijzigdeRit, QString());
+    emit logLine(QStringLiteral("<BN - UPDATE RIT>"));
+    if (StuurAntwoord(connection, Accepted, rit.BSRitnummer))
+        emit logLine(QStringLiteral("<ACK - (BN) VERWERKT>"));
+    return Afloop::Klaar;
+}
+
+RideIntake::Afloop RideIntake::VerwerkAnnulering(const tRitBSA &rit, BSAConnection *connection)
+{
+    QString error;
+    std::optional<QSqlQuery> gevonden = m_database.exec(
+        QStringLiteral("SELECT pla_id FROM planning WHERE pla_extern_ritnummer = ? ORDER BY pla_id"),
+        {rit.BSRitnummer}, &error);
+    if (!gevonden)
+        return Afloop::Fout;
+    if (gevonden->next()) {
+        const int id = gevonden->value(0).toInt();
+        gevonden.reset();
+        // The row stays for the planning side to see; it is marked as cancelled by the client.
+        const ColumnValues geannuleerd{
+            {QStringLiteral("pla_eigenaar"), QStringLiteral("010")},
+            {QStringLiteral("pla_opmerking"), QStringLiteral("(VERWIJDERD DOOR OPDRACHTGEVER)")},
+            {QStringLiteral("pla_spoed"), 1},
+        };
+        if (!m_database.updateRow(QStringLiteral("planning"), geannuleerd, QStringLiteral("pla_id"), id, &error))
+            return Afloop::Fout;
+        m_journaal.LogTransactie(0, id, 0, 0, Transactie::GeannuleerdeRit, QString());
+    }
+    emit logLine(QStringLiteral("<VR>") + QString::number(rit.BSRitnummer));
+    if (StuurAntwoord(connection, Accepted, rit.BSRitnummer))
+        emit logLine(QStringLiteral("<ACK - (VR) VERWERKT>"));
+    return Afloop::Klaar;
+}
+
+bool RideIntake::verstuur(BSAConnection *connection, const QString &soort, int ritnummer, QString *coLine)
+{
+    const QString text = AckNackNaarTekst(MaakAntwoord(soort, ritnummer));
+    QString error;
+    // bsaCRLF is read now, so that the operator's change counts from the next answer on.
+    if (connection->send(Inpakken(text, m_settings.bsaCRLF), &error) < 0) {
+        emit exceptionRaised(error);
+        return false;
+    }
+    *coLine = QStringLiteral("CO: ") + StartTag + QString::fromLatin1(TekstNaarHex(text)) + EndTag;
+    return true;
+}
+
+bool RideIntake::StuurAntwoord(BSAConnection *connection, const QString &soort, int ritnummer)
+{
+    QString coLine;
+    if (!verstuur(connection, soort, ritnummer, &coLine))
+        return false;
+    emit logLine(coLine);
+    return true;
+}
+
+// BSA learns only that the message was not handled; ride number 0 because the message may not even have had one.
+void RideIntake::algemeenNegatiefAntwoord(BSAConnection *connection)
+{
+    if (StuurAntwoord(connection, Refused, 0))
+        emit logLine(QStringLiteral("<NACK - RIT NIET GEVONDEN>"));
+}
+
+// Finds the row just written again by its temporary key and journals it. False on a database error.
+bool RideIntake::journaalVoorSleutel(const QString &key, int code)
+{
+    QString error;
+    std::optional<QSqlQuery> gevonden
+        = m_database.exec(QStringLiteral("SELECT pla_id FROM planning WHERE pla_temp = ?"), {key}, &error);
+    if (!gevonden)
+        return false;
+    if (gevonden->next()) {
+        const int id = gevonden->value(0).toInt();
+        gevonden.reset();
+        m_journaal.LogTransactie(0, id, 0, 0, code, QString());
+    }
+    return true;
+}
+
+bool RideIntake::sleutelInGebruik(const QString &key)
+{
+    QString error;
+    std::optional<QSqlQuery> gevonden
+        = m_database.exec(QStringLiteral("SELECT 1 FROM planning WHERE pla_temp = ?"), {key}, &error);
+    // When the lookup fails the insert that follows fails as well, and the ride gets "NC".
+    return gevonden && gevonden->next();
+}

@@ -1,0 +1,91 @@
+#include "ServerLifecycle.h"
+
+#include "platform/BSAConnection.h"
+#include "platform/BSAServer.h"
+#include "shell/Settings.h"
+
+namespace {
+const QString StaleEntry = QStringLiteral("DISCONNECTED_UNIT");
+}
+
+ServerLifecycle::ServerLifecycle(BSAServer &server, const Settings &settings, QObject *parent)
+    : QObject(parent)
+    , m_server(server)
+    , m_settings(settings)
+{
+    connect(&m_server, &BSAServer::clientConnected, this, &ServerLifecycle::BSAServerClientConnect);
+    connect(&m_server, &BSAServer::clientDisconnected, this, &ServerLifecycle::BSAServerClientDisconnect);
+}
+
+void ServerLifecycle::BtnExecuteClick(const QDateTime &now)
+{
+    if (m_server.isActive())
+        stop(now);
+    else
+        start(now);
+}
+
+void ServerLifecycle::AutomatischStarten(const QDateTime &now)
+{
+    if (m_settings.BSAAuto && !m_server.isActive())
+        start(now);
+}
+
+// The line carries a time stamp of its own besides the one the log puts in front; operators are used to it.
+QString ServerLifecycle::statusLine(const QDateTime &now, const char *what) const
+{
+    return now.toString(QStringLiteral("dd-MM-yyyy HH:mm:ss")) + QStringLiteral(" - BSA Callcenter Server werd ")
+        + QLatin1String(what) + QStringLiteral(" op adres ") + m_server.localHostName() + QStringLiteral(" via poort ")
+        + m_settings.BSAServerPoort;
+}
+
+void ServerLifecycle::start(const QDateTime &now)
+{
+    // The port is read at every start, so an edit made while listening counts from the next start on. Port 0
+    // would listen on a port of the system's choosing, where BSA never looks.
+    bool isNumber = false;
+    const int port = m_settings.BSAServerPoort.trimmed().toInt(&isNumber);
+    if (!isNumber || port < 1 || port > 65535) {
+        emit logLine(QStringLiteral("'%1' is geen geldig poortnummer").arg(m_settings.BSAServerPoort));
+        return;
+    }
+    m_server.setPort(quint16(port));
+    QString error;
+    if (!m_server.setActive(true, &error)) {
+        emit logLine(error);
+        return;
+    }
+    // Connections already waiting are announced by the event loop after this handler returns; letting events
+    // run from inside here would allow a second start while this one is under way.
+    emit logLine(statusLine(now, "gestart"));
+}
+
+void ServerLifecycle::stop(const QDateTime &now)
+{
+    // Closing the server drops its connections without a disconnect, so their entries stay in ST.
+    QString error;
+    if (!m_server.setActive(false, &error)) {
+        emit logLine(error);
+        return;
+    }
+    emit logLine(statusLine(now, "gestopt"));
+}
+
+void ServerLifecycle::BSAServerClientConnect(BSAConnection *connection)
+{
+    const QString address = connection->peerAddress();
+    const qsizetype earlier = m_st.indexOf(address);
+    if (earlier >= 0)
+        m_st[earlier] = StaleEntry;   // a peer that reconnects has lost its old connection without a goodbye
+    m_st.append(address);
+    emit stChanged(m_st);
+    emit logLine(QStringLiteral("Verbinding met ") + address);
+}
+
+void ServerLifecycle::BSAServerClientDisconnect(BSAConnection *connection)
+{
+    const QString address = connection->peerAddress();
+    if (m_st.removeOne(address))
+        emit stChanged(m_st);
+    emit logLine(QStringLiteral("Verbinding verbroken ") + address);
+}

@@ -1,0 +1,27 @@
+#include "Transactie.h"
+
+#include "platform/Database.h"
+#include "shell/Settings.h"
+
+Transactie::Transactie(Database &database, const Settings &settings, QObject *parent)
+    : QObject(parent)
+    , m_database(database)
+    , m_settings(settings)
+{
+}
+
+void Transactie::LogTransactie(int ritstaat, int rit, int wagen, int chauffeur, int code, const QString &opmerking)
+{
+    const ColumnValues row{
+        {QStringLiteral("tra_gebruiker"), Settings::leadingInt(m_settings.Gebruiker)},
+        {QStringLiteral("tra_ritstaat"), ritstaat},
+        {QStringLiteral("tra_rit"), rit},
+        {QStringLiteral("tra_wagen"), wagen},
+        {QStringLiteral("tra_chauffeur"), chauffeur},
+        {QStringLiteral("tra_code"), code},
+        {QStringLiteral("tra_opmerking"), opmerking},
+    };
+    QString error;
+    if (!m_database.insertRow(QStringLiteral("TRANSACTIES"), row, &error))
+        emit exceptionRaised(error);
+}
