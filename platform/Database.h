@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 
 #include <QHash>
@@ -11,6 +12,7 @@
 
 #include "platform/ColumnValues.h"
 
+class QSqlError;
 struct Settings;
 
 // The one connection to the planning database, shared by every component. It connects at its first use,
@@ -55,6 +57,10 @@ public:
     // known columns; -1 for unlimited or unknown.
     int textColumnSize(const QString &table, const QString &column);
 
+    // Runs the statements of an SQL script one by one, unprepared (a schema script: DDL cannot be prepared
+    // everywhere). Stops at the first failure.
+    bool runScript(const QString &script, QString *error);
+
     // The ODBC connection string for SQL Server (FreeTDS on Linux, the SQL Server driver on Windows).
     static QString sqlServerConnectionString(const Settings &settings);
 
@@ -63,5 +69,11 @@ signals:
 
 private:
     struct Private;
-    Private *d = nullptr;
+    bool connectNow(QString *error);
+    bool fail(const QString &what, const QSqlError &sqlError, QString *error);
+    QVariant boundValue(const QVariant &value) const;
+    QVariant columnValue(const QString &table, const QString &column, const QVariant &value);
+    const QHash<QString, int> &columnSizes(const QString &table);
+
+    std::unique_ptr<Private> d;
 };

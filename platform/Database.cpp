@@ -1,0 +1,379 @@
+#include "platform/Database.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlField>
+#include <QSqlRecord>
+
+#include "platform/AnsiCodePage.h"
+#include "platform/DbConnectionString.h"
+#include "platform/PlanningSchema.h"
+#include "shell/Settings.h"
+
+namespace {
+
+constexpr qsizetype MaxCachedStatements = 64;   // callers use a handful of fixed texts; this only bounds a leak
+
+const QString Aborted = QStringLiteral("Operation aborted");
+
+Database::Dialect dialectOf(const QString &server, QString *rest)
+{
+    const auto prefixed = [&](QLatin1String prefix) {
+        if (!server.startsWith(prefix, Qt::CaseInsensitive))
+            return false;
+        if (rest)
+            *rest = server.mid(prefix.size());
+        return true;
+    };
+    if (prefixed(QLatin1String("sqlite:")))
+        return Database::Dialect::SQLite;
+    if (prefixed(QLatin1String("postgresql:")))
+        return Database::Dialect::PostgreSQL;
+    if (prefixed(QLatin1String("odbc:")))
+        return Database::Dialect::Odbc;
+    if (rest)
+        *rest = server;
+    return Database::Dialect::SqlServer;
+}
+
+bool isIdentifier(const QString &name)
+{
+    if (name.isEmpty())
+        return false;
+    for (const QChar c : name) {
+        if (!(c.isLetterOrNumber() || c == QLatin1Char('_')) || c.unicode() > 0x7F)
+            return false;
+    }
+    return true;
+}
+
+}
+
+struct Database::Private
+{
+    Private(const Settings &s, const QString &home)
+        : settings(s)
+        , homeDir(home)
+    {
+    }
+
+    const Settings &settings;
+    const QString homeDir;
+    QString connectionName;
+    QSqlDatabase db;   // invalid while closed
+    Dialect openDialect = Dialect::SqlServer;
+    QHash<QString, QSqlQuery> statements;            // prepared, by SQL text, for this connection only
+    QHash<QString, QHash<QString, int>> textSizes;   // lower-case table -> lower-case column -> declared size
+};
+
+Database::Database(const Settings &settings, const QString &homeDir, QObject *parent)
+    : QObject(parent)
+    , d(std::make_unique<Private>(settings, homeDir))
+{
+    d->connectionName = QStringLiteral("bsa-%1").arg(reinterpret_cast<quintptr>(this), 0, 16);
+}
+
+Database::~Database()
+{
+    close();
+}
+
+bool Database::open(QString *error, bool *aborted)
+{
+    if (aborted)
+        *aborted = false;
+    if (isOpen())
+        return true;
+    close();
+    if (d->settings.xLoginServer.isEmpty()) {
+        // No server configured: the connect is abandoned without a word, except to whoever asks.
+        if (aborted)
+            *aborted = true;
+        if (error)
+            *error = Aborted;
+        return false;
+    }
+    if (!connectNow(error)) {
+        close();
+        return false;
+    }
+    emit connected();
+    return true;
+}
+
+bool Database::connectNow(QString *error)
+{
+    QString target;
+    const Dialect dialect = dialectOf(d->settings.xLoginServer, &target);
+    d->openDialect = dialect;
+    switch (dialect) {
+    case Dialect::SQLite: {
+        d->db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), d->connectionName);
+        const QString path = QDir(d->homeDir).absoluteFilePath(target);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        d->db.setDatabaseName(path);
+        // SQLite waits this long for another process's lock; the default 5 s would freeze the one thread.
+        d->db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=250"));
+        break;
+    }
+    case Dialect::PostgreSQL: {
+        d->db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), d->connectionName);
+        QString host = target.trimmed();
+        const qsizetype colon = host.lastIndexOf(QLatin1Char(':'));
+        if (colon >= 0) {
+            bool ok = false;
+            const int port = host.mid(colon + 1).toInt(&ok);
+            if (ok)
+                d->db.setPort(port);
+            host.truncate(colon);
+        }
+        d->db.setHostName(host);
+        d->db.setDatabaseName(d->settings.xLoginDatabase);
+        d->db.setUserName(d->settings.xLoginSQL);
+        d->db.setPassword(d->settings.xPaswoordSQL);
+        // libpq would otherwise wait without end for a host that does not answer.
+        d->db.setConnectOptions(QStringLiteral("connect_timeout=15"));
+        break;
+    }
+    case Dialect::Odbc:
+    case Dialect::SqlServer:
+        d->db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), d->connectionName);
+        d->db.setDatabaseName(dialect == Dialect::Odbc ? target : sqlServerConnectionString(d->settings));
+        d->db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=15"));
+        break;
+    }
+
+    if (!d->db.open()) {
+        if (error)
+            *error = d->db.lastError().text();
+        return false;
+    }
+
+    if (dialect == Dialect::SQLite) {
+        // WAL with a full sync at every commit: a row the link reported as written survives a crash.
+        QSqlQuery pragma(d->db);
+        for (const char *statement : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL"}) {
+            if (!pragma.exec(QLatin1String(statement))) {
+                if (error)
+                    *error = QStringLiteral("%1: %2").arg(QLatin1String(statement), pragma.lastError().text());
+                return false;
+            }
+        }
+        pragma.finish();
+        for (const QString &statement : PlanningSchema::sqliteStatements()) {
+            if (!pragma.exec(statement)) {
+                if (error)
+                    *error = QStringLiteral("Creating the planning tables: %1").arg(pragma.lastError().text());
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+void Database::close()
+{
+    d->statements.clear();
+    d->textSizes.clear();
+    if (d->db.isValid()) {
+        d->db.close();
+        d->db = QSqlDatabase();
+    }
+    if (QSqlDatabase::contains(d->connectionName))
+        QSqlDatabase::removeDatabase(d->connectionName);
+}
+
+bool Database::isOpen() const
+{
+    return d->db.isValid() && d->db.isOpen();
+}
+
+bool Database::test(QString *error)
+{
+    const bool ok = open(error);
+    close();
+    return ok;
+}
+
+Database::Dialect Database::dialect() const
+{
+    return isOpen() ? d->openDialect : dialectOf(d->settings.xLoginServer, nullptr);
+}
+
+bool Database::fail(const QString &what, const QSqlError &sqlError, QString *error)
+{
+    if (error) {
+        const QString text = sqlError.text().trimmed();
+        *error = text.isEmpty() ? what : QStringLiteral("%1: %2").arg(what, text);
+    }
+    // A statement can fail on its own, or because the server went away: only a trivial query tells which.
+    bool lost = sqlError.type() == QSqlError::ConnectionError;
+    if (!lost) {
+        QSqlQuery probe(d->db);
+        lost = !probe.exec(QStringLiteral("SELECT 1"));
+    }
+    if (lost)
+        close();   // the next use connects anew
+    return false;
+}
+
+QVariant Database::boundValue(const QVariant &value) const
+{
+    if (value.metaType() == QMetaType::fromType<Decimal>())
+        return value.value<Decimal>().toString();   // exact: the database parses the decimal text itself
+    if (value.metaType() == QMetaType::fromType<QDateTime>()) {
+        const QDateTime dateTime = value.toDateTime();
+        if (d->openDialect == Dialect::SQLite || d->openDialect == Dialect::PostgreSQL) {
+            // Local wall-clock time as text: no time zone conversion on the way in.
+            if (!dateTime.isValid())
+                return QVariant(QMetaType::fromType<QString>());
+            return dateTime.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        }
+    }
+    return value;
+}
+
+std::optional<QSqlQuery> Database::exec(const QString &sql, const QVariantList &values, QString *error)
+{
+    if (!open(error))
+        return std::nullopt;
+
+    auto cached = d->statements.find(sql);
+    if (cached == d->statements.end()) {
+        QSqlQuery query(d->db);
+        if (!query.prepare(sql)) {
+            fail(QStringLiteral("Preparing \"%1\"").arg(sql), query.lastError(), error);
+            return std::nullopt;
+        }
+        if (d->statements.size() >= MaxCachedStatements)
+            d->statements.clear();
+        cached = d->statements.insert(sql, query);
+    }
+    QSqlQuery &query = *cached;
+    for (int i = 0; i < values.size(); ++i)
+        query.bindValue(i, boundValue(values.at(i)));
+    if (!query.exec()) {
+        const QSqlError sqlError = query.lastError();
+        query.finish();
+        fail(QStringLiteral("Running \"%1\"").arg(sql), sqlError, error);
+        return std::nullopt;
+    }
+    if (query.isSelect()) {
+        // Fetch every row now. An unfinished SELECT would keep SQLite's implicit transaction open, delaying the
+        // commit of the next write, and would keep an ODBC connection busy for the next statement.
+        query.last();
+        query.seek(-1);
+    }
+    return query;
+}
+
+const QHash<QString, int> &Database::columnSizes(const QString &table)
+{
+    const QString key = table.toLower();
+    auto found = d->textSizes.find(key);
+    if (found != d->textSizes.end())
+        return *found;
+    QHash<QString, int> sizes;
+    const QSqlRecord record = d->db.record(table);
+    for (int i = 0; i < record.count(); ++i) {
+        const QSqlField field = record.field(i);
+        const QString column = field.name().toLower();
+        int size = -1;
+        if (field.metaType() == QMetaType::fromType<QString>() && field.length() > 0)
+            size = field.length();
+        else
+            size = PlanningSchema::knownTextSize(table, column);
+        sizes.insert(column, size);
+    }
+    return *d->textSizes.insert(key, sizes);
+}
+
+int Database::textColumnSize(const QString &table, const QString &column)
+{
+    if (!isOpen() && !open(nullptr))
+        return PlanningSchema::knownTextSize(table, column);
+    return columnSizes(table).value(column.toLower(), PlanningSchema::knownTextSize(table, column));
+}
+
+QVariant Database::columnValue(const QString &table, const QString &column, const QVariant &value)
+{
+    if (value.metaType() != QMetaType::fromType<QString>() || value.isNull())
+        return value;
+    QString text = value.toString();
+    if (!PlanningSchema::isWideText(column))
+        text = AnsiCodePage::restrict(text);
+    const int size = columnSizes(table).value(column.toLower(), PlanningSchema::knownTextSize(table, column));
+    if (size > 0 && text.size() > size)
+        text.truncate(size);
+    return text;
+}
+
+bool Database::insertRow(const QString &table, const ColumnValues &values, QString *error)
+{
+    Q_ASSERT(isIdentifier(table));
+    if (!open(error))
+        return false;
+    QStringList columns;
+    QStringList marks;
+    QVariantList bound;
+    for (const auto &[column, value] : values) {
+        Q_ASSERT(isIdentifier(column));
+        columns << column;
+        marks << QStringLiteral("?");
+        bound << columnValue(table, column, value);
+    }
+    const QString sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                            .arg(table, columns.join(QLatin1String(", ")), marks.join(QLatin1String(", ")));
+    return exec(sql, bound, error).has_value();
+}
+
+bool Database::updateRow(const QString &table, const ColumnValues &values, const QString &keyColumn,
+                         const QVariant &key, QString *error)
+{
+    Q_ASSERT(isIdentifier(table) && isIdentifier(keyColumn));
+    if (values.isEmpty())
+        return true;
+    if (!open(error))
+        return false;
+    QStringList assignments;
+    QVariantList bound;
+    for (const auto &[column, value] : values) {
+        Q_ASSERT(isIdentifier(column));
+        assignments << column + QLatin1String(" = ?");
+        bound << columnValue(table, column, value);
+    }
+    bound << key;
+    const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
+                            .arg(table, assignments.join(QLatin1String(", ")), keyColumn);
+    std::optional<QSqlQuery> query = exec(sql, bound, error);
+    if (!query)
+        return false;
+    if (query->numRowsAffected() == 0) {
+        // The row went away after it was read: a change that landed nowhere must not count as written.
+        if (error)
+            *error = QStringLiteral("No row of %1 with %2 = %3 to change").arg(table, keyColumn, key.toString());
+        return false;
+    }
+    return true;
+}
+
+bool Database::runScript(const QString &script, QString *error)
+{
+    if (!open(error))
+        return false;
+    QSqlQuery query(d->db);
+    for (const QString &statement : PlanningSchema::splitStatements(script)) {
+        if (!query.exec(statement))
+            return fail(QStringLiteral("Running \"%1\"").arg(statement), query.lastError(), error);
+    }
+    return true;
+}
+
+QString Database::sqlServerConnectionString(const Settings &settings)
+{
+    return DbConnectionString::sqlServer(settings.xLoginServer, settings.xLoginDatabase, settings.xLoginSQL,
+                                         settings.xPaswoordSQL);
+}

@@ -1,0 +1,519 @@
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "platform/Database.h"
+#include "platform/DbConnectionString.h"
+#include "shell/Settings.h"
+#include "tests/support/TestDatabaseServer.h"
+
+using Kind = TestDatabaseServer::Kind;
+Q_DECLARE_METATYPE(TestDatabaseServer::Kind)
+
+// The planning database connection against a real SQLite file, the throwaway PostgreSQL server, and that server
+// through the ODBC driver.
+class TestDatabase final : public QObject
+{
+    Q_OBJECT
+private slots:
+    void connectsAtFirstUse_data() { addKinds(); }
+    void connectsAtFirstUse();
+    void abortsSilentlyWithoutServer();
+    void testOpensAndClosesAgain_data() { addKinds(); }
+    void testOpensAndClosesAgain();
+    void testReportsTheDriversMessage_data();
+    void testReportsTheDriversMessage();
+    void createsTheSqliteSchemaInWalMode();
+    void writeCommitsWhileASelectIsOpen();
+    void cutsTextsToTheirColumns_data();
+    void cutsTextsToTheirColumns();
+    void usesTheDriverReportedSize();
+    void storesDecimalsExactly_data();
+    void storesDecimalsExactly();
+    void storesDateTimes_data();
+    void storesDateTimes();
+    void bindsQuotesAndSemicolonsVerbatim_data() { addKinds(); }
+    void bindsQuotesAndSemicolonsVerbatim();
+    void updatesOnlyTheKeyedRow_data() { addKinds(); }
+    void updatesOnlyTheKeyedRow();
+    void reconnectsAfterTheConnectionWasLost_data();
+    void reconnectsAfterTheConnectionWasLost();
+    void odbcPasswordWithSeparatorsLogsIn();
+
+private:
+    static void addKinds(bool sqlite = true);
+    static QTestData &kindRow(const char *what, Kind kind);
+    int insertRide(Database &db, int ritnummer, ColumnValues values);
+    QVariant readColumn(Database &db, int id, const QString &expression);
+
+    QTemporaryDir m_dir;
+};
+
+void TestDatabase::addKinds(bool sqlite)
+{
+    QTest::addColumn<Kind>("kind");
+    if (sqlite)
+        QTest::newRow("on SQLite") << Kind::SQLite;
+    QTest::newRow("on PostgreSQL") << Kind::PostgreSQL;
+    QTest::newRow("over ODBC") << Kind::Odbc;
+}
+
+QTestData &TestDatabase::kindRow(const char *what, Kind kind)
+{
+    const char *where = kind == Kind::SQLite ? "on SQLite" : kind == Kind::PostgreSQL ? "on PostgreSQL" : "over ODBC";
+    return QTest::addRow("%s %s", what, where) << kind;
+}
+
+// Inserts a planning row with that ride number and gives its pla_id, found again by the ride number.
+int TestDatabase::insertRide(Database &db, int ritnummer, ColumnValues values)
+{
+    values.prepend({QStringLiteral("pla_extern_ritnummer"), ritnummer});
+    QString error;
+    if (!db.insertRow(QStringLiteral("planning"), values, &error)) {
+        qWarning("insert failed: %s", qPrintable(error));
+        return -1;
+    }
+    std::optional<QSqlQuery> query =
+        db.exec(QStringLiteral("SELECT pla_id FROM planning WHERE pla_extern_ritnummer = ?"), {ritnummer}, &error);
+    if (!query || !query->next()) {
+        qWarning("row not found again: %s", qPrintable(error));
+        return -1;
+    }
+    return query->value(0).toInt();
+}
+
+QVariant TestDatabase::readColumn(Database &db, int id, const QString &expression)
+{
+    QString error;
+    std::optional<QSqlQuery> query =
+        db.exec(QStringLiteral("SELECT %1 FROM planning WHERE pla_id = ?").arg(expression), {id}, &error);
+    if (!query || !query->next()) {
+        qWarning("read failed: %s", qPrintable(error));
+        return {};
+    }
+    return query->value(0);
+}
+
+void TestDatabase::connectsAtFirstUse()
+{
+    QFETCH(Kind, kind);
+    Settings settings;
+    BSA_PREPARE_TEST_DATABASE(kind, m_dir, settings);
+    Database db(settings, m_dir.path());
+    QSignalSpy connected(&db, &Database::connected);
+    QVERIFY(!db.isOpen());
+    QCOMPARE(connected.count(), 0);
+
+    QString error;
+    std::optional<QSqlQuery> query = db.exec(QStringLiteral("SELECT count(*) FROM planning"), {}, &error);
+    QVERIFY2(query, qPrintable(error));
+    QVERIFY(query->next());
+    QCOMPARE(query->value(0).toInt(), 0);
+    QVERIFY(db.isOpen());
+    QVERIFY(db.exec(QStringLiteral("SELECT count(*) FROM TRANSACTIES"), {}, &error));
+    QCOMPARE(connected.count(), 1);   // once connected it stays connected
+    QCOMPARE(db.dialect(), kind == Kind::SQLite ? Database::Dialect::SQLite
+                           : kind == Kind::PostgreSQL ? Database::Dialect::PostgreSQL
+                                                      : Database::Dialect::Odbc);
+}
+
+void TestDatabase::abortsSilentlyWithoutServer()
+{
+    Settings settings;
+    Database db(settings, m_dir.path());
+    QSignalSpy connected(&db, &Database::connected);
+    QString error;
+    bool aborted = false;
+    QVERIFY(!db.open(&error, &aborted));
+    QVERIFY(aborted);
+    QCOMPARE(error, QStringLiteral("Operation aborted"));
+
+    error.clear();
+    QVERIFY(!db.exec(QStringLiteral("SELECT 1"), {}, &error));
+    QCOMPARE(error, QStringLiteral("Operation aborted"));
+    QVERIFY(!db.insertRow(QStringLiteral("planning"), {{QStringLiteral("pla_wagen"), 1}}, &error));
+    error.clear();
+    QVERIFY(!db.test(&error));   // the TEST button reports the abort like any failure
+    QCOMPARE(error, QStringLiteral("Operation aborted"));
+    QCOMPARE(connected.count(), 0);
+
+    // The setting is read at every connect: filled in, the next use connects.
+    settings.xLoginServer = QStringLiteral("sqlite:aborted.db");
+    QVERIFY2(db.open(&error, &aborted), qPrintable(error));
+    QVERIFY(!aborted);
+    QVERIFY(QFile::exists(m_dir.filePath(QStringLiteral("aborted.db"))));   // relative to the program folder
+}
+
+void TestDatabase::testOpensAndClosesAgain()
+{
+    QFETCH(Kind, kind);
+    Settings settings;
+    BSA_PREPARE_TEST_DATABASE(kind, m_dir, settings);
+    Database db(settings, m_dir.path());
+    QString error;
+    QVERIFY2(db.test(&error), qPrintable(error));
+    QVERIFY(!db.isOpen());
+
+    QVERIFY(db.open(&error));
+    QVERIFY2(db.test(&error), qPrintable(error));
+    QVERIFY(!db.isOpen());   // also closed when it had been open before
+    QVERIFY2(db.exec(QStringLiteral("SELECT 1"), {}, &error), qPrintable(error));
+}
+
+void TestDatabase::testReportsTheDriversMessage_data()
+{
+    QTest::addColumn<Kind>("kind");
+    QTest::addColumn<QString>("server");   // replaces xLoginServer; empty keeps the prepared one
+    QTest::addColumn<QString>("password"); // replaces xPaswoordSQL; empty keeps the prepared one
+    QTest::addColumn<QString>("expected"); // part of the message
+    QTest::newRow("an SQLite file below a plain file cannot open")
+        << Kind::SQLite << "sqlite:blocker/planning.db" << "" << "unable to open";
+    QTest::newRow("PostgreSQL refuses a wrong password")
+        << Kind::PostgreSQL << "" << "wrong" << "password authentication failed";
+    QTest::newRow("a server that does not listen is reported")
+        << Kind::PostgreSQL << "postgresql:127.0.0.1:1" << "" << "127.0.0.1";
+    QTest::newRow("an ODBC driver that is not installed is reported")
+        << Kind::Odbc << "odbc:DRIVER={No Such Driver};SERVER=x" << "" << "No Such Driver";
+    QTest::newRow("SQL Server through FreeTDS that does not listen is reported")
+        << Kind::SQLite << "127.0.0.1,1" << "" << "";
+}
+
+void TestDatabase::testReportsTheDriversMessage()
+{
+    QFETCH(Kind, kind);
+    QFETCH(QString, server);
+    QFETCH(QString, password);
+    QFETCH(QString, expected);
+    Settings settings;
+    BSA_PREPARE_TEST_DATABASE(kind, m_dir, settings);
+    const Settings good = settings;
+    QFile blocker(m_dir.filePath(QStringLiteral("blocker")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    if (!server.isEmpty())
+        settings.xLoginServer = server;
+    if (!password.isEmpty())
+        settings.xPaswoordSQL = password;
+
+    Database db(settings, m_dir.path());
+    QString error;
+    bool aborted = true;
+    QVERIFY(!db.open(&error, &aborted));
+    QVERIFY(!aborted);
+    QVERIFY(!error.isEmpty());
+    QVERIFY2(error.contains(expected, Qt::CaseInsensitive), qPrintable(error));
+    QVERIFY(!db.isOpen());
+    error.clear();
+    QVERIFY(!db.test(&error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!db.exec(QStringLiteral("SELECT 1"), {}, &error));
+
+    settings = good;   // the next use tries again, with the settings as they are then
+    QVERIFY2(db.exec(QStringLiteral("SELECT 1"), {}, &error), qPrintable(error));
+}
+
+void TestDatabase::createsTheSqliteSchemaInWalMode()
+{
+    Settings settings;
+    BSA_PREPARE_TEST_DATABASE(Kind::SQLite, m_dir, settings);
+    const QString file = settings.xLoginServer.mid(int(qstrlen("sqlite:")));
+    {
+        Database db(settings, m_dir.path());
+        QString error;
+        const int id = insertRide(db, 4711, {});
+        QVERIFY(id > 0);
+        QCOMPARE(readColumn(db, id, QStringLiteral("pla_status")).toString(), QStringLiteral("W"));
+        QCOMPARE(readColumn(db, id, QStringLiteral("pla_route")).toInt(), 0);
+        QCOMPARE(readColumn(db, id, QStringLiteral("pla_retour_rbs")).toInt(), 0);
+        QVERIFY(readColumn(db, id, QStringLiteral("pla_eigenaar")).isNull());
+        QVERIFY2(db.insertRow(QStringLiteral("TRANSACTIES"), {{QStringLiteral("tra_rit"), id}, {QStringLiteral("tra_code"), 91}},
+                              &error),
+                 qPrintable(error));
+        std::optional<QSqlQuery> journal =
+            db.exec(QStringLiteral("SELECT tra_id, tra_datum FROM TRANSACTIES WHERE tra_rit = ?"), {id}, &error);
+        QVERIFY(journal && journal->next());
+        QCOMPARE(journal->value(0).toInt(), 1);
+        const QDateTime stamped = QDateTime::fromString(journal->value(1).toString(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        QVERIFY2(qAbs(stamped.secsTo(QDateTime::currentDateTime())) < 600, qPrintable(journal->value(1).toString()));
+    }
+    {
+        // A second connection sees the journal mode and the indexes; reopening keeps the rows.
+        QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("raw"));
+        raw.setDatabaseName(file);
+        QVERIFY(raw.open());
+        QSqlQuery query(raw);
+        QVERIFY(query.exec(QStringLiteral("PRAGMA journal_mode")) && query.next());
+        QCOMPARE(query.value(0).toString(), QStringLiteral("wal"));
+        QVERIFY(query.exec(QStringLiteral("SELECT group_concat(name) FROM (SELECT il.name FROM pragma_index_list('planning') AS l "
+                                          "JOIN pragma_index_info(l.name) AS il ORDER BY il.name)")));
+        QVERIFY(query.next());
+        QCOMPARE(query.value(0).toString(), QStringLiteral("pla_extern_ritnummer,pla_retour_rbs,pla_temp"));
+        query.finish();
+        raw.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("raw"));
+    Database again(settings, m_dir.path());
+    QString error;
+    std::optional<QSqlQuery> count = again.exec(QStringLiteral("SELECT count(*) FROM planning"), {}, &error);
+    QVERIFY2(count && count->next(), qPrintable(error));
+    QCOMPARE(count->value(0).toInt(), 1);
+}
+
+void TestDatabase::writeCommitsWhileASelectIsOpen()
+{
+    // A caller keeps the result of a lookup while it writes: the write must still be committed at once, or a crash
+    // would lose a ride that BSA was told was stored.
+    Settings settings;
+    BSA_PREPARE_TEST_DATABASE(Kind::SQLite, m_dir, settings);
+    Database db(settings, m_dir.path());
+    QVERIFY(insertRide(db, 1, {}) > 0);
+    QVERIFY(insertRide(db, 2, {}) > 0);
+    QString error;
+    std::optional<QSqlQuery> lookup = db.exec(QStringLiteral("SELECT pla_id FROM planning ORDER BY pla_id"), {}, &error);
+    QVERIFY(lookup && lookup->next());
+    const int first = lookup->value(0).toInt();
+    QVERIFY2(db.insertRow(QStringLiteral("planning"), {{QStringLiteral("pla_extern_ritnummer"), 3}}, &error),
+             qPrintable(error));
+    QCOMPARE(lookup->value(0).toInt(), first);   // the held result still reads
+    QVERIFY(lookup->next());
+
+    QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+    other.setDatabaseName(settings.xLoginServer.mid(int(qstrlen("sqlite:"))));
+    QVERIFY(other.open());
+    {
+        QSqlQuery query(other);
+        QVERIFY(query.exec(QStringLiteral("SELECT count(*) FROM planning WHERE pla_extern_ritnummer = 3")));
+        QVERIFY(query.next());
+        QCOMPARE(query.value(0).toInt(), 1);
+    }
+    other.close();
+    other = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("other"));
+}
+
+void TestDatabase::cutsTextsToTheirColumns_data()
+{
+    QTest::addColumn<Kind>("kind");
+    QTest::addColumn<QString>("column");
+    QTest::addColumn<QString>("written");
+    QTest::addColumn<QString>("stored");
+    const QString fifty = QString(50, QLatin1Char('s'));
+    const QString memo = QString(3000, QLatin1Char('m')) + QStringLiteral("\r\nZaandam ł €");
+    for (const Kind kind : {Kind::SQLite, Kind::PostgreSQL, Kind::Odbc}) {
+        const auto row = [kind](const char *what) -> QTestData & { return kindRow(what, kind); };
+        row("the owner code keeps its first three characters") << "pla_eigenaar" << "01099" << "010";
+        row("a street keeps its first fifty characters") << "pla_ophstraat" << fifty + "extra" << fifty;
+        row("a text that fits is stored whole, spaces included") << "pla_ophnummer" << " 12a " << " 12a ";
+        row("a character outside the code page becomes a question mark") << "pla_naam_reiziger" << "Łukasz €5" << "?ukasz €5";
+        row("the memo keeps every character and its length") << "pla_tekst" << memo << memo;
+    }
+}
+
+void TestDatabase::cutsTextsToTheirColumns()
+{
+    QFETCH(Kind, kind);
+    QFETCH(QString, column);
+    QFETCH(QString, written);
+    QFETCH(QString, stored);
+    Settings settings;
+    BSA_PREPARE_TEST_DATABASE(kind, m_dir, settings);
+    Database db(settings, m_dir.path());
+    const int inserted = insertRide(db, 10, {{column, written}});
+    const int updated = insertRide(db, 11, {});
+    QVERIFY(inserted > 0 && updated > 0);
+    QString error;
+    QVERIFY2(db.updateRow(QStringLiteral("planning"), {{column, written}}, QStringLiteral("pla_id"), updated, &error),
+             qPrintable(error));
+    QCOMPARE(readColumn(db, inserted, column).toString(), stored);
+    QCOMPARE(readColumn(db, updated, column).toString(), stored);
+}
+
+void TestDatabase::usesTheDriverReportedSize()
+{
+    // A site may declare a column narrower than usual: the database's own declaration wins over the known sizes.
+    Settings settings;
+    BSA_PREPARE_TEST_DATABASE(Kind::PostgreSQL, m_dir, settings);
+    QString error;
+    QVERIFY2(TestDatabaseServer::runOnServer({QStringLiteral("ALTER TABLE planning ALTER COLUMN pla_opmerking TYPE varchar(8)")},
+                                             &error),
+             qPrintable(error));
+    Database db(settings, m_dir.path());
+    QCOMPARE(db.textColumnSize(QStringLiteral("planning"), QStringLiteral("pla_opmerking")), 8);
+    QCOMPARE(db.textColumnSize(QStringLiteral("PLANNING"), QStringLiteral("PLA_EIGENAAR")), 3);
+    QCOMPARE(db.textColumnSize(QStringLiteral("TRANSACTIES"), QStringLiteral("tra_opmerking")), 255);
+    QCOMPARE(db.textColumnSize(QStringLiteral("planning"), QStringLiteral("pla_tekst")), -1);
+    const int id = insertRide(db, 11, {{QStringLiteral("pla_opmerking"), QStringLiteral("Jansen-de Vries")}});
+    QVERIFY(id > 0);
+    QCOMPARE(readColumn(db, id, QStringLiteral("pla_opmerking")).toString(), QStringLiteral("Jansen-d"));
+    QVERIFY2(TestDatabaseServer::runOnServer({QStringLiteral("ALTER TABLE planning ALTER COLUMN pla_opmerking TYPE varchar(50)")},
+                                             &error),
+             qPrintable(error));
+
+    // Without a driver figure (SQLite) the known sizes apply.
+    Settings sqlite;
+    BSA_PREPARE_TEST_DATABASE(Kind::SQLite, m_dir, sqlite);
+    Database file(sqlite, m_dir.path());
+    QCOMPARE(file.textColumnSize(QStringLiteral("planning"), QStringLiteral("pla_opmerking")), 50);
+    QCOMPARE(file.textColumnSize(QStringLiteral("planning"), QStringLiteral("pla_temp")), 40);
+}
+
+void TestDatabase::storesDecimalsExactly_data()
+{
+    QTest::addColumn<Kind>("kind");
+    QTest::addColumn<Decimal>("amount");
+    QTest::addColumn<QString>("text");
+    for (const Kind kind : {Kind::SQLite, Kind::PostgreSQL, Kind::Odbc}) {
+        const auto row = [kind](const char *what) -> QTestData & { return kindRow(what, kind); };
+        row("an amount in cents is stored as euros") << Decimal{12345, 2} << "123.45";
+        row("a small negative amount keeps its sign") << Decimal{-5, 2} << "-0.05";
+        if (kind != Kind::SQLite)   // SQLite keeps numbers as doubles; the other two store the decimal exactly
+            row("the largest amount keeps its last cent") << Decimal{999999999999999999, 2} << "9999999999999999.99";
+    }
+}
+
+void TestDatabase::storesDecimalsExactly()
+{
+    QFETCH(Kind, kind);
+    QFETCH(Decimal, amount);
+    QFETCH(QString, text);
+    Settings settings;
+    BSA_PREPARE_TEST_DATABASE(kind, m_dir, settings);
+    Database db(settings, m_dir.path());
+    const int id = insertRide(db, 12, {{QStringLiteral("pla_bedrag"), QVariant::fromValue(amount)}});
+    QVERIFY(id > 0);
+    QCOMPARE(readColumn(db, id, QStringLiteral("CAST(pla_bedrag AS VARCHAR(40))")).toString(), text);
+    QString error;
+    std::optional<QSqlQuery> match =
+        db.exec(QStringLiteral("SELECT count(*) FROM planning WHERE pla_bedrag = ?"), {QVariant::fromValue(amount)}, &error);
+    QVERIFY2(match && match->next(), qPrintable(error));
+    QCOMPARE(match->value(0).toInt(), 1);
+}
+
+void TestDatabase::storesDateTimes_data()
+{
+    QTest::addColumn<Kind>("kind");
+    QTest::addColumn<QDateTime>("written");
+    QTest::addColumn<QString>("text");
+    for (const Kind kind : {Kind::SQLite, Kind::PostgreSQL, Kind::Odbc}) {
+        const auto row = [kind](const char *what) -> QTestData & { return kindRow(what, kind); };
+        row("the zero date-time is stored as itself") << QDateTime(QDate(1899, 12, 30), QTime(0, 0)) << "1899-12-30 00:00:00";
+        row("a ride time keeps its wall-clock time") << QDateTime(QDate(2011, 1, 9), QTime(14, 5)) << "2011-01-09 14:05:00";
+        row("a summer time stays as written") << QDateTime(QDate(2021, 7, 1), QTime(2, 30)) << "2021-07-01 02:30:00";
+    }
+}
+
+void TestDatabase::storesDateTimes()
+{
+    QFETCH(Kind, kind);
+    QFETCH(QDateTime, written);
+    QFETCH(QString, text);
+    Settings settings;
+    BSA_PREPARE_TEST_DATABASE(kind, m_dir, settings);
+    Database db(settings, m_dir.path());
+    const int id = insertRide(db, 13, {{QStringLiteral("pla_datum"), written}, {QStringLiteral("pla_tijdstip"), QDateTime()}});
+    QVERIFY(id > 0);
+    const QString format = kind == Kind::SQLite ? QStringLiteral("pla_datum")
+                                                : QStringLiteral("to_char(pla_datum, 'YYYY-MM-DD HH24:MI:SS')");
+    QCOMPARE(readColumn(db, id, format).toString(), text);
+    QCOMPARE(readColumn(db, id, QStringLiteral("pla_datum")).toDateTime(), written);
+    QVERIFY(readColumn(db, id, QStringLiteral("pla_tijdstip")).isNull());   // no date-time is NULL
+}
+
+void TestDatabase::bindsQuotesAndSemicolonsVerbatim()
+{
+    QFETCH(Kind, kind);
+    Settings settings;
+    BSA_PREPARE_TEST_DATABASE(kind, m_dir, settings);
+    Database db(settings, m_dir.path());
+    const QString name = QStringLiteral("O'Brien'); DELETE FROM planning;--");
+    const int id = insertRide(db, 14, {{QStringLiteral("pla_tekst"), name}, {QStringLiteral("pla_ophstad"), QStringLiteral("'s-Hertogenbosch;")}});
+    QVERIFY(id > 0);
+    QCOMPARE(readColumn(db, id, QStringLiteral("pla_tekst")).toString(), name);
+    QCOMPARE(readColumn(db, id, QStringLiteral("pla_ophstad")).toString(), QStringLiteral("'s-Hertogenbosch;"));
+    QString error;
+    std::optional<QSqlQuery> found = db.exec(QStringLiteral("SELECT pla_id FROM planning WHERE pla_tekst = ?"), {name}, &error);
+    QVERIFY2(found && found->next(), qPrintable(error));
+    QCOMPARE(found->value(0).toInt(), id);
+}
+
+void TestDatabase::updatesOnlyTheKeyedRow()
+{
+    QFETCH(Kind, kind);
+    Settings settings;
+    BSA_PREPARE_TEST_DATABASE(kind, m_dir, settings);
+    Database db(settings, m_dir.path());
+    const int first = insertRide(db, 21, {{QStringLiteral("pla_retour_rbs"), 1}});
+    const int second = insertRide(db, 22, {{QStringLiteral("pla_retour_rbs"), 1}});
+    QVERIFY(first > 0 && second > 0);
+    QString error;
+    QVERIFY2(db.updateRow(QStringLiteral("planning"), {{QStringLiteral("pla_retour_rbs"), 2}, {QStringLiteral("pla_eigenaar"), QStringLiteral("010")}},
+                          QStringLiteral("pla_id"), second, &error),
+             qPrintable(error));
+    QCOMPARE(readColumn(db, first, QStringLiteral("pla_retour_rbs")).toInt(), 1);
+    QCOMPARE(readColumn(db, second, QStringLiteral("pla_retour_rbs")).toInt(), 2);
+    QCOMPARE(readColumn(db, second, QStringLiteral("pla_eigenaar")).toString(), QStringLiteral("010"));
+
+    // A row that went away is a failed write, not a silent success.
+    QVERIFY(!db.updateRow(QStringLiteral("planning"), {{QStringLiteral("pla_retour_rbs"), 2}}, QStringLiteral("pla_id"), second + 100, &error));
+    QVERIFY2(error.contains(QString::number(second + 100)), qPrintable(error));
+    QVERIFY(db.isOpen());   // a statement's failure is no reason to drop a good connection
+}
+
+void TestDatabase::reconnectsAfterTheConnectionWasLost_data()
+{
+    addKinds(false);
+}
+
+void TestDatabase::reconnectsAfterTheConnectionWasLost()
+{
+    QFETCH(Kind, kind);
+    Settings settings;
+    BSA_PREPARE_TEST_DATABASE(kind, m_dir, settings);
+    Database db(settings, m_dir.path());
+    QSignalSpy connected(&db, &Database::connected);
+    QVERIFY(insertRide(db, 31, {}) > 0);
+    QCOMPARE(connected.count(), 1);
+
+    QString error;
+    QVERIFY2(TestDatabaseServer::runOnServer({QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                                             "WHERE datname = current_database() AND pid <> pg_backend_pid()")},
+                                             &error),
+             qPrintable(error));
+    // The statement that meets the dead connection fails and says so; the next use connects anew.
+    QVERIFY(!db.exec(QStringLiteral("SELECT count(*) FROM planning"), {}, &error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(!db.isOpen());
+    QVERIFY(insertRide(db, 32, {}) > 0);
+    QCOMPARE(connected.count(), 2);
+}
+
+void TestDatabase::odbcPasswordWithSeparatorsLogsIn()
+{
+    // The quoting of connection string values, checked by a real driver: a password holding ';', '}' and '='
+    // logs in as itself.
+    Settings settings;
+    BSA_PREPARE_TEST_DATABASE(Kind::PostgreSQL, m_dir, settings);
+    const TestDatabaseServer::Facts server = TestDatabaseServer::facts();
+    const QString role = QStringLiteral("quoted_%1").arg(QCoreApplication::applicationPid());
+    const QString password = QStringLiteral("a;b}c=d{e");
+    QString error;
+    QVERIFY2(TestDatabaseServer::runOnServer({QStringLiteral("DROP ROLE IF EXISTS %1").arg(role),
+                                              QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD '%2'").arg(role, password)},
+                                             &error),
+             qPrintable(error));
+    Settings odbc;
+    odbc.xLoginServer = QStringLiteral("odbc:DRIVER={PostgreSQL Unicode};SERVER=%1;PORT=%2;DATABASE=%3;UID=%4;PWD=%5")
+                            .arg(server.host)
+                            .arg(server.port)
+                            .arg(settings.xLoginDatabase, role, DbConnectionString::odbcValue(password));
+    Database db(odbc, m_dir.path());
+    QVERIFY2(db.test(&error), qPrintable(error));
+    odbc.xLoginServer.replace(DbConnectionString::odbcValue(password), DbConnectionString::odbcValue(QStringLiteral("a;b")));
+    QVERIFY(!db.test(&error));
+}
+
+QTEST_GUILESS_MAIN(TestDatabase)
+#include "TestDatabase.moc"

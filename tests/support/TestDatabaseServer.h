@@ -1,0 +1,197 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUuid>
+
+#include "platform/PlanningSchema.h"
+#include "shell/Settings.h"
+
+// Ready databases for tests: a new SQLite file in a temporary folder, or a clean database of this test program on
+// the throwaway PostgreSQL server (tests/pg.cmake), reached through QPSQL or through the ODBC driver psqlodbc.
+// A test that uses the server is registered with bsa_requires_pg(TestX). Usage in a test function:
+//     Settings settings;
+//     BSA_PREPARE_TEST_DATABASE(TestDatabaseServer::Kind::PostgreSQL, m_dir, settings);
+namespace TestDatabaseServer {
+
+enum class Kind { SQLite, PostgreSQL, Odbc };
+enum class Outcome { Ready, Unavailable, Failed };
+
+// The connection facts that pg_start wrote.
+struct Facts
+{
+    Outcome outcome = Outcome::Failed;
+    QString reason;   // why the server cannot be used
+    QString host;
+    int port = 0;
+    QString user;
+    QString password;
+    QString database;   // the maintenance database of the test role
+    QString schema;     // sql/postgresql/schema.sql
+};
+
+inline Facts facts()
+{
+    Facts facts;
+    const QString path = qEnvironmentVariable("BSA_PG_FACTS");
+    if (path.isEmpty()) {
+        facts.reason = QStringLiteral("BSA_PG_FACTS is not set: register this test with bsa_requires_pg()");
+        return facts;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        facts.reason = QStringLiteral("no facts of the PostgreSQL test server in %1 (did pg_start run?)").arg(path);
+        return facts;
+    }
+    QHash<QString, QString> values;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const qsizetype equals = line.indexOf('=');
+        if (equals > 0)
+            values.insert(QString::fromUtf8(line.left(equals)), QString::fromUtf8(line.mid(equals + 1)).trimmed());
+    }
+    if (values.value(QStringLiteral("status")) != QLatin1String("ok")) {
+        facts.outcome = Outcome::Unavailable;
+        facts.reason = QStringLiteral("the PostgreSQL test server could not start: %1")
+                           .arg(values.value(QStringLiteral("reason")));
+        return facts;
+    }
+    facts.outcome = Outcome::Ready;
+    facts.host = values.value(QStringLiteral("host"));
+    facts.port = values.value(QStringLiteral("port")).toInt();
+    facts.user = values.value(QStringLiteral("user"));
+    facts.password = values.value(QStringLiteral("password"));
+    facts.database = values.value(QStringLiteral("database"));
+    facts.schema = values.value(QStringLiteral("schema"));
+    return facts;
+}
+
+// The database of this test program on the server: tests running side by side never share tables.
+inline QString databaseName()
+{
+    QString name = QStringLiteral("bsa_%1_%2")
+                       .arg(QCoreApplication::applicationName().toLower())
+                       .arg(QCoreApplication::applicationPid());
+    for (QChar &c : name) {
+        if (!(c.isLetterOrNumber() && c.unicode() < 0x80))
+            c = QLatin1Char('_');
+    }
+    return name.left(63);
+}
+
+// Runs statements, unprepared, as the test role on one database of the server.
+inline bool runOn(const Facts &facts, const QString &database, const QStringList &statements, QString *error)
+{
+    const QString connection = QStringLiteral("test-server-") + QUuid::createUuid().toString(QUuid::Id128);
+    bool ok = true;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection);
+        db.setHostName(facts.host);
+        db.setPort(facts.port);
+        db.setDatabaseName(database);
+        db.setUserName(facts.user);
+        db.setPassword(facts.password);
+        if (!db.open()) {
+            *error = QStringLiteral("connecting to the test server: %1").arg(db.lastError().text());
+            ok = false;
+        }
+        QSqlQuery query(db);
+        for (const QString &statement : statements) {
+            if (!ok)
+                break;
+            if (!query.exec(statement)) {
+                *error = QStringLiteral("%1: %2").arg(statement, query.lastError().text());
+                ok = false;
+            }
+        }
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return ok;
+}
+
+// Runs statements on this test program's own database of the server (after prepare()).
+inline bool runOnServer(const QStringList &statements, QString *error)
+{
+    return runOn(facts(), databaseName(), statements, error);
+}
+
+// This test program's database, created at the first call, with the schema applied and the tables emptied.
+inline bool cleanServerDatabase(const Facts &facts, QString *error)
+{
+    static bool created = false;
+    if (!created) {
+        const QString name = databaseName();
+        if (!runOn(facts, facts.database,
+                   {QStringLiteral("DROP DATABASE IF EXISTS %1").arg(name), QStringLiteral("CREATE DATABASE %1").arg(name)},
+                   error))
+            return false;
+        created = true;
+    }
+    QFile schema(facts.schema);
+    if (!schema.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        *error = QStringLiteral("cannot read the schema %1").arg(facts.schema);
+        return false;
+    }
+    QStringList statements = PlanningSchema::splitStatements(QString::fromUtf8(schema.readAll()));
+    statements << QStringLiteral("TRUNCATE planning, transacties RESTART IDENTITY");
+    return runOn(facts, databaseName(), statements, error);
+}
+
+inline Outcome prepare(Kind kind, const QTemporaryDir &dir, Settings *settings, QString *message)
+{
+    *settings = Settings();
+    if (kind == Kind::SQLite) {
+        if (!dir.isValid()) {
+            *message = QStringLiteral("no temporary folder");
+            return Outcome::Failed;
+        }
+        // A file of its own at every call: a clean database even when an earlier connection still holds a file.
+        static int files = 0;
+        settings->xLoginServer = QStringLiteral("sqlite:%1/planning-%2.db").arg(dir.path()).arg(++files);
+        return Outcome::Ready;
+    }
+
+    const Facts server = facts();
+    if (server.outcome != Outcome::Ready) {
+        *message = server.reason;
+        return server.outcome;
+    }
+    if (!cleanServerDatabase(server, message))
+        return Outcome::Failed;
+    const QString name = databaseName();
+    if (kind == Kind::PostgreSQL) {
+        settings->xLoginServer = QStringLiteral("postgresql:%1:%2").arg(server.host).arg(server.port);
+        settings->xLoginDatabase = name;
+        settings->xLoginSQL = server.user;
+        settings->xPaswoordSQL = server.password;
+    } else {
+        settings->xLoginServer = QStringLiteral("odbc:DRIVER={PostgreSQL Unicode};SERVER=%1;PORT=%2;DATABASE=%3;"
+                                                "UID=%4;PWD=%5")
+                                     .arg(server.host)
+                                     .arg(server.port)
+                                     .arg(name, server.user, server.password);
+    }
+    return Outcome::Ready;
+}
+
+}
+
+// Fills `settings` for a ready database of `kind`; skips the test when the server could not start and fails it
+// when the database could not be prepared.
+#define BSA_PREPARE_TEST_DATABASE(kind, dir, settings)                                                                \
+    do {                                                                                                               \
+        QString bsaMessage_;                                                                                           \
+        switch (TestDatabaseServer::prepare((kind), (dir), &(settings), &bsaMessage_)) {                               \
+        case TestDatabaseServer::Outcome::Ready:                                                                       \
+            break;                                                                                                     \
+        case TestDatabaseServer::Outcome::Unavailable:                                                                 \
+            QSKIP(qPrintable(bsaMessage_));                                                                            \
+        case TestDatabaseServer::Outcome::Failed:                                                                      \
+            QFAIL(qPrintable(bsaMessage_));                                                                            \
+        }                                                                                                              \
+    } while (false)
