@@ -24,8 +24,10 @@ std::optional<QByteArray> EnvelopeFramer::takeEnvelope()
     }
     m_start = start;   // bytes before the start tag are noise
     const qsizetype payloadStart = start + StartTagLength;
-    const qsizetype end = m_buffer.indexOf(EndTag, payloadStart);
+    const qsizetype end = m_buffer.indexOf(EndTag, std::max(payloadStart, m_endSearchFrom));
     if (end < 0) {
+        // A large envelope arriving in many small reads must not be searched from its start at every read.
+        m_endSearchFrom = std::max(payloadStart, m_buffer.size() - (EndTagLength - 1));
         compact();
         return std::nullopt;
     }
@@ -42,6 +44,7 @@ void EnvelopeFramer::clear()
 {
     m_buffer.clear();
     m_start = 0;
+    m_endSearchFrom = 0;
 }
 
 void EnvelopeFramer::compact()
@@ -52,6 +55,7 @@ void EnvelopeFramer::compact()
         clear();
     } else if (m_start > 4096 && m_start * 2 > m_buffer.size()) {
         m_buffer.remove(0, m_start);
+        m_endSearchFrom = std::max<qsizetype>(0, m_endSearchFrom - m_start);
         m_start = 0;
     }
 }

@@ -26,6 +26,10 @@ void TestEnvelopeFramer::takesEveryCompleteEnvelope_data()
     QTest::newRow("every byte in a read of its own")
         << QByteArrayList{"<", "Z", "O", "R", "V", "A", "N", ">", "4", "1", "<", "E", "I", "N", "D", "E", ">"}
         << QByteArrayList{"41"};
+    QTest::newRow("an end tag split over reads after many reads of digits")
+        << QByteArrayList{"<ZORVAN>", "41", "42", "43", "<EIN", "DE>"} << QByteArrayList{"414243"};
+    QTest::newRow("a false head of an end tag before the real one")
+        << QByteArrayList{"<ZORVAN>41<EIN", "X<EI", "NDE>"} << QByteArrayList{"41<EINX"};
     QTest::newRow("CR LF after the end tag is dropped")
         << QByteArrayList{"<ZORVAN>41<EINDE>\r\n<ZORVAN>42<EINDE>\r\n"} << QByteArrayList{"41", "42"};
     QTest::newRow("noise before a start tag is dropped")
