@@ -209,13 +209,9 @@ bool Database::fail(const QString &what, const QSqlError &sqlError, QString *err
         const QString text = sqlError.text().trimmed();
         *error = text.isEmpty() ? what : QStringLiteral("%1: %2").arg(what, text);
     }
-    // A statement can fail on its own, or because the server went away: only a trivial query tells which.
-    bool lost = sqlError.type() == QSqlError::ConnectionError;
-    if (!lost) {
-        QSqlQuery probe(d->db);
-        lost = !probe.exec(QStringLiteral("SELECT 1"));
-    }
-    if (lost)
+    // A statement can fail on its own, or because the server went away: only a trivial query tells which. The
+    // error's type does not (SQLite calls a locked file a connection error).
+    if (!d->db.isOpen() || !QSqlQuery(d->db).exec(QStringLiteral("SELECT 1")))
         close();   // the next use connects anew
     return false;
 }
@@ -262,8 +258,8 @@ std::optional<QSqlQuery> Database::exec(const QString &sql, const QVariantList &
         return std::nullopt;
     }
     if (query.isSelect()) {
-        // Fetch every row now. An unfinished SELECT would keep SQLite's implicit transaction open, delaying the
-        // commit of the next write, and would keep an ODBC connection busy for the next statement.
+        // Fetch every row now. An unfinished SELECT would hold an SQLite read snapshot open, so that the WAL could
+        // never be folded back into the file, and would keep an ODBC connection busy for the next statement.
         query.last();
         query.seek(-1);
     }
@@ -325,8 +321,10 @@ bool Database::insertRow(const QString &table, const ColumnValues &values, QStri
         marks << QStringLiteral("?");
         bound << columnValue(table, column, value);
     }
-    const QString sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                            .arg(table, columns.join(QLatin1String(", ")), marks.join(QLatin1String(", ")));
+    const QString sql = columns.isEmpty()
+        ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
+        : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+              .arg(table, columns.join(QLatin1String(", ")), marks.join(QLatin1String(", ")));
     return exec(sql, bound, error).has_value();
 }
 

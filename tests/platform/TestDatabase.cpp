@@ -27,7 +27,8 @@ private slots:
     void testReportsTheDriversMessage_data();
     void testReportsTheDriversMessage();
     void createsTheSqliteSchemaInWalMode();
-    void writeCommitsWhileASelectIsOpen();
+    void heldLookupBlocksNothing();
+    void lockedFileFailsTheWriteOnly();
     void cutsTextsToTheirColumns_data();
     void cutsTextsToTheirColumns();
     void usesTheDriverReportedSize();
@@ -262,10 +263,10 @@ void TestDatabase::createsTheSqliteSchemaInWalMode()
     QCOMPARE(count->value(0).toInt(), 1);
 }
 
-void TestDatabase::writeCommitsWhileASelectIsOpen()
+void TestDatabase::heldLookupBlocksNothing()
 {
-    // A caller keeps the result of a lookup while it writes: the write must still be committed at once, or a crash
-    // would lose a ride that BSA was told was stored.
+    // A caller keeps the result of a lookup while it writes: the write is committed at once, the held result still
+    // reads, and no read is left open in the file.
     Settings settings;
     BSA_PREPARE_TEST_DATABASE(Kind::SQLite, m_dir, settings);
     Database db(settings, m_dir.path());
@@ -282,16 +283,49 @@ void TestDatabase::writeCommitsWhileASelectIsOpen()
 
     QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
     other.setDatabaseName(settings.xLoginServer.mid(int(qstrlen("sqlite:"))));
+    other.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
     QVERIFY(other.open());
     {
         QSqlQuery query(other);
         QVERIFY(query.exec(QStringLiteral("SELECT count(*) FROM planning WHERE pla_extern_ritnummer = 3")));
         QVERIFY(query.next());
         QCOMPARE(query.value(0).toInt(), 1);
+        // No read of ours is left open, so the log can be folded into the file: it does not grow without end.
+        QVERIFY(query.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")));
+        QVERIFY(query.next());
+        QCOMPARE(query.value(0).toInt(), 0);   // not blocked by a reader
     }
     other.close();
     other = QSqlDatabase();
     QSqlDatabase::removeDatabase(QStringLiteral("other"));
+}
+
+void TestDatabase::lockedFileFailsTheWriteOnly()
+{
+    // Another program holding the write lock makes a write fail soon, not freeze the link; the connection stays.
+    Settings settings;
+    BSA_PREPARE_TEST_DATABASE(Kind::SQLite, m_dir, settings);
+    Database db(settings, m_dir.path());
+    QVERIFY(insertRide(db, 1, {}) > 0);
+    QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("locker"));
+    other.setDatabaseName(settings.xLoginServer.mid(int(qstrlen("sqlite:"))));
+    QVERIFY(other.open());
+    {
+        QSqlQuery lock(other);
+        QVERIFY(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        QString error;
+        QVERIFY(!db.insertRow(QStringLiteral("planning"), {{QStringLiteral("pla_extern_ritnummer"), 2}}, &error));
+        QVERIFY2(error.contains(QLatin1String("locked")), qPrintable(error));
+        QVERIFY(db.isOpen());
+        std::optional<QSqlQuery> read = db.exec(QStringLiteral("SELECT count(*) FROM planning"), {}, &error);
+        QVERIFY2(read && read->next(), qPrintable(error));   // readers go on in WAL mode
+        QCOMPARE(read->value(0).toInt(), 1);
+        QVERIFY(lock.exec(QStringLiteral("COMMIT")));
+    }
+    other.close();
+    other = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("locker"));
+    QVERIFY(insertRide(db, 2, {}) > 0);
 }
 
 void TestDatabase::cutsTextsToTheirColumns_data()
