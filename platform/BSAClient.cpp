@@ -49,7 +49,7 @@ void BSAClient::readAvailable()
     while (std::optional<QByteArray> payload = m_framer.takeEnvelope())
         emit envelopeReceived(*payload);
     if (m_framer.bufferedSize() > EnvelopeFramer::MaxBuffered) {
-        m_framer.clear();   // a host that never sends the end tag must not grow memory without bound
+        m_framer.clear(); // a host that never sends the end tag must not grow memory without bound
         emit bufferDropped(m_socket.peerAddress().toString());
     }
 }
@@ -69,6 +69,6 @@ void BSAClient::socketError(QAbstractSocket::SocketError error)
 
 void BSAClient::socketDisconnected()
 {
-    m_framer.clear();   // an incomplete reply dies with its connection
+    m_framer.clear(); // an incomplete reply dies with its connection
     emit disconnected();
 }

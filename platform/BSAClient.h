@@ -44,7 +44,7 @@ private:
     void socketDisconnected();
 
     QTcpSocket m_socket;
-    EnvelopeFramer m_framer;   // the bytes of the current connection only
+    EnvelopeFramer m_framer; // the bytes of the current connection only
     QString m_host;
     quint16 m_port = 0;
 };

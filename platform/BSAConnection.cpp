@@ -16,14 +16,14 @@ QString dottedIPv4(const QHostAddress &address)
     return isIPv4 ? QHostAddress(ipv4).toString() : address.toString();
 }
 
-}
+} // namespace
 
 BSAConnection::BSAConnection(QTcpSocket *socket, QObject *parent)
     : QObject(parent)
     , m_socket(socket)
     , m_peerAddress(dottedIPv4(socket->peerAddress()))
 {
-    m_socket->setParent(this);   // the socket lives exactly as long as its connection
+    m_socket->setParent(this); // the socket lives exactly as long as its connection
     connect(m_socket, &QIODevice::readyRead, this, &BSAConnection::readAvailable);
     connect(m_socket, &QAbstractSocket::errorOccurred, this, &BSAConnection::recordError);
     connect(m_socket, &QAbstractSocket::disconnected, this, &BSAConnection::socketDisconnected);
@@ -59,7 +59,7 @@ void BSAConnection::readAvailable()
     while (std::optional<QByteArray> payload = m_framer.takeEnvelope())
         emit envelopeReceived(this, *payload);
     if (m_framer.bufferedSize() > EnvelopeFramer::MaxBuffered) {
-        m_framer.clear();   // a peer that never sends the end tag must not grow memory without bound
+        m_framer.clear(); // a peer that never sends the end tag must not grow memory without bound
         emit bufferDropped(m_peerAddress);
     }
 }
@@ -78,7 +78,7 @@ void BSAConnection::recordError()
 
 void BSAConnection::socketDisconnected()
 {
-    m_framer.clear();   // an incomplete envelope dies with its connection
+    m_framer.clear(); // an incomplete envelope dies with its connection
     if (m_closing)
         return;
     if (m_failure.isEmpty())

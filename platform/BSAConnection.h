@@ -37,8 +37,8 @@ private:
     void socketDisconnected();
 
     QTcpSocket *m_socket = nullptr;
-    EnvelopeFramer m_framer;   // this connection's bytes only, never shared
+    EnvelopeFramer m_framer; // this connection's bytes only, never shared
     QString m_peerAddress;
-    QString m_failure;         // set when the connection ends through a network error
+    QString m_failure; // set when the connection ends through a network error
     bool m_closing = false;
 };

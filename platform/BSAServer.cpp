@@ -28,7 +28,7 @@ QString listenApi(QAbstractSocket::SocketError error)
         return QStringLiteral("listen");
     }
 }
-}
+} // namespace
 
 BSAServer::BSAServer(QObject *parent)
     : QObject(parent)
@@ -61,8 +61,8 @@ bool BSAServer::setActive(bool on, QString *error)
     if (m_listener.listen(QHostAddress::AnyIPv4, m_port))
         return true;
     if (error) {
-        *error = SocketError::callFailed(m_listener.serverError(), m_listener.errorString(),
-                                         listenApi(m_listener.serverError()));
+        *error = SocketError::callFailed(
+            m_listener.serverError(), m_listener.errorString(), listenApi(m_listener.serverError()));
     }
     return false;
 }
@@ -110,7 +110,7 @@ void BSAServer::discard(BSAConnection *connection)
     if (!m_connections.removeOne(connection))
         return;
     disconnect(connection, nullptr, this, nullptr);
-    connection->deleteLater();   // we are inside one of its signals
+    connection->deleteLater(); // we are inside one of its signals
 }
 
 void BSAServer::closeConnections()

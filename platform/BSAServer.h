@@ -51,6 +51,6 @@ private:
 
     QTcpServer m_listener;
     QTimer m_resumeAccepting;
-    QList<BSAConnection *> m_connections;   // owned as children; deleted with deleteLater, never in their own signal
+    QList<BSAConnection *> m_connections; // owned as children; deleted with deleteLater, never in their own signal
     quint16 m_port = 0;
 };

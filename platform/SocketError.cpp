@@ -10,8 +10,8 @@ namespace {
 
 struct TextCode
 {
-    int errnoValue;          // the system's text of this errno is one form of the message
-    const char *qtText;      // Qt's own text for the same cause, or nullptr
+    int errnoValue; // the system's text of this errno is one form of the message
+    const char *qtText; // Qt's own text for the same cause, or nullptr
     int code;
 };
 
@@ -41,7 +41,7 @@ int codeOfNetworkText(const QString &errorString, int fallback)
     return fallback;
 }
 
-}
+} // namespace
 
 namespace SocketError {
 
@@ -49,29 +49,29 @@ int winsockCode(QAbstractSocket::SocketError error, const QString &errorString)
 {
     switch (error) {
     case QAbstractSocket::ConnectionRefusedError:
-        return 10061;   // WSAECONNREFUSED
+        return 10061; // WSAECONNREFUSED
     case QAbstractSocket::RemoteHostClosedError:
-        return 10053;   // WSAECONNABORTED
+        return 10053; // WSAECONNABORTED
     case QAbstractSocket::HostNotFoundError:
-        return 11001;   // WSAHOST_NOT_FOUND
+        return 11001; // WSAHOST_NOT_FOUND
     case QAbstractSocket::SocketAccessError:
-        return 10013;   // WSAEACCES
+        return 10013; // WSAEACCES
     case QAbstractSocket::SocketResourceError:
-        return 10055;   // WSAENOBUFS
+        return 10055; // WSAENOBUFS
     case QAbstractSocket::SocketTimeoutError:
-        return 10060;   // WSAETIMEDOUT
+        return 10060; // WSAETIMEDOUT
     case QAbstractSocket::AddressInUseError:
-        return 10048;   // WSAEADDRINUSE
+        return 10048; // WSAEADDRINUSE
     case QAbstractSocket::SocketAddressNotAvailableError:
-        return 10049;   // WSAEADDRNOTAVAIL
+        return 10049; // WSAEADDRNOTAVAIL
     case QAbstractSocket::UnsupportedSocketOperationError:
-        return 10045;   // WSAEOPNOTSUPP
+        return 10045; // WSAEOPNOTSUPP
     case QAbstractSocket::TemporaryError:
-        return 10035;   // WSAEWOULDBLOCK
+        return 10035; // WSAEWOULDBLOCK
     case QAbstractSocket::NetworkError:
-        return codeOfNetworkText(errorString, 10050);   // WSAENETDOWN
+        return codeOfNetworkText(errorString, 10050); // WSAENETDOWN
     default:
-        return codeOfNetworkText(errorString, 10004);   // WSAEINTR, Winsock's catch-all for an interrupted call
+        return codeOfNetworkText(errorString, 10004); // WSAEINTR, Winsock's catch-all for an interrupted call
     }
 }
 
@@ -95,4 +95,4 @@ QString asyncFailed(QAbstractSocket::SocketError error, const QString &errorStri
     return asyncFailed(winsockCode(error, errorString));
 }
 
-}
+} // namespace SocketError

@@ -20,4 +20,4 @@ QString callFailed(QAbstractSocket::SocketError error, const QString &errorStrin
 QString asyncFailed(int code);
 QString asyncFailed(QAbstractSocket::SocketError error, const QString &errorString);
 
-}
+} // namespace SocketError

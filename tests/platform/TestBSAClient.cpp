@@ -12,7 +12,6 @@
 #include "platform/BSAClient.h"
 #include "platform/SocketError.h"
 
-
 // The connection to the BSA host over real loopback TCP, and the Winsock form of socket failures.
 class TestBSAClient final : public QObject
 {
@@ -21,6 +20,7 @@ private slots:
     void connectsSendsAndReceives_data();
     void connectsSendsAndReceives();
     void reportsARefusedConnect();
+    void reportsAHostThatCannotBeFound();
     void sendFailsWhileNotConnected();
     void activatingAgainWhileConnectingUsesTheNewPort();
 
@@ -36,7 +36,7 @@ quint16 TestBSAClient::closedPort()
 {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();   // closed again when probe goes
+    return probe.serverPort(); // closed again when probe goes
 }
 
 void TestBSAClient::connectsSendsAndReceives_data()
@@ -59,7 +59,7 @@ void TestBSAClient::connectsSendsAndReceives()
     client.setHost(host);
     client.setPort(bsaHost.serverPort());
     client.activate();
-    QVERIFY(!client.isActive());   // connecting is not connected
+    QVERIFY(!client.isActive()); // connecting is not connected
     QVERIFY(connected.wait(5000));
     QVERIFY(client.isActive());
     QTRY_VERIFY_WITH_TIMEOUT(bsaHost.hasPendingConnections(), 5000);
@@ -100,6 +100,21 @@ void TestBSAClient::reportsARefusedConnect()
     QCOMPARE(connected.count(), 0);
 }
 
+void TestBSAClient::reportsAHostThatCannotBeFound()
+{
+    // An operator who clears the host address gets a failed lookup, not a connect to some default.
+    BSAClient client;
+    QSignalSpy errors(&client, &BSAClient::errorOccurred);
+    client.setHost(QString());
+    client.setPort(closedPort());
+    client.activate();
+    QVERIFY(errors.count() == 1 || errors.wait(5000));
+    const QString message = errors.first().at(0).toString();
+    QVERIFY2(message.startsWith(QStringLiteral("Windows socket error: ")), qPrintable(message));
+    QVERIFY2(message.endsWith(QStringLiteral(" (11001), on API 'gethostbyname'")), qPrintable(message));
+    QVERIFY(!client.isActive());
+}
+
 void TestBSAClient::sendFailsWhileNotConnected()
 {
     BSAClient client;
@@ -117,7 +132,7 @@ void TestBSAClient::activatingAgainWhileConnectingUsesTheNewPort()
     BSAClient client;
     QSignalSpy connected(&client, &BSAClient::connected);
     QSignalSpy errors(&client, &BSAClient::errorOccurred);
-    client.setHost(QStringLiteral("localhost"));   // a name, so the first attempt is still looking it up
+    client.setHost(QStringLiteral("localhost")); // a name, so the first attempt is still looking it up
     client.setPort(oldHost.serverPort());
     client.activate();
     client.setPort(newHost.serverPort());
@@ -125,7 +140,7 @@ void TestBSAClient::activatingAgainWhileConnectingUsesTheNewPort()
     QVERIFY(connected.wait(5000));
     QTRY_VERIFY_WITH_TIMEOUT(newHost.hasPendingConnections(), 5000);
     std::unique_ptr<QTcpSocket> peer(newHost.nextPendingConnection());
-    QTest::qWait(100);   // a stray first attempt would show up now
+    QTest::qWait(100); // a stray first attempt would show up now
     QCOMPARE(connected.count(), 1);
     QCOMPARE(errors.count(), 0);
     // The replaced attempt never reached the old host, or is closed there again.
@@ -141,10 +156,8 @@ void TestBSAClient::mapsSocketErrorsToWinsockCodes_data()
     QTest::addColumn<int>("code");
     QTest::newRow("a refused connect is 10061") << QAbstractSocket::ConnectionRefusedError << QString() << 10061;
     QTest::newRow("the peer closing is an aborted connection, 10053")
-        << QAbstractSocket::RemoteHostClosedError << QStringLiteral("The remote host closed the connection")
-        << 10053;
-    QTest::newRow("a reset connection is 10054")
-        << QAbstractSocket::NetworkError << systemText(ECONNRESET) << 10054;
+        << QAbstractSocket::RemoteHostClosedError << QStringLiteral("The remote host closed the connection") << 10053;
+    QTest::newRow("a reset connection is 10054") << QAbstractSocket::NetworkError << systemText(ECONNRESET) << 10054;
     QTest::newRow("an aborted connection is 10053")
         << QAbstractSocket::NetworkError << systemText(ECONNABORTED) << 10053;
     QTest::newRow("a connect that timed out is 10060")
@@ -175,11 +188,11 @@ void TestBSAClient::mapsSocketErrorsToWinsockCodes()
 
 void TestBSAClient::buildsBothMessageForms()
 {
-    QCOMPARE(SocketError::callFailed(QAbstractSocket::AddressInUseError, QStringLiteral("Address in use %1"),
-                                     QStringLiteral("bind")),
-             QStringLiteral("Windows socket error: Address in use %1 (10048), on API 'bind'"));
+    QCOMPARE(SocketError::callFailed(
+                 QAbstractSocket::AddressInUseError, QStringLiteral("Address in use %1"), QStringLiteral("bind")),
+        QStringLiteral("Windows socket error: Address in use %1 (10048), on API 'bind'"));
     QCOMPARE(SocketError::asyncFailed(QAbstractSocket::NetworkError, QString::fromLocal8Bit(std::strerror(ECONNRESET))),
-             QStringLiteral("Asynchronous socket error 10054"));
+        QStringLiteral("Asynchronous socket error 10054"));
 }
 
 QTEST_GUILESS_MAIN(TestBSAClient)

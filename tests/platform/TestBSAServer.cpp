@@ -67,17 +67,16 @@ std::unique_ptr<QTcpSocket> TestBSAServer::connectPeer()
 
 void TestBSAServer::yieldsEveryEnvelopeInOrder_data()
 {
-    QTest::addColumn<QByteArrayList>("writes");   // one entry per write of the peer, with a pause between
+    QTest::addColumn<QByteArrayList>("writes"); // one entry per write of the peer, with a pause between
     QTest::addColumn<QByteArrayList>("payloads");
     QTest::newRow("two envelopes in one write both arrive in order")
-        << QByteArrayList{"<ZORVAN>41<EINDE><ZORVAN>42<EINDE>"} << QByteArrayList{"41", "42"};
+        << QByteArrayList { "<ZORVAN>41<EINDE><ZORVAN>42<EINDE>" } << QByteArrayList { "41", "42" };
     QTest::newRow("one envelope split over three writes arrives once")
-        << QByteArrayList{"<ZORV", "AN>4142<EI", "NDE>"} << QByteArrayList{"4142"};
-    QTest::newRow("noise and CR LF between envelopes are skipped")
-        << QByteArrayList{"xx<ZORVAN>41<EINDE>\r\n", "garbage\r\n<ZORVAN>42<EINDE>\r\n"}
-        << QByteArrayList{"41", "42"};
+        << QByteArrayList { "<ZORV", "AN>4142<EI", "NDE>" } << QByteArrayList { "4142" };
+    QTest::newRow("noise and CR LF between envelopes are skipped") << QByteArrayList { "xx<ZORVAN>41<EINDE>\r\n",
+        "garbage\r\n<ZORVAN>42<EINDE>\r\n" } << QByteArrayList { "41", "42" };
     QTest::newRow("an envelope split across the second of two writes completes")
-        << QByteArrayList{"<ZORVAN>41<EINDE><ZORVAN>4", "2<EINDE>"} << QByteArrayList{"41", "42"};
+        << QByteArrayList { "<ZORVAN>41<EINDE><ZORVAN>4", "2<EINDE>" } << QByteArrayList { "41", "42" };
 }
 
 void TestBSAServer::yieldsEveryEnvelopeInOrder()
@@ -90,7 +89,7 @@ void TestBSAServer::yieldsEveryEnvelopeInOrder()
     for (const QByteArray &bytes : writes) {
         peer->write(bytes);
         QVERIFY(peer->waitForBytesWritten(5000));
-        QTest::qWait(20);   // give the server a read of its own for each write
+        QTest::qWait(20); // give the server a read of its own for each write
     }
     QTRY_COMPARE_WITH_TIMEOUT(received.count(), payloads.size(), 5000);
     QByteArrayList taken;
@@ -111,8 +110,11 @@ void TestBSAServer::keepsTheBytesOfEachConnectionApart()
 
     // Each half envelope must stay with its own connection: no mixing of "41" and "42".
     const std::vector<std::pair<QTcpSocket *, QByteArray>> writes = {
-        { first.get(), "<ZORVAN>4" }, { second.get(), "<ZORVAN>4" },  { first.get(), "1<EIN" },
-        { second.get(), "2<EINDE>" }, { first.get(), "DE>" },
+        { first.get(), "<ZORVAN>4" },
+        { second.get(), "<ZORVAN>4" },
+        { first.get(), "1<EIN" },
+        { second.get(), "2<EINDE>" },
+        { first.get(), "DE>" },
     };
     for (const auto &[peer, bytes] : writes) {
         peer->write(bytes);
@@ -200,7 +202,7 @@ void TestBSAServer::peerCloseGivesDisconnectWithThePeerAddress()
     QSignalSpy errors(m_server.get(), &BSAServer::errorOccurred);
     QString addressInSignal;
     connect(m_server.get(), &BSAServer::clientDisconnected, this,
-            [&](BSAConnection *connection) { addressInSignal = connection->peerAddress(); });
+        [&](BSAConnection *connection) { addressInSignal = connection->peerAddress(); });
     std::unique_ptr<QTcpSocket> peer = connectPeer();
     QVERIFY(peer);
     const QPointer<BSAConnection> connection = m_server->connections().value(0);
