@@ -9,6 +9,7 @@
 #include "tools/bsa-sim/HostSimulator.h"
 #include "tools/bsa-sim/LoadReport.h"
 #include "tools/bsa-sim/LoadRunner.h"
+#include "tools/bsa-sim/MessageFile.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
 #include "tools/bsa-sim/RideSender.h"
 
@@ -101,6 +102,9 @@ private slots:
     void builderRefusesFieldsTheRideLacks_data();
     void builderRefusesFieldsTheRideLacks();
     void linkReadsTheDefaultRide();
+    void messageFileLines_data();
+    void messageFileLines();
+    void messageFileSkipsCommentsAndEmptyLines();
 
     void senderChecksEveryAnswer_data();
     void senderChecksEveryAnswer();
@@ -222,6 +226,41 @@ void TestBsaSim::linkReadsTheDefaultRide()
     QCOMPARE(rit.Afrekenwijze, QStringLiteral("CONTANT"));
     QCOMPARE(rit.Blind, QStringLiteral("N"));
     QCOMPARE(rit.AanTekst, QStringLiteral("Bel aan#CRLF#Achterdeur"));
+}
+
+void TestBsaSim::messageFileLines_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("fields are separated by space, bar, space") << "BN | BSA | 6" << "BN\tBSA\t6";
+    QTest::newRow("runs of separators enclose empty fields") << "6 |  |  | 5001" << "6\t\t\t5001";
+    QTest::newRow("a line with TABs is split at TABs only") << "BN\ta | b\t6" << "BN\ta | b\t6";
+    QTest::newRow("spaces inside and around a value stay") << " a  b  | c " << " a  b \tc ";
+    QTest::newRow("backslash n in a value is a line break") << "x | Bel aan\\nAchterdeur"
+                                                             << "x\tBel aan\x1bLFAchterdeur";
+}
+
+void TestBsaSim::messageFileLines()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, text);
+    QCOMPARE(MessageFile::messageFromLine(line), text);
+}
+
+void TestBsaSim::messageFileSkipsCommentsAndEmptyLines()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QFile file(dir.filePath("rides.txt"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("# kind | value | code\r\nBN | BSA | 6\r\n\r\nBV\tBSA\t6\n");
+    file.close();
+    QStringList messages;
+    QString error;
+    QVERIFY2(MessageFile::read(file.fileName(), &messages, &error), qPrintable(error));
+    QCOMPARE(messages, (QStringList{"BN\tBSA\t6", "BV\tBSA\t6"}));
+    QVERIFY(!MessageFile::read(dir.filePath("absent.txt"), &messages, &error));
+    QVERIFY(error.contains("absent.txt"));
 }
 
 void TestBsaSim::senderChecksEveryAnswer_data()

@@ -33,8 +33,7 @@ RideSender::RideSender(QObject *parent)
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, [this] {
         if (m_socket->state() != QAbstractSocket::ConnectedState) {
-            fail(QStringLiteral("No connection to %1:%2 within %3 ms")
-                     .arg(m_socket->peerName()).arg(m_socket->peerPort()).arg(m_timeout.count()));
+            fail(QStringLiteral("No connection to %1 within %2 ms").arg(m_peer).arg(m_timeout.count()));
         } else if (m_crlfExpected && m_received.contains(EndTag)) {
             fail(QStringLiteral("The answer to ride %1 has no CR LF after <EINDE>").arg(m_messages.at(m_next).rideNumber));
         } else {
@@ -45,14 +44,14 @@ RideSender::RideSender(QObject *parent)
     connect(m_socket, &QTcpSocket::connected, this, &RideSender::sendNext);
     connect(m_socket, &QIODevice::readyRead, this, &RideSender::readAvailable);
     connect(m_socket, &QAbstractSocket::errorOccurred, this, [this] {
-        fail(QStringLiteral("Connection to %1:%2: %3")
-                 .arg(m_socket->peerName()).arg(m_socket->peerPort()).arg(m_socket->errorString()));
+        fail(QStringLiteral("Connection to %1: %2").arg(m_peer, m_socket->errorString()));
     });
 }
 
 void RideSender::start(const QString &host, quint16 port, const QList<Message> &messages)
 {
     m_messages = messages;
+    m_peer = QStringLiteral("%1:%2").arg(host).arg(port);
     m_next = 0;
     m_ok = true;
     m_done = false;

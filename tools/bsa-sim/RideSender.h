@@ -45,6 +45,7 @@ private:
     void finish();
 
     QTcpSocket *m_socket = nullptr;
+    QString m_peer;          // "host:port" as given, for the messages
     QTimer m_deadline;
     std::chrono::milliseconds m_timeout{10000};
     bool m_crlfExpected = false;

@@ -92,7 +92,7 @@ void addConnectionOptions(QCommandLineParser &parser, const char *defaultPort)
                       QStringLiteral("P"), QString::fromLatin1(defaultPort)});
 }
 
-bool parse(QCommandLineParser &parser, const QStringList &arguments, int *exitCode)
+bool parse(QCommandLineParser &parser, const QStringList &arguments, const char *command, int *exitCode)
 {
     parser.addHelpOption();
     if (!parser.parse(arguments)) {
@@ -100,7 +100,11 @@ bool parse(QCommandLineParser &parser, const QStringList &arguments, int *exitCo
         return false;
     }
     if (parser.isSet(QStringLiteral("help"))) {
-        out() << parser.helpText();
+        // The parser names the program by its path; the operator typed "bsa-sim send".
+        QString help = parser.helpText();
+        const QString program = QCoreApplication::arguments().constFirst();
+        help.replace(help.indexOf(program), program.size(), QStringLiteral("bsa-sim %1").arg(command));
+        out() << help;
         *exitCode = 0;
         return false;
     }
@@ -138,7 +142,7 @@ int runSend(QCoreApplication &app, const QStringList &arguments)
         {QStringLiteral("print"), QStringLiteral("Prints each message text before it is sent.")},
     });
     int exitCode = 0;
-    if (!parse(parser, arguments, &exitCode))
+    if (!parse(parser, arguments, "send", &exitCode))
         return exitCode;
 
     QString error;
@@ -192,7 +196,7 @@ int runSend(QCoreApplication &app, const QStringList &arguments)
         for (const RideSender::Message &message : std::as_const(once))
             out() << QString(message.text)
                          .replace(QLatin1Char('\t'), QStringLiteral(" | "))
-                         .replace(QLatin1Char('\x1b'), QStringLiteral("<ESC>"))
+                         .replace(QStringLiteral("\x1bLF"), QStringLiteral("\\n"))
                   << Qt::endl;
     }
 
@@ -226,7 +230,7 @@ int runHost(QCoreApplication &app, const QStringList &arguments)
          QStringLiteral("N")},
     });
     int exitCode = 0;
-    if (!parse(parser, arguments, &exitCode))
+    if (!parse(parser, arguments, "host", &exitCode))
         return exitCode;
 
     QString error;
@@ -279,7 +283,7 @@ int runLoad(QCoreApplication &app, const QStringList &arguments)
         {QStringLiteral("json"), QStringLiteral("Prints the summary as one line of JSON.")},
     });
     int exitCode = 0;
-    if (!parse(parser, arguments, &exitCode))
+    if (!parse(parser, arguments, "load", &exitCode))
         return exitCode;
 
     LoadRunner::Options options;
