@@ -257,7 +257,7 @@ std::optional<QSqlQuery> Database::exec(const QString &sql, const QVariantList &
         fail(QStringLiteral("Running \"%1\"").arg(sql), sqlError, error);
         return std::nullopt;
     }
-    if (query.isSelect()) {
+    if (query.isSelect() && !query.isForwardOnly()) {
         // Fetch every row now. An unfinished SELECT would hold an SQLite read snapshot open, so that the WAL could
         // never be folded back into the file, and would keep an ODBC connection busy for the next statement.
         query.last();
@@ -278,7 +278,11 @@ const QHash<QString, int> &Database::columnSizes(const QString &table)
         const QSqlField field = record.field(i);
         const QString column = field.name().toLower();
         int size = -1;
-        if (field.metaType() == QMetaType::fromType<QString>() && field.length() > 0)
+        // The memo is never cut: a driver's figure for it (psqlodbc says 8190 for text) is a fetch limit, not
+        // the column's.
+        if (PlanningSchema::isWideText(column))
+            size = -1;
+        else if (field.metaType() == QMetaType::fromType<QString>() && field.length() > 0)
             size = field.length();
         else
             size = PlanningSchema::knownTextSize(table, column);
@@ -354,18 +358,6 @@ bool Database::updateRow(const QString &table, const ColumnValues &values, const
         if (error)
             *error = QStringLiteral("No row of %1 with %2 = %3 to change").arg(table, keyColumn, key.toString());
         return false;
-    }
-    return true;
-}
-
-bool Database::runScript(const QString &script, QString *error)
-{
-    if (!open(error))
-        return false;
-    QSqlQuery query(d->db);
-    for (const QString &statement : PlanningSchema::splitStatements(script)) {
-        if (!query.exec(statement))
-            return fail(QStringLiteral("Running \"%1\"").arg(statement), query.lastError(), error);
     }
     return true;
 }

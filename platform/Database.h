@@ -45,6 +45,8 @@ public:
     // Runs one statement with positional (?) bound values, connecting first when needed. The prepared
     // statement is kept for the next call with the same text. On failure: nullopt and the driver's message; a
     // lost connection is closed so that the next use connects again.
+    // A SELECT's rows are all fetched before it returns: read them with next() (size() is -1 on SQLite). The
+    // result stays readable until the same text runs again.
     std::optional<QSqlQuery> exec(const QString &sql, const QVariantList &values, QString *error);
 
     // INSERT and UPDATE ... WHERE keyColumn = key, every value bound. Texts are limited to the 8-bit code page
@@ -56,10 +58,6 @@ public:
     // The declared size of a text column: the driver's where it reports one, otherwise the built-in table of
     // known columns; -1 for unlimited or unknown.
     int textColumnSize(const QString &table, const QString &column);
-
-    // Runs the statements of an SQL script one by one, unprepared (a schema script: DDL cannot be prepared
-    // everywhere). Stops at the first failure.
-    bool runScript(const QString &script, QString *error);
 
     // The ODBC connection string for SQL Server (FreeTDS on Linux, the SQL Server driver on Windows).
     static QString sqlServerConnectionString(const Settings &settings);

@@ -31,7 +31,9 @@ private slots:
     void lockedFileFailsTheWriteOnly();
     void cutsTextsToTheirColumns_data();
     void cutsTextsToTheirColumns();
+    void usesTheDriverReportedSize_data() { addKinds(false); }
     void usesTheDriverReportedSize();
+    void knowsTheSizesWithoutADriverFigure();
     void storesDecimalsExactly_data();
     void storesDecimalsExactly();
     void storesDateTimes_data();
@@ -335,7 +337,7 @@ void TestDatabase::cutsTextsToTheirColumns_data()
     QTest::addColumn<QString>("written");
     QTest::addColumn<QString>("stored");
     const QString fifty = QString(50, QLatin1Char('s'));
-    const QString memo = QString(3000, QLatin1Char('m')) + QStringLiteral("\r\nZaandam ł €");
+    const QString memo = QString(9000, QLatin1Char('m')) + QStringLiteral("\r\nZaandam ł €");
     for (const Kind kind : {Kind::SQLite, Kind::PostgreSQL, Kind::Odbc}) {
         const auto row = [kind](const char *what) -> QTestData & { return kindRow(what, kind); };
         row("the owner code keeps its first three characters") << "pla_eigenaar" << "01099" << "010";
@@ -368,8 +370,9 @@ void TestDatabase::cutsTextsToTheirColumns()
 void TestDatabase::usesTheDriverReportedSize()
 {
     // A site may declare a column narrower than usual: the database's own declaration wins over the known sizes.
+    QFETCH(Kind, kind);
     Settings settings;
-    BSA_PREPARE_TEST_DATABASE(Kind::PostgreSQL, m_dir, settings);
+    BSA_PREPARE_TEST_DATABASE(kind, m_dir, settings);
     QString error;
     QVERIFY2(TestDatabaseServer::runOnServer({QStringLiteral("ALTER TABLE planning ALTER COLUMN pla_opmerking TYPE varchar(8)")},
                                              &error),
@@ -386,12 +389,17 @@ void TestDatabase::usesTheDriverReportedSize()
                                              &error),
              qPrintable(error));
 
-    // Without a driver figure (SQLite) the known sizes apply.
-    Settings sqlite;
-    BSA_PREPARE_TEST_DATABASE(Kind::SQLite, m_dir, sqlite);
-    Database file(sqlite, m_dir.path());
-    QCOMPARE(file.textColumnSize(QStringLiteral("planning"), QStringLiteral("pla_opmerking")), 50);
-    QCOMPARE(file.textColumnSize(QStringLiteral("planning"), QStringLiteral("pla_temp")), 40);
+}
+
+void TestDatabase::knowsTheSizesWithoutADriverFigure()
+{
+    Settings settings;
+    BSA_PREPARE_TEST_DATABASE(Kind::SQLite, m_dir, settings);
+    Database db(settings, m_dir.path());
+    QCOMPARE(db.textColumnSize(QStringLiteral("planning"), QStringLiteral("pla_opmerking")), 50);
+    QCOMPARE(db.textColumnSize(QStringLiteral("planning"), QStringLiteral("pla_temp")), 40);
+    QCOMPARE(db.textColumnSize(QStringLiteral("TRANSACTIES"), QStringLiteral("tra_opmerking")), 255);
+    QCOMPARE(db.textColumnSize(QStringLiteral("planning"), QStringLiteral("pla_tekst")), -1);
 }
 
 void TestDatabase::storesDecimalsExactly_data()
