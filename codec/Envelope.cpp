@@ -1,38 +1,25 @@
 #include "Envelope.h"
 
-#include <array>
-
 #include <QVarLengthArray>
 
 #include "codec/FieldValues.h"
+#include "codec/Tags.h"
 #include "platform/AnsiCodePage.h"
 
 namespace {
 
-constexpr QByteArrayView StartTag = "<ZORVAN>";
-constexpr QByteArrayView EndTag = "<EINDE>";
 constexpr char HexDigits[] = "0123456789ABCDEF";
-constexpr QLatin1StringView LineBreakSequence("\x1B" "LF");
-constexpr QLatin1StringView LineBreakMarker("#CRLF#");
+constexpr char16_t Escape = 0x1B;
+constexpr QStringView LineBreakSequence = u"\x1B" u"LF";
+constexpr QStringView LineBreakMarker = u"#CRLF#";
 
-// The value of every byte as a hexadecimal digit; a byte that is no digit counts 0.
-constexpr std::array<quint8, 256> makeDigitTable()
-{
-    std::array<quint8, 256> table {};
-    for (int c = '0'; c <= '9'; ++c)
-        table[c] = quint8(c - '0');
-    for (int c = 'A'; c <= 'F'; ++c)
-        table[c] = quint8(c - 'A' + 10);
-    for (int c = 'a'; c <= 'f'; ++c)
-        table[c] = quint8(c - 'a' + 10);
-    return table;
-}
-
-constexpr std::array<quint8, 256> DigitTable = makeDigitTable();
-
+// The value of a hexadecimal digit of either case; any other byte counts 0. Plain arithmetic rather than a
+// table, so that the compiler can decode many digits at once.
 inline quint8 digit(char c)
 {
-    return DigitTable[static_cast<unsigned char>(c)];
+    const quint8 decimal = quint8(c - '0');
+    const quint8 letter = quint8((c | 0x20) - 'a');
+    return decimal < 10 ? decimal : (letter < 6 ? quint8(letter + 10) : 0);
 }
 
 inline bool separatesShownValues(QChar c)
@@ -57,13 +44,13 @@ QByteArray TekstNaarHex(QStringView text)
 
 QString HexNaarTekst(QByteArrayView hex)
 {
-    QVarLengthArray<char, 1024> bytes(hex.size() / 2);
+    const qsizetype count = hex.size() / 2;
+    QVarLengthArray<char, 1024> bytes(count);
     const char *in = hex.data();
-    for (char &byte : bytes) {
-        byte = char(digit(in[0]) << 4 | digit(in[1]));
-        in += 2;
-    }
-    return AnsiCodePage::decode(QByteArrayView(bytes.constData(), bytes.size()));
+    char *out = bytes.data();
+    for (qsizetype i = 0; i < count; ++i)
+        out[i] = char(digit(in[2 * i]) << 4 | digit(in[2 * i + 1]));
+    return AnsiCodePage::decode(QByteArrayView(out, count));
 }
 
 quint32 HexWaarde(QByteArrayView digits)
@@ -76,18 +63,18 @@ quint32 HexWaarde(QByteArrayView digits)
 
 bool BerichtCompleet(QByteArrayView received)
 {
-    return received.indexOf(StartTag) >= 0 && received.indexOf(EndTag) >= 0;
+    return Tags::find(received, Tags::Start) >= 0 && Tags::find(received, Tags::End) >= 0;
 }
 
 QString Uitpakken(QByteArrayView wire)
 {
     // Cut by the tags, not by position: a CR LF after the end tag or noise before the start tag must not
     // shift the payload and spoil every field.
-    const qsizetype start = wire.indexOf(StartTag);
+    const qsizetype start = Tags::find(wire, Tags::Start);
     if (start < 0)
         return QString();
-    const qsizetype payloadStart = start + StartTag.size();
-    const qsizetype end = wire.indexOf(EndTag, payloadStart);
+    const qsizetype payloadStart = start + Tags::Start.size();
+    const qsizetype end = Tags::find(wire, Tags::End, payloadStart);
     if (end < 0)
         return QString();
     return HexNaarTekst(wire.sliced(payloadStart, end - payloadStart));
@@ -97,8 +84,8 @@ QByteArray Inpakken(QStringView text, bool crlf)
 {
     const QByteArray hex = TekstNaarHex(text);
     QByteArray wire;
-    wire.reserve(StartTag.size() + hex.size() + EndTag.size() + 2);
-    wire.append(StartTag).append(hex).append(EndTag);
+    wire.reserve(Tags::Start.size() + hex.size() + Tags::End.size() + 2);
+    wire.append(Tags::Start).append(hex).append(Tags::End);
     if (crlf)
         wire.append("\r\n");
     return wire;
@@ -116,9 +103,22 @@ QStringList SplitsVelden(QStringView text)
 
 QString MarkeerRegeleinden(QStringView text)
 {
-    QString marked = text.toString();
-    if (text.contains(LineBreakSequence))
-        marked.replace(LineBreakSequence, LineBreakMarker);
+    qsizetype escape = text.indexOf(QChar(Escape));
+    if (escape < 0)
+        return text.toString();   // most rides carry no line break
+    QString marked;
+    marked.reserve(text.size() + 16);
+    qsizetype from = 0;
+    while (escape >= 0) {
+        if (text.sliced(escape).startsWith(LineBreakSequence)) {
+            marked.append(text.sliced(from, escape - from)).append(LineBreakMarker);
+            from = escape + LineBreakSequence.size();
+            escape = text.indexOf(QChar(Escape), from);
+        } else {
+            escape = text.indexOf(QChar(Escape), escape + 1);
+        }
+    }
+    marked.append(text.sliced(from));
     return marked;
 }
 

@@ -1,10 +1,12 @@
 #include "EnvelopeFramer.h"
 
+#include <algorithm>
+
+#include "codec/Tags.h"
+
 namespace {
-constexpr char StartTag[] = "<ZORVAN>";
-constexpr char EndTag[] = "<EINDE>";
-constexpr qsizetype StartTagLength = sizeof(StartTag) - 1;
-constexpr qsizetype EndTagLength = sizeof(EndTag) - 1;
+constexpr qsizetype StartTagLength = Tags::Start.size();
+constexpr qsizetype EndTagLength = Tags::End.size();
 }
 
 void EnvelopeFramer::append(const QByteArray &bytes)
@@ -14,7 +16,7 @@ void EnvelopeFramer::append(const QByteArray &bytes)
 
 std::optional<QByteArray> EnvelopeFramer::takeEnvelope()
 {
-    const qsizetype start = m_buffer.indexOf(StartTag, m_start);
+    const qsizetype start = Tags::find(m_buffer, Tags::Start, m_start);
     if (start < 0) {
         // Noise outside an envelope is dropped, but a start tag may be arriving in pieces: keep its possible head.
         const qsizetype keep = std::min<qsizetype>(StartTagLength - 1, bufferedSize());
@@ -24,7 +26,7 @@ std::optional<QByteArray> EnvelopeFramer::takeEnvelope()
     }
     m_start = start;   // bytes before the start tag are noise
     const qsizetype payloadStart = start + StartTagLength;
-    const qsizetype end = m_buffer.indexOf(EndTag, std::max(payloadStart, m_endSearchFrom));
+    const qsizetype end = Tags::find(m_buffer, Tags::End, std::max(payloadStart, m_endSearchFrom));
     if (end < 0) {
         // A large envelope arriving in many small reads must not be searched from its start at every read.
         m_endSearchFrom = std::max(payloadStart, m_buffer.size() - (EndTagLength - 1));
@@ -32,8 +34,11 @@ std::optional<QByteArray> EnvelopeFramer::takeEnvelope()
         return std::nullopt;
     }
     // A second start tag before the end tag means the first envelope was cut off: the newer one wins.
-    const qsizetype restart = m_buffer.lastIndexOf(StartTag, end);
-    const qsizetype from = restart > start ? restart + StartTagLength : payloadStart;
+    qsizetype from = payloadStart;
+    const QByteArrayView open(m_buffer.constData(), end);
+    for (qsizetype restart = Tags::find(open, Tags::Start, from); restart >= 0;
+         restart = Tags::find(open, Tags::Start, from))
+        from = restart + StartTagLength;
     QByteArray payload = m_buffer.mid(from, end - from);
     m_start = end + EndTagLength;
     compact();

@@ -10,6 +10,7 @@ private slots:
     void encodesCharacters_data();
     void encodesCharacters();
     void everyByteRoundTrips();
+    void findsTheEuroSignAnywhereInALongText();
     void restrictsToTheCodePage_data();
     void restrictsToTheCodePage();
 };
@@ -51,6 +52,20 @@ void TestAnsiCodePage::everyByteRoundTrips()
     QCOMPARE(text.at(0xE9), QChar(0x00E9));
     QCOMPARE(AnsiCodePage::encode(text), all);
     QCOMPARE(AnsiCodePage::restrict(text), text);
+}
+
+void TestAnsiCodePage::findsTheEuroSignAnywhereInALongText()
+{
+    // Long texts are checked for bytes 0x80 to 0x9F in words of eight bytes: every position must count.
+    for (int size = 1; size <= 20; ++size) {
+        for (int at = 0; at < size; ++at) {
+            QByteArray bytes(size, '\xE9');
+            bytes[at] = '\x80';
+            QString expected(size, QChar(0xE9));
+            expected[at] = QChar(0x20AC);
+            QCOMPARE(AnsiCodePage::decode(bytes), expected);
+        }
+    }
 }
 
 void TestAnsiCodePage::restrictsToTheCodePage_data()
