@@ -64,13 +64,13 @@ void BSAConnection::readAvailable()
     }
 }
 
-void BSAConnection::recordError()
+void BSAConnection::recordError(QAbstractSocket::SocketError error)
 {
     // A peer that closes its end is a normal close, not a failure.
-    if (m_socket->error() == QAbstractSocket::RemoteHostClosedError || m_closing)
+    if (error == QAbstractSocket::RemoteHostClosedError || m_closing)
         return;
     if (m_failure.isEmpty())
-        m_failure = SocketError::asyncFailed(m_socket->error(), m_socket->errorString());
+        m_failure = SocketError::asyncFailed(error, m_socket->errorString());
     // Every failure ends the connection, also one that Qt would leave open.
     if (m_socket->state() == QAbstractSocket::ConnectedState)
         QMetaObject::invokeMethod(m_socket, &QAbstractSocket::abort, Qt::QueuedConnection);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAbstractSocket>
 #include <QObject>
 #include <QString>
 
@@ -33,7 +34,7 @@ signals:
 
 private:
     void readAvailable();
-    void recordError();
+    void recordError(QAbstractSocket::SocketError error);
     void socketDisconnected();
 
     QTcpSocket *m_socket = nullptr;

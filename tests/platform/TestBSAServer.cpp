@@ -33,6 +33,7 @@ private slots:
     void failsOnAPortThatIsInUse();
     void stopClosesEveryConnectionWithoutDisconnect();
     void peerCloseGivesDisconnectWithThePeerAddress();
+    void aBrokenConnectionIsReportedAndDiscardedWithoutDisconnect();
     void resumesAcceptingAfterAFailedAccept();
 
 private:
@@ -217,6 +218,28 @@ void TestBSAServer::peerCloseGivesDisconnectWithThePeerAddress()
     QTRY_VERIFY_WITH_TIMEOUT(connection.isNull(), 5000);
     QCOMPARE(errors.count(), 0);
     QVERIFY(m_server->isActive());
+}
+
+void TestBSAServer::aBrokenConnectionIsReportedAndDiscardedWithoutDisconnect()
+{
+    QSignalSpy disconnects(m_server.get(), &BSAServer::clientDisconnected);
+    QSignalSpy errors(m_server.get(), &BSAServer::errorOccurred);
+    std::unique_ptr<QTcpSocket> peer = connectPeer();
+    QVERIFY(peer);
+    QSignalSpy peerClosed(peer.get(), &QTcpSocket::disconnected);
+    const QPointer<BSAConnection> connection = m_server->connections().value(0);
+    auto *socket = connection->findChild<QTcpSocket *>();
+    QVERIFY(socket);
+
+    // Qt reports a broken connection (a keep-alive time-out, say) with this notification.
+    emit socket->errorOccurred(QAbstractSocket::NetworkError);
+    QVERIFY(errors.count() == 1 || errors.wait(5000));
+    QCOMPARE(errors.first().at(0).toString(), QStringLiteral("Asynchronous socket error 10050"));
+    QTRY_VERIFY_WITH_TIMEOUT(connection.isNull(), 5000);
+    QVERIFY(m_server->connections().isEmpty());
+    QVERIFY(peerClosed.count() == 1 || peerClosed.wait(5000));
+    QCOMPARE(disconnects.count(), 0);
+    QCOMPARE(errors.count(), 1);
 }
 
 void TestBSAServer::resumesAcceptingAfterAFailedAccept()
