@@ -123,13 +123,17 @@ bool Database::connectNow(QString *error)
         d->db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), d->connectionName);
         QString host = target.trimmed();
         const qsizetype colon = host.lastIndexOf(QLatin1Char(':'));
-        if (colon >= 0) {
+        const bool bareIpv6 = host.count(QLatin1Char(':')) > 1 && !host.startsWith(QLatin1Char('['));
+        if (colon >= 0 && !bareIpv6) {
             bool ok = false;
             const int port = host.mid(colon + 1).toInt(&ok);
-            if (ok)
+            if (ok) {
                 d->db.setPort(port);
-            host.truncate(colon);
+                host.truncate(colon);
+            }
         }
+        if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+            host = host.mid(1, host.size() - 2);
         d->db.setHostName(host);
         d->db.setDatabaseName(d->settings.xLoginDatabase);
         d->db.setUserName(d->settings.xLoginSQL);

@@ -51,6 +51,7 @@ public:
 
     // INSERT and UPDATE ... WHERE keyColumn = key, every value bound. Texts are limited to the 8-bit code page
     // (except the wide memo columns) and cut to their columns' declared sizes; Decimals are bound exactly.
+    // updateRow fails when no row has that key: a change that landed nowhere is not a write.
     bool insertRow(const QString &table, const ColumnValues &values, QString *error);
     bool updateRow(const QString &table, const ColumnValues &values, const QString &keyColumn, const QVariant &key,
                    QString *error);

@@ -14,6 +14,7 @@ unavailable() {
 }
 
 rm -f "$facts"
+trap 'unavailable "pg_start.sh failed at line $LINENO"' ERR
 bindir=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1 || true)
 if [ -z "$bindir" ] || [ ! -x "$bindir/initdb" ]; then
     unavailable "no PostgreSQL server binaries under /usr/lib/postgresql (install the postgresql package)"
@@ -46,7 +47,9 @@ fi
 
 password=$(od -An -N12 -tx1 /dev/urandom | tr -d ' \n')
 printf '%s\n' "$password" >"$dir/superuser.pw"
-[ "$(id -u)" -eq 0 ] && chown postgres: "$dir/superuser.pw"
+if [ "$(id -u)" -eq 0 ]; then
+    chown postgres: "$dir/superuser.pw"
+fi
 chmod 600 "$dir/superuser.pw"
 
 if ! as_server "$bindir/initdb" -D "$dir/data" -U postgres --pwfile="$dir/superuser.pw" --auth-local=trust \

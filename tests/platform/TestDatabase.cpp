@@ -44,7 +44,7 @@ private slots:
     void updatesOnlyTheKeyedRow();
     void reconnectsAfterTheConnectionWasLost_data();
     void reconnectsAfterTheConnectionWasLost();
-    void odbcPasswordWithSeparatorsLogsIn();
+    void passwordWithSeparatorsLogsIn();
 
 private:
     static void addKinds(bool sqlite = true);
@@ -532,29 +532,42 @@ void TestDatabase::reconnectsAfterTheConnectionWasLost()
     QCOMPARE(connected.count(), 2);
 }
 
-void TestDatabase::odbcPasswordWithSeparatorsLogsIn()
+void TestDatabase::passwordWithSeparatorsLogsIn()
 {
-    // The quoting of connection string values, checked by a real driver: a password holding ';', '}' and '='
-    // logs in as itself.
+    // A password holding the separators of a connection string logs in as itself, through libpq and through the
+    // ODBC driver (whose string quotes it), and a wrong one is refused.
     Settings settings;
     BSA_PREPARE_TEST_DATABASE(Kind::PostgreSQL, m_dir, settings);
     const TestDatabaseServer::Facts server = TestDatabaseServer::facts();
     const QString role = QStringLiteral("quoted_%1").arg(QCoreApplication::applicationPid());
-    const QString password = QStringLiteral("a;b}c=d{e");
+    const QString password = QStringLiteral("a;b}c=d{e f'g\\h");
+    QString quotedForSql = password;
+    quotedForSql.replace(QLatin1String("'"), QLatin1String("''"));
     QString error;
     QVERIFY2(TestDatabaseServer::runOnServer({QStringLiteral("DROP ROLE IF EXISTS %1").arg(role),
-                                              QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD '%2'").arg(role, password)},
+                                              QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD '%2'").arg(role, quotedForSql)},
                                              &error),
              qPrintable(error));
+
+    settings.xLoginSQL = role;
+    settings.xPaswoordSQL = password;
+    Database libpq(settings, m_dir.path());
+    QVERIFY2(libpq.test(&error), qPrintable(error));
+
     Settings odbc;
-    odbc.xLoginServer = QStringLiteral("odbc:DRIVER={PostgreSQL Unicode};SERVER=%1;PORT=%2;DATABASE=%3;UID=%4;PWD=%5")
-                            .arg(server.host)
-                            .arg(server.port)
-                            .arg(settings.xLoginDatabase, role, DbConnectionString::odbcValue(password));
+    const auto odbcServer = [&](const QString &pwd) {
+        return QStringLiteral("odbc:DRIVER={PostgreSQL Unicode};SERVER=%1;PORT=%2;DATABASE=%3;UID=%4;PWD=%5")
+            .arg(server.host)
+            .arg(server.port)
+            .arg(settings.xLoginDatabase, role, DbConnectionString::odbcValue(pwd));
+    };
+    odbc.xLoginServer = odbcServer(password);
     Database db(odbc, m_dir.path());
     QVERIFY2(db.test(&error), qPrintable(error));
-    odbc.xLoginServer.replace(DbConnectionString::odbcValue(password), DbConnectionString::odbcValue(QStringLiteral("a;b")));
+    odbc.xLoginServer = odbcServer(QStringLiteral("a;b"));
     QVERIFY(!db.test(&error));
+    settings.xPaswoordSQL = QStringLiteral("a;b");
+    QVERIFY(!libpq.test(&error));
 }
 
 QTEST_GUILESS_MAIN(TestDatabase)
