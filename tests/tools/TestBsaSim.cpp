@@ -37,7 +37,7 @@ public:
     quint16 port() const { return m_server.serverPort(); }
     void setDelay(int ms) { m_delayMs = ms; }
 
-    QList<QStringList> messages;   // every message received, as its fields
+    QList<QStringList> messages; // every message received, as its fields
     int connections = 0;
 
 private:
@@ -89,7 +89,7 @@ QByteArray accept(const QStringList &fields)
 
 const QDateTime Now(QDate(2011, 1, 9), QTime(14, 5));
 
-}
+} // namespace
 
 // The simulator plays BSA towards a link and the BSA host towards the link's feedback; what it sends must be what
 // the link expects, and what it reports must be what the link answered.
@@ -124,7 +124,7 @@ void TestBsaSim::builderPutsEveryValueInItsField_data()
 {
     QTest::addColumn<bool>("cancel");
     QTest::addColumn<QStringList>("assignments");
-    QTest::addColumn<int>("truncate");   // -1: all fields
+    QTest::addColumn<int>("truncate"); // -1: all fields
     QTest::addColumn<int>("fieldCount");
     QTest::addColumn<int>("field");
     QTest::addColumn<QString>("value");
@@ -136,27 +136,26 @@ void TestBsaSim::builderPutsEveryValueInItsField_data()
         << false << QStringList() << -1 << 75 << 12 << "201101091505";
     QTest::newRow("a cancellation is of kind BV") << true << QStringList() << -1 << 75 << 1 << "BV";
     QTest::newRow("a field set by number lands in that field")
-        << false << QStringList{"13=Pietersen"} << -1 << 75 << 13 << "Pietersen";
+        << false << QStringList { "13=Pietersen" } << -1 << 75 << 13 << "Pietersen";
     QTest::newRow("a field set by name lands in its place")
-        << false << QStringList{"OphPostcode=9999ZZ"} << -1 << 75 << 20 << "9999ZZ";
+        << false << QStringList { "OphPostcode=9999ZZ" } << -1 << 75 << 20 << "9999ZZ";
     QTest::newRow("a name is matched without regard to case")
-        << false << QStringList{"afrekenwijze=REKENING"} << -1 << 75 << 59 << "REKENING";
+        << false << QStringList { "afrekenwijze=REKENING" } << -1 << 75 << 59 << "REKENING";
     QTest::newRow("the last field has a name too")
-        << false << QStringList{"GratisKinderen=2"} << -1 << 75 << 75 << "2";
+        << false << QStringList { "GratisKinderen=2" } << -1 << 75 << 75 << "2";
     QTest::newRow("a value keeps its spaces and everything after the first =")
-        << false << QStringList{"RitTekst= a=b "} << -1 << 75 << 40 << " a=b ";
+        << false << QStringList { "RitTekst= a=b " } << -1 << 75 << 40 << " a=b ";
     QTest::newRow("the later of two settings of a field wins")
-        << false << QStringList{"Lopers=3", "34=4"} << -1 << 75 << 34 << "4";
+        << false << QStringList { "Lopers=3", "34=4" } << -1 << 75 << 34 << "4";
     QTest::newRow("setting field 6 changes the ride number")
-        << false << QStringList{"BSRitnummer=815"} << -1 << 75 << 6 << "815";
+        << false << QStringList { "BSRitnummer=815" } << -1 << 75 << 6 << "815";
     QTest::newRow("a line break inside a value goes out as ESC L F")
-        << false << QStringList{"AanTekst=Bel aan\nAchterdeur"} << -1 << 75 << 68 << "Bel aan\x1bLFAchterdeur";
+        << false << QStringList { "AanTekst=Bel aan\nAchterdeur" } << -1 << 75 << 68 << "Bel aan\x1bLFAchterdeur";
     QTest::newRow("CR LF inside a value becomes one ESC L F")
-        << false << QStringList{"AanTekst=a\r\nb\rc"} << -1 << 75 << 68 << "a\x1bLFb\x1bLFc";
-    QTest::newRow("truncation keeps the first fields as they were")
-        << false << QStringList() << 58 << 58 << 58 << "0";
+        << false << QStringList { "AanTekst=a\r\nb\rc" } << -1 << 75 << 68 << "a\x1bLFb\x1bLFc";
+    QTest::newRow("truncation keeps the first fields as they were") << false << QStringList() << 58 << 58 << 58 << "0";
     QTest::newRow("truncation applies after setting a later field")
-        << false << QStringList{"75=9"} << 59 << 59 << 59 << "CONTANT";
+        << false << QStringList { "75=9" } << 59 << 59 << 59 << "CONTANT";
 }
 
 void TestBsaSim::builderPutsEveryValueInItsField()
@@ -181,7 +180,7 @@ void TestBsaSim::builderPutsEveryValueInItsField()
     const QStringList fields = builder.text().split(QLatin1Char('\t'));
     QCOMPARE(fields.size(), fieldCount);
     QCOMPARE(fields.at(field - 1), value);
-    QCOMPARE(fields.mid(1, 2), (QStringList{"BSA", "6"}));
+    QCOMPARE(fields.mid(1, 2), (QStringList { "BSA", "6" }));
     QCOMPARE(builder.rideNumber(), fields.at(5).toInt());
 }
 
@@ -232,12 +231,16 @@ void TestBsaSim::messageFileLines_data()
 {
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("text");
-    QTest::newRow("fields are separated by space, bar, space") << "BN | BSA | 6" << "BN\tBSA\t6";
-    QTest::newRow("runs of separators enclose empty fields") << "6 |  |  | 5001" << "6\t\t\t5001";
-    QTest::newRow("a line with TABs is split at TABs only") << "BN\ta | b\t6" << "BN\ta | b\t6";
-    QTest::newRow("spaces inside and around a value stay") << " a  b  | c " << " a  b \tc ";
+    QTest::newRow("fields are separated by space, bar, space") << "BN | BSA | 6"
+                                                               << "BN\tBSA\t6";
+    QTest::newRow("runs of separators enclose empty fields") << "6 |  |  | 5001"
+                                                             << "6\t\t\t5001";
+    QTest::newRow("a line with TABs is split at TABs only") << "BN\ta | b\t6"
+                                                            << "BN\ta | b\t6";
+    QTest::newRow("spaces inside and around a value stay") << " a  b  | c "
+                                                           << " a  b \tc ";
     QTest::newRow("backslash n in a value is a line break") << "x | Bel aan\\nAchterdeur"
-                                                             << "x\tBel aan\x1bLFAchterdeur";
+                                                            << "x\tBel aan\x1bLFAchterdeur";
 }
 
 void TestBsaSim::messageFileLines()
@@ -258,7 +261,7 @@ void TestBsaSim::messageFileSkipsCommentsAndEmptyLines()
     QStringList messages;
     QString error;
     QVERIFY2(MessageFile::read(file.fileName(), &messages, &error), qPrintable(error));
-    QCOMPARE(messages, (QStringList{"BN\tBSA\t6", "BV\tBSA\t6"}));
+    QCOMPARE(messages, (QStringList { "BN\tBSA\t6", "BV\tBSA\t6" }));
     QVERIFY(!MessageFile::read(dir.filePath("absent.txt"), &messages, &error));
     QVERIFY(error.contains("absent.txt"));
 }
@@ -272,17 +275,17 @@ void TestBsaSim::senderChecksEveryAnswer_data()
 
     const FakeLink::Reply withCrlf = [](const QStringList &fields) { return accept(fields) + "\r\n"; };
     QTest::newRow("AC with the ride number is success")
-        << FakeLink::Reply(accept) << false << QStringList{"AC BSA 6 4711", "AC BSA 6 4711"} << true;
+        << FakeLink::Reply(accept) << false << QStringList { "AC BSA 6 4711", "AC BSA 6 4711" } << true;
     QTest::newRow("NC is a failure but the next message still goes")
         << FakeLink::Reply([](const QStringList &) { return answer("NC", "0"); }) << false
-        << QStringList{"NC BSA 6 0", "NC BSA 6 0"} << false;
+        << QStringList { "NC BSA 6 0", "NC BSA 6 0" } << false;
     QTest::newRow("AC for another ride is a failure")
         << FakeLink::Reply([](const QStringList &) { return answer("AC", "12"); }) << false
-        << QStringList{"AC BSA 6 12", "AC BSA 6 12"} << false;
+        << QStringList { "AC BSA 6 12", "AC BSA 6 12" } << false;
     QTest::newRow("CR LF after each answer is success when expected")
-        << withCrlf << true << QStringList{"AC BSA 6 4711", "AC BSA 6 4711"} << true;
+        << withCrlf << true << QStringList { "AC BSA 6 4711", "AC BSA 6 4711" } << true;
     QTest::newRow("CR LF that was not expected is a failure")
-        << withCrlf << false << QStringList{"AC BSA 6 4711", "AC BSA 6 4711"} << false;
+        << withCrlf << false << QStringList { "AC BSA 6 4711", "AC BSA 6 4711" } << false;
     QTest::newRow("an answer without the expected CR LF is a failure")
         << FakeLink::Reply(accept) << true << QStringList() << false;
     QTest::newRow("no answer is a failure")
@@ -304,7 +307,7 @@ void TestBsaSim::senderChecksEveryAnswer()
     connect(&sender, &RideSender::answerReceived, this, [&received](const QString &a) { received << a; });
     QSignalSpy finished(&sender, &RideSender::finished);
     const QString text = RideMessageBuilder(4711, Now).text();
-    sender.start(QStringLiteral("127.0.0.1"), link.port(), {{text, 4711}, {text, 4711}});
+    sender.start(QStringLiteral("127.0.0.1"), link.port(), { { text, 4711 }, { text, 4711 } });
     QVERIFY(finished.wait(5000));
     QCOMPARE(finished.first().first().toBool(), ok);
     QCOMPARE(received, answers);
@@ -328,23 +331,18 @@ void TestBsaSim::loadRunnerCountsEveryAnswer_data()
         << FakeLink::Reply(accept) << 30 << 3 << false << 0.0 << 30 << 0 << 0 << 0 << 0;
     QTest::newRow("fragmented messages all arrive whole")
         << FakeLink::Reply(accept) << 12 << 2 << true << 0.0 << 12 << 0 << 0 << 0 << 0;
-    QTest::newRow("refused rides are counted as NC")
-        << FakeLink::Reply([](const QStringList &fields) {
-               return fields.value(5).toInt() % 5 == 0 ? answer("NC", fields.value(5)) : accept(fields);
-           })
-        << 20 << 2 << false << 0.0 << 16 << 4 << 0 << 0 << 0;
-    QTest::newRow("an AC for another ride counts as wrong")
-        << FakeLink::Reply([](const QStringList &fields) {
-               return fields.value(5) == "1003" ? answer("AC", "1004") : accept(fields);
-           })
-        << 8 << 2 << false << 0.0 << 7 << 0 << 1 << 0 << 0;
+    QTest::newRow("refused rides are counted as NC") << FakeLink::Reply([](const QStringList &fields) {
+        return fields.value(5).toInt() % 5 == 0 ? answer("NC", fields.value(5)) : accept(fields);
+    }) << 20 << 2 << false << 0.0 << 16 << 4 << 0 << 0
+                                                     << 0;
+    QTest::newRow("an AC for another ride counts as wrong") << FakeLink::Reply([](const QStringList &fields) {
+        return fields.value(5) == "1003" ? answer("AC", "1004") : accept(fields);
+    }) << 8 << 2 << false << 0.0 << 7 << 0 << 1 << 0 << 0;
     QTest::newRow("half of the accepted rides are cancelled again")
         << FakeLink::Reply(accept) << 10 << 2 << false << 0.5 << 15 << 0 << 0 << 0 << 5;
-    QTest::newRow("an unanswered ride is missing when the run stops")
-        << FakeLink::Reply([](const QStringList &fields) {
-               return fields.value(5) == "1002" ? QByteArray() : accept(fields);
-           })
-        << 6 << 2 << false << 0.0 << 5 << 0 << 0 << 1 << 0;
+    QTest::newRow("an unanswered ride is missing when the run stops") << FakeLink::Reply([](const QStringList &fields) {
+        return fields.value(5) == "1002" ? QByteArray() : accept(fields);
+    }) << 6 << 2 << false << 0.0 << 5 << 0 << 0 << 1 << 0;
 }
 
 void TestBsaSim::loadRunnerCountsEveryAnswer()
@@ -421,7 +419,7 @@ void TestBsaSim::loadLatencyRunsFromSendToAnswer()
     QCOMPARE(report.acknowledged, 4);
     for (double ms : report.latenciesMs)
         QVERIFY2(ms >= 35, qPrintable(QString::number(ms)));
-    QVERIFY(report.seconds >= 2 * 0.035);   // two rides after each other on each connection
+    QVERIFY(report.seconds >= 2 * 0.035); // two rides after each other on each connection
 }
 
 void TestBsaSim::loadReportFigures_data()
@@ -435,8 +433,9 @@ void TestBsaSim::loadReportFigures_data()
     for (int i = 100; i >= 1; --i)
         hundred << i;
     QTest::newRow("no answers give zeros") << QList<double>() << 0.0 << 0.0 << 0.0;
-    QTest::newRow("one answer is every figure") << QList<double>{5} << 5.0 << 5.0 << 5.0;
-    QTest::newRow("an even count takes the mean of the middle two") << QList<double>{4, 1, 3, 2} << 2.5 << 4.0 << 4.0;
+    QTest::newRow("one answer is every figure") << QList<double> { 5 } << 5.0 << 5.0 << 5.0;
+    QTest::newRow("an even count takes the mean of the middle two")
+        << QList<double> { 4, 1, 3, 2 } << 2.5 << 4.0 << 4.0;
     QTest::newRow("p99 of 1 to 100 is 99 whatever the order") << hundred << 50.5 << 99.0 << 100.0;
 }
 
@@ -480,17 +479,17 @@ void TestBsaSim::hostAnswersStatusMessages_data()
     const QByteArray nc = "<ZORVAN>4E430942534109360938313209<EINDE>";
 
     QTest::newRow("a status message gets AC with its ride number")
-        << HostSimulator::Answer::Accept << QByteArrayList{wire} << ac;
-    QTest::newRow("a host told to refuse answers NC") << HostSimulator::Answer::Refuse << QByteArrayList{wire} << nc;
+        << HostSimulator::Answer::Accept << QByteArrayList { wire } << ac;
+    QTest::newRow("a host told to refuse answers NC") << HostSimulator::Answer::Refuse << QByteArrayList { wire } << nc;
     QTest::newRow("a message in three writes is answered once")
-        << HostSimulator::Answer::Accept << QByteArrayList{wire.left(5), wire.mid(5, 40), wire.mid(45)} << ac;
+        << HostSimulator::Answer::Accept << QByteArrayList { wire.left(5), wire.mid(5, 40), wire.mid(45) } << ac;
     QTest::newRow("two messages in one write get two answers")
-        << HostSimulator::Answer::Accept << QByteArrayList{wire + wire} << ac + ac;
+        << HostSimulator::Answer::Accept << QByteArrayList { wire + wire } << ac + ac;
     QTest::newRow("the test acknowledgement of the link is answered for its ride")
-        << HostSimulator::Answer::Accept << QByteArrayList{envelope("AC\tBSA\t6\t12345\t")}
+        << HostSimulator::Answer::Accept << QByteArrayList { envelope("AC\tBSA\t6\t12345\t") }
         << QByteArray("<ZORVAN>414309425341093609313233343509<EINDE>");
     QTest::newRow("a message without a ride number is answered for ride 0")
-        << HostSimulator::Answer::Accept << QByteArrayList{envelope("BT\tBSA")}
+        << HostSimulator::Answer::Accept << QByteArrayList { envelope("BT\tBSA") }
         << QByteArray("<ZORVAN>4143094253410936093009<EINDE>");
 }
 
@@ -510,7 +509,7 @@ void TestBsaSim::hostAnswersStatusMessages()
     for (const QByteArray &bytes : writes) {
         link.write(bytes);
         QVERIFY(link.waitForBytesWritten(5000));
-        QTest::qWait(10);   // let each write arrive as a read of its own
+        QTest::qWait(10); // let each write arrive as a read of its own
     }
     QByteArray received;
     QTRY_VERIFY_WITH_TIMEOUT((received += link.readAll()).size() >= expected.size(), 5000);

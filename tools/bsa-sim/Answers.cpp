@@ -14,4 +14,4 @@ QString describe(const tAckNackBSA &answer)
     return QStringLiteral("%1 %2 %3 %4").arg(answer.Soort, answer.Waarde, answer.Code).arg(answer.BSRitnummer);
 }
 
-}
+} // namespace Answers

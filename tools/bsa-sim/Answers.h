@@ -13,4 +13,4 @@ bool read(QByteArrayView payload, tAckNackBSA *answer, QString *error);
 // "AC BSA 6 12345": kind, value, code and ride number, as an operator reads them.
 QString describe(const tAckNackBSA &answer);
 
-}
+} // namespace Answers

@@ -1,7 +1,5 @@
 #include "HostSimulator.h"
 
-#include <iterator>
-
 #include <QTcpSocket>
 
 #include "Answers.h"
@@ -10,11 +8,26 @@
 
 namespace {
 
+struct StatusField
+{
+    int number;
+    const char *name;
+};
+
 // The fields of a status message that carry something of the ride; the others hold fixed values.
-constexpr const char *StatusFieldNames[] = {
-    "Soort", "Waarde", "Code", "BSRitnummer", "TijdToewijzen", "", "Wagen", "", "", "", "", "", "", "TijdBestemmen",
-    "", "", "", "", "", "TijdVrijmelden", "", "", "", "", "LVlagTekst", "LVlag", "", "", "BedragCenten",
-    "Bedrijfsnummer",
+constexpr StatusField StatusFields[] = {
+    { 1, "Soort" },
+    { 2, "Waarde" },
+    { 3, "Code" },
+    { 4, "BSRitnummer" },
+    { 5, "TijdToewijzen" },
+    { 7, "Wagen" },
+    { 14, "TijdBestemmen" },
+    { 20, "TijdVrijmelden" },
+    { 25, "LVlagTekst" },
+    { 26, "LVlag" },
+    { 29, "BedragCenten" },
+    { 30, "Bedrijfsnummer" },
 };
 
 QString peerOf(const QTcpSocket *socket)
@@ -22,7 +35,7 @@ QString peerOf(const QTcpSocket *socket)
     return QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
 }
 
-}
+} // namespace
 
 HostSimulator::HostSimulator(QObject *parent)
     : QObject(parent)
@@ -37,15 +50,20 @@ bool HostSimulator::listen(const QHostAddress &address, quint16 port, QString *e
         return true;
     }
     if (error)
-        *error = QStringLiteral("Cannot listen on %1:%2: %3").arg(address.toString()).arg(port)
+        *error = QStringLiteral("Cannot listen on %1:%2: %3")
+                     .arg(address.toString())
+                     .arg(port)
                      .arg(m_server.errorString());
     return false;
 }
 
 QString HostSimulator::statusFieldName(int number)
 {
-    return number >= 1 && number <= int(std::size(StatusFieldNames))
-        ? QString::fromLatin1(StatusFieldNames[number - 1]) : QString();
+    for (const StatusField &field : StatusFields) {
+        if (field.number == number)
+            return QString::fromLatin1(field.name);
+    }
+    return QString();
 }
 
 void HostSimulator::accept()
@@ -63,7 +81,7 @@ void HostSimulator::accept()
         connect(socket, &QAbstractSocket::disconnected, this, [this, socket, peer] {
             emit logLine(QStringLiteral("Link disconnected from %1").arg(peer));
             m_framers.remove(socket);
-            socket->deleteLater();   // never inside its own signal
+            socket->deleteLater(); // never inside its own signal
             if (m_countReached)
                 finishWhenWritten();
         });
@@ -86,9 +104,10 @@ void HostSimulator::readAvailable(QTcpSocket *socket)
         handle(socket, *payload);
     }
     if (framer->bufferedSize() > EnvelopeFramer::MaxBuffered) {
-        framer->clear();   // a link that never ends its envelope must not grow our memory without bound
+        framer->clear(); // a link that never ends its envelope must not grow our memory without bound
         emit logLine(QStringLiteral("Dropped %1 bytes from %2 that never formed an envelope")
-                         .arg(EnvelopeFramer::MaxBuffered).arg(peerOf(socket)));
+                         .arg(EnvelopeFramer::MaxBuffered)
+                         .arg(peerOf(socket)));
     }
 }
 
@@ -98,7 +117,8 @@ void HostSimulator::handle(QTcpSocket *socket, const QByteArray &payload)
     ++m_handled;
     emit messageReceived(fields);
 
-    emit logLine(QStringLiteral("Message %1 from %2, %3 fields:").arg(m_handled).arg(peerOf(socket)).arg(fields.size()));
+    emit logLine(
+        QStringLiteral("Message %1 from %2, %3 fields:").arg(m_handled).arg(peerOf(socket)).arg(fields.size()));
     for (int i = 0; i < fields.size(); ++i) {
         const QString name = statusFieldName(i + 1);
         emit logLine(QStringLiteral("  %1 %2 %3").arg(i + 1, 2).arg(name, -15).arg(fields.at(i)));
@@ -112,9 +132,8 @@ void HostSimulator::handle(QTcpSocket *socket, const QByteArray &payload)
     }
 
     if (m_answer != Answer::None) {
-        const tAckNackBSA answer = MaakAntwoord(m_answer == Answer::Accept ? QStringLiteral("AC")
-                                                                           : QStringLiteral("NC"),
-                                                ritnummer);
+        const tAckNackBSA answer
+            = MaakAntwoord(m_answer == Answer::Accept ? QStringLiteral("AC") : QStringLiteral("NC"), ritnummer);
         socket->write(Inpakken(AckNackNaarTekst(answer), false));
         emit logLine(QStringLiteral("Answered %1").arg(Answers::describe(answer)));
     }

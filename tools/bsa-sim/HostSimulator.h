@@ -18,10 +18,9 @@ class HostSimulator final : public QObject
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(HostSimulator)
 public:
-    enum class Answer
-    {
-        Accept,   // "AC"
-        Refuse,   // "NC"
+    enum class Answer {
+        Accept, // "AC"
+        Refuse, // "NC"
         None,
     };
 
@@ -49,7 +48,7 @@ private:
     void finishWhenWritten();
 
     QTcpServer m_server;
-    QHash<QTcpSocket *, EnvelopeFramer> m_framers;   // one per connection: bytes of two connections never mix
+    QHash<QTcpSocket *, EnvelopeFramer> m_framers; // one per connection: bytes of two connections never mix
     Answer m_answer = Answer::Accept;
     int m_count = 0;
     int m_handled = 0;

@@ -8,7 +8,7 @@
 namespace {
 constexpr int MaxPieces = 5;
 constexpr int MaxGapMs = 2;
-}
+} // namespace
 
 LoadConnection::LoadConnection(bool fragment, quint32 seed, QObject *parent)
     : QObject(parent)

@@ -40,7 +40,7 @@ private:
     EnvelopeFramer m_framer;
     bool m_fragment = false;
     QRandomGenerator m_random;
-    QList<QByteArray> m_pieces;   // the rest of a fragmented message, in order
+    QList<QByteArray> m_pieces; // the rest of a fragmented message, in order
     QTimer m_gap;
     bool m_closing = false;
 };

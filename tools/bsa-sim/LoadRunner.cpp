@@ -32,9 +32,8 @@ void LoadRunner::start()
         auto *connection = new LoadConnection(m_options.fragment, quint32(m_options.firstRide) + quint32(i), this);
         m_lanes.insert(connection, Lane());
         connect(connection, &LoadConnection::ready, this, &LoadRunner::sendNext);
-        connect(connection, &LoadConnection::written, this, [this](LoadConnection *from) {
-            m_lanes[from].writtenNs = m_clock.nsecsElapsed();
-        });
+        connect(connection, &LoadConnection::written, this,
+            [this](LoadConnection *from) { m_lanes[from].writtenNs = m_clock.nsecsElapsed(); });
         connect(connection, &LoadConnection::answerReceived, this, &LoadRunner::answer);
         connect(connection, &LoadConnection::lost, this, &LoadRunner::lose);
         connection->open(m_options.host, m_options.port);
@@ -63,7 +62,7 @@ void LoadRunner::sendNext(LoadConnection *connection)
         lane.ride = m_options.firstRide + m_nextRide++;
         lane.cancelling = false;
     } else {
-        connection->close();   // no work left for it
+        connection->close(); // no work left for it
         lane.alive = false;
         finishIfDone();
         return;

@@ -26,10 +26,10 @@ public:
         quint16 port = 12001;
         int rides = 100;
         int connections = 1;
-        bool fragment = false;        // write each message in random pieces with gaps of 0 to 2 ms
-        qint32 firstRide = 1;         // rides are numbered firstRide, firstRide + 1, ...
-        double cancelRatio = 0;       // this share of the accepted rides is cancelled again ("BV")
-        std::chrono::milliseconds timeout{120000};   // for the whole run
+        bool fragment = false; // write each message in random pieces with gaps of 0 to 2 ms
+        qint32 firstRide = 1; // rides are numbered firstRide, firstRide + 1, ...
+        double cancelRatio = 0; // this share of the accepted rides is cancelled again ("BV")
+        std::chrono::milliseconds timeout { 120000 }; // for the whole run
     };
 
     explicit LoadRunner(const Options &options, QObject *parent = nullptr);
@@ -45,10 +45,10 @@ private:
     struct Lane
     {
         qint32 ride = 0;
-        bool awaiting = false;      // a message is out and its answer not yet in
-        bool cancelling = false;    // the message out is a "BV"
-        bool cancelNext = false;    // the ride just accepted is to be cancelled next
-        qint64 writtenNs = -1;      // when the message out was fully written
+        bool awaiting = false; // a message is out and its answer not yet in
+        bool cancelling = false; // the message out is a "BV"
+        bool cancelNext = false; // the ride just accepted is to be cancelled next
+        qint64 writtenNs = -1; // when the message out was fully written
         bool alive = true;
     };
 
@@ -65,8 +65,8 @@ private:
     QTimer m_deadline;
     QElapsedTimer m_clock;
     QDateTime m_now;
-    int m_nextRide = 0;             // index of the next ride to send
-    int m_answered = 0;             // messages that got an answer of any kind
+    int m_nextRide = 0; // index of the next ride to send
+    int m_answered = 0; // messages that got an answer of any kind
     qint64 m_firstSendNs = -1;
     qint64 m_lastAnswerNs = -1;
     bool m_finished = false;

@@ -37,4 +37,4 @@ bool read(const QString &path, QStringList *messages, QString *error)
     return true;
 }
 
-}
+} // namespace MessageFile

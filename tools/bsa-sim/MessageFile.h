@@ -17,4 +17,4 @@ bool read(const QString &path, QStringList *messages, QString *error);
 // "\n" in text typed on a command line becomes a real line break.
 QString withLineBreaks(QStringView typed);
 
-}
+} // namespace MessageFile

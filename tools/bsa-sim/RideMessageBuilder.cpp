@@ -4,46 +4,102 @@
 
 namespace {
 
-// The ride record's field names, in message order.
-constexpr const char *FieldNames[] = {
-    "Soort", "Waarde", "Code", "Veld4", "Veld5", "BSRitnummer", "Pasnummer", "Projectnummer", "Locatie",
-    "Tijdstip", "Veld11", "TijdstipLocatie", "NaamReiziger", "Telefoon", "Veld15", "Veld16", "Veld17", "Veld18",
-    "OphStad", "OphPostcode", "OphStraat", "OphNummer", "OphExtra1", "OphExtra2", "Veld25", "Veld26",
-    "BestStad", "BestPostcode", "BestStraat", "BestNummer", "BestExtra1", "BestExtra2", "Veld33",
-    "Lopers", "Rollers", "Bedrag", "Bedrag5", "ZoneAantal", "Kilometers", "RitTekst", "SoortWagen",
-    "NietCombineren", "VoorinZitten", "KamerTotKamer", "Rollator", "Scootmobiel", "ExtraBeenruimte", "Soho",
-    "GratisBegeleider", "GratisMeereizende", "Spoed", "LageInstap", "IndicatieGroepsrit",
-    "IndicatieNaamChauffeur", "IndicatieKenteken", "Veld56", "Veld57", "Veld58", "Afrekenwijze",
-    "OpvouwbareRolstoel", "ElectrischeRolstoel", "Doof", "Blind", "Veld64", "Veld65", "Veld66", "Veld67",
-    "AanTekst", "Factuurcode", "Veld70", "Veld71", "Veld72", "Veld73", "Veld74", "GratisKinderen",
+struct Field
+{
+    const char *name; // as in the ride record
+    const char *defaultValue; // a ride as BSA typically books it; unused integers still carry "0", as BSA sends them
 };
 
-// A ride as BSA typically books it. Integer fields the link does not use still carry "0", as BSA sends them.
-constexpr const char *Defaults[] = {
-    "BN", "BSA", "6", "", "", "", "1234567", "PRJ100", "Centrum",
-    "", "", "", "Jansen P.", "201234567", "0", "0", "0", "0",
-    "Amsterdam", "1234AB", "Dorpsstraat", "12", "", "", "", "0",
-    "Amsterdam", "1234AB", "Stationsplein", "1", "", "", "",
-    "1", "0", "1250", "0", "2", "12.5", "", "T",
-    "N", "N", "N", "N", "N", "N", "N",
-    "N", "N", "N", "N", "N",
-    "N", "N", "N", "N", "0", "CONTANT",
-    "N", "N", "N", "N", "", "", "", "N",
-    "", "", "0", "0", "0", "0", "0", "0",
+// Every field of a ride message, in message order.
+constexpr Field Fields[] = {
+    { "Soort", "BN" },
+    { "Waarde", "BSA" },
+    { "Code", "6" },
+    { "Veld4", "" },
+    { "Veld5", "" },
+    { "BSRitnummer", "" }, // the ride number given
+    { "Pasnummer", "1234567" },
+    { "Projectnummer", "PRJ100" },
+    { "Locatie", "Centrum" },
+    { "Tijdstip", "" }, // an hour from now
+    { "Veld11", "" },
+    { "TijdstipLocatie", "" }, // an hour from now
+    { "NaamReiziger", "Jansen P." },
+    { "Telefoon", "201234567" },
+    { "Veld15", "0" },
+    { "Veld16", "0" },
+    { "Veld17", "0" },
+    { "Veld18", "0" },
+    { "OphStad", "Amsterdam" },
+    { "OphPostcode", "1234AB" },
+    { "OphStraat", "Dorpsstraat" },
+    { "OphNummer", "12" },
+    { "OphExtra1", "" },
+    { "OphExtra2", "" },
+    { "Veld25", "" },
+    { "Veld26", "0" },
+    { "BestStad", "Amsterdam" },
+    { "BestPostcode", "1234AB" },
+    { "BestStraat", "Stationsplein" },
+    { "BestNummer", "1" },
+    { "BestExtra1", "" },
+    { "BestExtra2", "" },
+    { "Veld33", "" },
+    { "Lopers", "1" },
+    { "Rollers", "0" },
+    { "Bedrag", "1250" },
+    { "Bedrag5", "0" },
+    { "ZoneAantal", "2" },
+    { "Kilometers", "12.5" },
+    { "RitTekst", "" },
+    { "SoortWagen", "T" },
+    { "NietCombineren", "N" },
+    { "VoorinZitten", "N" },
+    { "KamerTotKamer", "N" },
+    { "Rollator", "N" },
+    { "Scootmobiel", "N" },
+    { "ExtraBeenruimte", "N" },
+    { "Soho", "N" },
+    { "GratisBegeleider", "N" },
+    { "GratisMeereizende", "N" },
+    { "Spoed", "N" },
+    { "LageInstap", "N" },
+    { "IndicatieGroepsrit", "N" },
+    { "IndicatieNaamChauffeur", "N" },
+    { "IndicatieKenteken", "N" },
+    { "Veld56", "N" },
+    { "Veld57", "N" },
+    { "Veld58", "0" },
+    { "Afrekenwijze", "CONTANT" },
+    { "OpvouwbareRolstoel", "N" },
+    { "ElectrischeRolstoel", "N" },
+    { "Doof", "N" },
+    { "Blind", "N" },
+    { "Veld64", "" },
+    { "Veld65", "" },
+    { "Veld66", "" },
+    { "Veld67", "N" },
+    { "AanTekst", "" },
+    { "Factuurcode", "" },
+    { "Veld70", "0" },
+    { "Veld71", "0" },
+    { "Veld72", "0" },
+    { "Veld73", "0" },
+    { "Veld74", "0" },
+    { "GratisKinderen", "0" },
 };
 
-static_assert(std::size(FieldNames) == RideMessageBuilder::FieldCount);
-static_assert(std::size(Defaults) == RideMessageBuilder::FieldCount);
+static_assert(std::size(Fields) == RideMessageBuilder::FieldCount);
 
 const QString LineBreakMarker = QStringLiteral("\x1bLF");
 
-}
+} // namespace
 
 RideMessageBuilder::RideMessageBuilder(qint32 rideNumber, const QDateTime &now)
 {
     m_fields.reserve(FieldCount);
-    for (const char *value : Defaults)
-        m_fields << QString::fromLatin1(value);
+    for (const Field &field : Fields)
+        m_fields << QString::fromLatin1(field.defaultValue);
     setRideNumber(rideNumber);
     const QString when = now.addSecs(3600).toString(QStringLiteral("yyyyMMddHHmm"));
     m_fields[9] = when;
@@ -119,7 +175,7 @@ QString RideMessageBuilder::text() const
 int RideMessageBuilder::fieldNumber(const QString &name)
 {
     for (int i = 0; i < FieldCount; ++i) {
-        if (name.compare(QLatin1String(FieldNames[i]), Qt::CaseInsensitive) == 0)
+        if (name.compare(QLatin1String(Fields[i].name), Qt::CaseInsensitive) == 0)
             return i + 1;
     }
     return 0;
@@ -127,5 +183,5 @@ int RideMessageBuilder::fieldNumber(const QString &name)
 
 QString RideMessageBuilder::fieldName(int number)
 {
-    return number >= 1 && number <= FieldCount ? QString::fromLatin1(FieldNames[number - 1]) : QString();
+    return number >= 1 && number <= FieldCount ? QString::fromLatin1(Fields[number - 1].name) : QString();
 }

@@ -10,9 +10,8 @@ class RideMessageBuilder
 public:
     static constexpr int FieldCount = 75;
 
-    enum class Kind
-    {
-        Ride,         // "BN": a new ride, or a change of one the link already has
+    enum class Kind {
+        Ride, // "BN": a new ride, or a change of one the link already has
         Cancellation, // "BV"
     };
 
@@ -39,6 +38,6 @@ public:
     static QString fieldName(int number);
 
 private:
-    QStringList m_fields;   // index 0 is field 1
+    QStringList m_fields; // index 0 is field 1
     int m_count = FieldCount;
 };

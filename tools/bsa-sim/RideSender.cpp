@@ -24,7 +24,7 @@ QString shown(QByteArrayView bytes)
     }
     return bytes.size() > 80 ? text + QStringLiteral("...") : text;
 }
-}
+} // namespace
 
 RideSender::RideSender(QObject *parent)
     : QObject(parent)
@@ -35,17 +35,18 @@ RideSender::RideSender(QObject *parent)
         if (m_socket->state() != QAbstractSocket::ConnectedState) {
             fail(QStringLiteral("No connection to %1 within %2 ms").arg(m_peer).arg(m_timeout.count()));
         } else if (m_crlfExpected && m_received.contains(EndTag)) {
-            fail(QStringLiteral("The answer to ride %1 has no CR LF after <EINDE>").arg(m_messages.at(m_next).rideNumber));
+            fail(QStringLiteral("The answer to ride %1 has no CR LF after <EINDE>")
+                     .arg(m_messages.at(m_next).rideNumber));
         } else {
-            fail(QStringLiteral("No answer to ride %1 within %2 ms").arg(m_messages.at(m_next).rideNumber)
+            fail(QStringLiteral("No answer to ride %1 within %2 ms")
+                     .arg(m_messages.at(m_next).rideNumber)
                      .arg(m_timeout.count()));
         }
     });
     connect(m_socket, &QTcpSocket::connected, this, &RideSender::sendNext);
     connect(m_socket, &QIODevice::readyRead, this, &RideSender::readAvailable);
-    connect(m_socket, &QAbstractSocket::errorOccurred, this, [this] {
-        fail(QStringLiteral("Connection to %1: %2").arg(m_peer, m_socket->errorString()));
-    });
+    connect(m_socket, &QAbstractSocket::errorOccurred, this,
+        [this] { fail(QStringLiteral("Connection to %1: %2").arg(m_peer, m_socket->errorString())); });
 }
 
 void RideSender::start(const QString &host, quint16 port, const QList<Message> &messages)
@@ -93,7 +94,7 @@ bool RideSender::takeAnswer()
     qsizetype after = end + EndTagLength;
     if (m_crlfExpected) {
         if (m_received.size() < after + 2)
-            return false;   // CR LF may follow in the next read; the deadline bounds the wait
+            return false; // CR LF may follow in the next read; the deadline bounds the wait
         if (m_received.mid(after, 2) == "\r\n") {
             after += 2;
         } else {
@@ -133,12 +134,13 @@ bool RideSender::takeAnswer()
     emit answerReceived(Answers::describe(answer));
     if (answer.Soort != QLatin1String("AC")) {
         m_ok = false;
-        emit problem(QStringLiteral("Ride %1 was not accepted: the answer is \"%2\"")
-                         .arg(message.rideNumber).arg(answer.Soort));
+        emit problem(
+            QStringLiteral("Ride %1 was not accepted: the answer is \"%2\"").arg(message.rideNumber).arg(answer.Soort));
     } else if (answer.BSRitnummer != message.rideNumber) {
         m_ok = false;
         emit problem(QStringLiteral("The answer to ride %1 carries ride number %2")
-                         .arg(message.rideNumber).arg(answer.BSRitnummer));
+                         .arg(message.rideNumber)
+                         .arg(answer.BSRitnummer));
     }
     return true;
 }

@@ -20,7 +20,7 @@ public:
     struct Message
     {
         QString text;
-        qint32 rideNumber = 0;   // the number the answer must carry
+        qint32 rideNumber = 0; // the number the answer must carry
     };
 
     explicit RideSender(QObject *parent = nullptr);
@@ -32,7 +32,7 @@ public:
     void start(const QString &host, quint16 port, const QList<Message> &messages);
 
 signals:
-    void answerReceived(const QString &answer);   // "AC BSA 6 12345"
+    void answerReceived(const QString &answer); // "AC BSA 6 12345"
     void problem(const QString &message);
     // ok: every message got "AC" with its own ride number, and nothing else went wrong.
     void finished(bool ok);
@@ -45,13 +45,13 @@ private:
     void finish();
 
     QTcpSocket *m_socket = nullptr;
-    QString m_peer;          // "host:port" as given, for the messages
+    QString m_peer; // "host:port" as given, for the messages
     QTimer m_deadline;
-    std::chrono::milliseconds m_timeout{10000};
+    std::chrono::milliseconds m_timeout { 10000 };
     bool m_crlfExpected = false;
     QList<Message> m_messages;
-    qsizetype m_next = 0;    // index of the message whose answer is awaited
-    QByteArray m_received;   // bytes of the answer being read
+    qsizetype m_next = 0; // index of the message whose answer is awaited
+    QByteArray m_received; // bytes of the answer being read
     bool m_ok = true;
     bool m_done = false;
 };

@@ -20,15 +20,14 @@ namespace {
 constexpr int ExitFailed = 1;
 constexpr int ExitUsage = 2;
 
-const char Overview[] =
-    "Usage: bsa-sim COMMAND [options]\n"
-    "\n"
-    "Commands:\n"
-    "  send   send ride messages to a link and check that each is answered with \"AC\"\n"
-    "  host   play the BSA host: take the link's status messages and answer them\n"
-    "  load   send many new rides over several connections and measure the answers\n"
-    "\n"
-    "bsa-sim COMMAND --help shows the options of a command.\n";
+const char Overview[] = "Usage: bsa-sim COMMAND [options]\n"
+                        "\n"
+                        "Commands:\n"
+                        "  send   send ride messages to a link and check that each is answered with \"AC\"\n"
+                        "  host   play the BSA host: take the link's status messages and answer them\n"
+                        "  load   send many new rides over several connections and measure the answers\n"
+                        "\n"
+                        "bsa-sim COMMAND --help shows the options of a command.\n";
 
 QTextStream &out()
 {
@@ -49,8 +48,8 @@ int usage(const QString &message)
 }
 
 // Reads an option as a whole number between low and high; an absent option keeps *value.
-bool readNumber(const QCommandLineParser &parser, const QString &name, qint64 low, qint64 high, qint64 *value,
-                QString *error)
+bool readNumber(
+    const QCommandLineParser &parser, const QString &name, qint64 low, qint64 high, qint64 *value, QString *error)
 {
     if (!parser.isSet(name))
         return true;
@@ -86,10 +85,10 @@ qint32 rideNumberFromClock()
 
 void addConnectionOptions(QCommandLineParser &parser, const char *defaultPort)
 {
-    parser.addOption({QStringLiteral("host"), QStringLiteral("Address of the link (default 127.0.0.1)."),
-                      QStringLiteral("H"), QStringLiteral("127.0.0.1")});
-    parser.addOption({QStringLiteral("port"), QStringLiteral("Port of the link (default %1).").arg(defaultPort),
-                      QStringLiteral("P"), QString::fromLatin1(defaultPort)});
+    parser.addOption({ QStringLiteral("host"), QStringLiteral("Address of the link (default 127.0.0.1)."),
+        QStringLiteral("H"), QStringLiteral("127.0.0.1") });
+    parser.addOption({ QStringLiteral("port"), QStringLiteral("Port of the link (default %1).").arg(defaultPort),
+        QStringLiteral("P"), QString::fromLatin1(defaultPort) });
 }
 
 bool parse(QCommandLineParser &parser, const QStringList &arguments, const char *command, int *exitCode)
@@ -118,28 +117,30 @@ bool parse(QCommandLineParser &parser, const QStringList &arguments, const char 
 int runSend(QCoreApplication &app, const QStringList &arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Sends ride messages to the link, one at a time, and waits for each answer.\n"
-        "The message is built from the options, or each line of --file is one message."));
+    parser.setApplicationDescription(
+        QStringLiteral("Sends ride messages to the link, one at a time, and waits for each answer.\n"
+                       "The message is built from the options, or each line of --file is one message."));
     addConnectionOptions(parser, "12001");
     parser.addOptions({
-        {QStringLiteral("kind"), QStringLiteral("BN (a new or changed ride, default) or BV (a cancellation)."),
-         QStringLiteral("BN|BV"), QStringLiteral("BN")},
-        {QStringLiteral("ride"), QStringLiteral("BSA ride number (default: taken from the clock)."),
-         QStringLiteral("N")},
-        {QStringLiteral("set"), QStringLiteral("Sets a field by number or name; \\n in VALUE is a line break. "
-                                               "May be repeated."),
-         QStringLiteral("FIELD=VALUE")},
-        {QStringLiteral("fields"), QStringLiteral("Sends only the first N fields (default 75)."),
-         QStringLiteral("N")},
-        {QStringLiteral("file"), QStringLiteral("Sends the messages of this file, one per line."),
-         QStringLiteral("F")},
-        {QStringLiteral("repeat"), QStringLiteral("Sends the message(s) N times (default 1)."), QStringLiteral("N")},
-        {QStringLiteral("crlf-expected"), QStringLiteral("Every answer must end in CR LF (the link's "
-                                                         "\"CR+LF meezenden ACK/NACK\" is on).")},
-        {QStringLiteral("timeout"), QStringLiteral("Seconds to wait for the connection and each answer (default 10)."),
-         QStringLiteral("S")},
-        {QStringLiteral("print"), QStringLiteral("Prints each message text before it is sent.")},
+        { QStringLiteral("kind"), QStringLiteral("BN (a new or changed ride, default) or BV (a cancellation)."),
+            QStringLiteral("BN|BV"), QStringLiteral("BN") },
+        { QStringLiteral("ride"), QStringLiteral("BSA ride number (default: taken from the clock)."),
+            QStringLiteral("N") },
+        { QStringLiteral("set"),
+            QStringLiteral("Sets a field by number or name; \\n in VALUE is a line break. "
+                           "May be repeated."),
+            QStringLiteral("FIELD=VALUE") },
+        { QStringLiteral("fields"), QStringLiteral("Sends only the first N fields (default 75)."),
+            QStringLiteral("N") },
+        { QStringLiteral("file"), QStringLiteral("Sends the messages of this file, one per line."),
+            QStringLiteral("F") },
+        { QStringLiteral("repeat"), QStringLiteral("Sends the message(s) N times (default 1)."), QStringLiteral("N") },
+        { QStringLiteral("crlf-expected"),
+            QStringLiteral("Every answer must end in CR LF (the link's "
+                           "\"CR+LF meezenden ACK/NACK\" is on).") },
+        { QStringLiteral("timeout"), QStringLiteral("Seconds to wait for the connection and each answer (default 10)."),
+            QStringLiteral("S") },
+        { QStringLiteral("print"), QStringLiteral("Prints each message text before it is sent.") },
     });
     int exitCode = 0;
     if (!parse(parser, arguments, "send", &exitCode))
@@ -150,18 +151,18 @@ int runSend(QCoreApplication &app, const QStringList &arguments)
     qint64 repeat = 1;
     qint64 fields = RideMessageBuilder::FieldCount;
     qint64 ride = rideNumberFromClock();
-    std::chrono::milliseconds timeout{10000};
+    std::chrono::milliseconds timeout { 10000 };
     if (!readNumber(parser, QStringLiteral("port"), 1, 65535, &port, &error)
         || !readNumber(parser, QStringLiteral("repeat"), 1, 1'000'000, &repeat, &error)
         || !readNumber(parser, QStringLiteral("fields"), 0, RideMessageBuilder::FieldCount, &fields, &error)
         || !readNumber(parser, QStringLiteral("ride"), std::numeric_limits<qint32>::min(),
-                       std::numeric_limits<qint32>::max(), &ride, &error)
+            std::numeric_limits<qint32>::max(), &ride, &error)
         || !readSeconds(parser, &timeout, &error))
         return usage(error);
 
     QList<RideSender::Message> messages;
     if (parser.isSet(QStringLiteral("file"))) {
-        for (const char *option : {"kind", "ride", "set", "fields"}) {
+        for (const char *option : { "kind", "ride", "set", "fields" }) {
             if (parser.isSet(QString::fromLatin1(option)))
                 return usage(QStringLiteral("--%1 cannot be combined with --file").arg(option));
         }
@@ -170,7 +171,7 @@ int runSend(QCoreApplication &app, const QStringList &arguments)
             return usage(error);
         for (const QString &text : std::as_const(texts)) {
             const QStringList split = SplitsVelden(text);
-            messages.append({text, split.size() > 5 ? split.at(5).toInt() : 0});
+            messages.append({ text, split.size() > 5 ? split.at(5).toInt() : 0 });
         }
         if (messages.isEmpty())
             return usage(QStringLiteral("%1 holds no messages").arg(parser.value(QStringLiteral("file"))));
@@ -186,7 +187,7 @@ int runSend(QCoreApplication &app, const QStringList &arguments)
                 return usage(error);
         }
         builder.truncate(int(fields));
-        messages.append({builder.text(), builder.rideNumber()});
+        messages.append({ builder.text(), builder.rideNumber() });
     }
     const QList<RideSender::Message> once = messages;
     for (qint64 i = 1; i < repeat; ++i)
@@ -203,12 +204,10 @@ int runSend(QCoreApplication &app, const QStringList &arguments)
     RideSender sender;
     sender.setCrlfExpected(parser.isSet(QStringLiteral("crlf-expected")));
     sender.setTimeout(timeout);
-    QObject::connect(&sender, &RideSender::answerReceived, &app, [](const QString &answer) {
-        out() << answer << Qt::endl;
-    });
-    QObject::connect(&sender, &RideSender::problem, &app, [](const QString &message) {
-        err() << "bsa-sim: " << message << Qt::endl;
-    });
+    QObject::connect(
+        &sender, &RideSender::answerReceived, &app, [](const QString &answer) { out() << answer << Qt::endl; });
+    QObject::connect(&sender, &RideSender::problem, &app,
+        [](const QString &message) { err() << "bsa-sim: " << message << Qt::endl; });
     QObject::connect(&sender, &RideSender::finished, &app, [&app](bool ok) { app.exit(ok ? 0 : ExitFailed); });
     sender.start(parser.value(QStringLiteral("host")), quint16(port), messages);
     return app.exec();
@@ -217,17 +216,17 @@ int runSend(QCoreApplication &app, const QStringList &arguments)
 int runHost(QCoreApplication &app, const QStringList &arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Plays the BSA host: prints every status message the link sends and answers it."));
+    parser.setApplicationDescription(
+        QStringLiteral("Plays the BSA host: prints every status message the link sends and answers it."));
     parser.addOptions({
-        {QStringLiteral("port"), QStringLiteral("Port to listen on (default 12000)."), QStringLiteral("P"),
-         QStringLiteral("12000")},
-        {QStringLiteral("listen"), QStringLiteral("Address to listen on (default 127.0.0.1)."),
-         QStringLiteral("ADDRESS"), QStringLiteral("127.0.0.1")},
-        {QStringLiteral("answer"), QStringLiteral("AC (default), NC, or none."), QStringLiteral("AC|NC|none"),
-         QStringLiteral("AC")},
-        {QStringLiteral("count"), QStringLiteral("Ends after N messages (default: runs until stopped)."),
-         QStringLiteral("N")},
+        { QStringLiteral("port"), QStringLiteral("Port to listen on (default 12000)."), QStringLiteral("P"),
+            QStringLiteral("12000") },
+        { QStringLiteral("listen"), QStringLiteral("Address to listen on (default 127.0.0.1)."),
+            QStringLiteral("ADDRESS"), QStringLiteral("127.0.0.1") },
+        { QStringLiteral("answer"), QStringLiteral("AC (default), NC, or none."), QStringLiteral("AC|NC|none"),
+            QStringLiteral("AC") },
+        { QStringLiteral("count"), QStringLiteral("Ends after N messages (default: runs until stopped)."),
+            QStringLiteral("N") },
     });
     int exitCode = 0;
     if (!parse(parser, arguments, "host", &exitCode))
@@ -271,16 +270,17 @@ int runLoad(QCoreApplication &app, const QStringList &arguments)
         "Each connection sends its next ride when the answer to the previous one came."));
     addConnectionOptions(parser, "12001");
     parser.addOptions({
-        {QStringLiteral("rides"), QStringLiteral("Number of new rides (default 100)."), QStringLiteral("N")},
-        {QStringLiteral("connections"), QStringLiteral("Concurrent connections (default 1)."), QStringLiteral("C")},
-        {QStringLiteral("fragment"), QStringLiteral("Writes each message in 2 to 5 random pieces, 0 to 2 ms apart.")},
-        {QStringLiteral("first-ride"), QStringLiteral("Number of the first ride (default: taken from the clock)."),
-         QStringLiteral("N")},
-        {QStringLiteral("cancel-ratio"), QStringLiteral("Share (0 to 1) of the accepted rides that is cancelled "
-                                                        "again with a BV (default 0)."),
-         QStringLiteral("R")},
-        {QStringLiteral("timeout"), QStringLiteral("Seconds for the whole run (default 120)."), QStringLiteral("S")},
-        {QStringLiteral("json"), QStringLiteral("Prints the summary as one line of JSON.")},
+        { QStringLiteral("rides"), QStringLiteral("Number of new rides (default 100)."), QStringLiteral("N") },
+        { QStringLiteral("connections"), QStringLiteral("Concurrent connections (default 1)."), QStringLiteral("C") },
+        { QStringLiteral("fragment"), QStringLiteral("Writes each message in 2 to 5 random pieces, 0 to 2 ms apart.") },
+        { QStringLiteral("first-ride"), QStringLiteral("Number of the first ride (default: taken from the clock)."),
+            QStringLiteral("N") },
+        { QStringLiteral("cancel-ratio"),
+            QStringLiteral("Share (0 to 1) of the accepted rides that is cancelled "
+                           "again with a BV (default 0)."),
+            QStringLiteral("R") },
+        { QStringLiteral("timeout"), QStringLiteral("Seconds for the whole run (default 120)."), QStringLiteral("S") },
+        { QStringLiteral("json"), QStringLiteral("Prints the summary as one line of JSON.") },
     });
     int exitCode = 0;
     if (!parse(parser, arguments, "load", &exitCode))
@@ -297,8 +297,7 @@ int runLoad(QCoreApplication &app, const QStringList &arguments)
     if (!readNumber(parser, QStringLiteral("port"), 1, 65535, &port, &error)
         || !readNumber(parser, QStringLiteral("rides"), 1, 1'000'000'000, &rides, &error)
         || !readNumber(parser, QStringLiteral("connections"), 1, 1000, &connections, &error)
-        || !readNumber(parser, QStringLiteral("first-ride"), 1, std::numeric_limits<qint32>::max(), &firstRide,
-                       &error)
+        || !readNumber(parser, QStringLiteral("first-ride"), 1, std::numeric_limits<qint32>::max(), &firstRide, &error)
         || !readSeconds(parser, &options.timeout, &error))
         return usage(error);
     if (firstRide + rides - 1 > std::numeric_limits<qint32>::max())
@@ -316,9 +315,8 @@ int runLoad(QCoreApplication &app, const QStringList &arguments)
 
     const bool json = parser.isSet(QStringLiteral("json"));
     LoadRunner runner(options);
-    QObject::connect(&runner, &LoadRunner::problem, &app, [](const QString &message) {
-        err() << "bsa-sim: " << message << Qt::endl;
-    });
+    QObject::connect(&runner, &LoadRunner::problem, &app,
+        [](const QString &message) { err() << "bsa-sim: " << message << Qt::endl; });
     QObject::connect(&runner, &LoadRunner::finished, &app, [&app, &runner, json] {
         const LoadReport &report = runner.report();
         if (json)
@@ -331,7 +329,7 @@ int runLoad(QCoreApplication &app, const QStringList &arguments)
     return app.exec();
 }
 
-}
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -344,7 +342,7 @@ int main(int argc, char *argv[])
         out() << Overview;
         return command.isEmpty() ? ExitUsage : 0;
     }
-    arguments.removeAt(1);   // the parser of a command sees the program name and the command's own options
+    arguments.removeAt(1); // the parser of a command sees the program name and the command's own options
     if (command == QLatin1String("send"))
         return runSend(app, arguments);
     if (command == QLatin1String("host"))
