@@ -57,9 +57,12 @@ void voegRegelToe(QString &memo, const QString &line)
     memo += line;
 }
 
-// Writes a column, or replaces the value it already has: a column may appear only once in a row write.
-void zet(ColumnValues &kolommen, const QString &column, const QVariant &value)
+// Writes a column, or replaces the value it already has: a column may appear only once in a row write. An empty
+// text is stored as an empty text, never as NULL, as the planning side has always found it.
+void zet(ColumnValues &kolommen, const QString &column, QVariant value)
 {
+    if (value.metaType() == QMetaType::fromType<QString>() && value.toString().isNull())
+        value = QStringLiteral("");
     for (auto &kolom : kolommen) {
         if (kolom.first == column) {
             kolom.second = value;

@@ -19,7 +19,8 @@ void Transactie::LogTransactie(int ritstaat, int rit, int wagen, int chauffeur, 
         {QStringLiteral("tra_wagen"), wagen},
         {QStringLiteral("tra_chauffeur"), chauffeur},
         {QStringLiteral("tra_code"), code},
-        {QStringLiteral("tra_opmerking"), opmerking},
+        // An empty remark is stored as an empty text, never as NULL: reports on the journal compare with ''.
+        {QStringLiteral("tra_opmerking"), opmerking.isNull() ? QStringLiteral("") : opmerking},
     };
     QString error;
     if (!m_database.insertRow(QStringLiteral("TRANSACTIES"), row, &error))
