@@ -20,7 +20,9 @@ namespace {
 constexpr uint8_t FloodHeader = 0xFF;
 constexpr qsizetype FloodSize = EnvelopeFramer::MaxBuffered / 4;
 constexpr int MaxFloods = 5;   // enough to pass the limit once
-constexpr int MaxDecoded = 64;  // a flood of small envelopes would otherwise spend the run decoding copies
+// Floods would otherwise spend the run decoding copies and megabytes; every decoding path is reached well within.
+constexpr int MaxDecoded = 64;
+constexpr qsizetype MaxDecodedSize = 64 * 1024;
 
 void check(bool holds)
 {
@@ -66,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
         framer.append(read);
         while (std::optional<QByteArray> payload = framer.takeEnvelope()) {
-            if (++decoded <= MaxDecoded)
+            if (++decoded <= MaxDecoded && payload->size() <= MaxDecodedSize)
                 decode(*payload);
         }
         if (framer.bufferedSize() > EnvelopeFramer::MaxBuffered)
