@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr qsizetype MaxCachedStatements = 64;   // callers use a handful of fixed texts; this only bounds a leak
+constexpr qsizetype MaxCachedStatements = 64; // callers use a handful of fixed texts; this only bounds a leak
 
 const QString Aborted = QStringLiteral("Operation aborted");
 
@@ -50,23 +50,22 @@ bool isIdentifier(const QString &name)
     return true;
 }
 
-}
+} // namespace
 
 struct Database::Private
 {
     Private(const Settings &s, const QString &home)
         : settings(s)
         , homeDir(home)
-    {
-    }
+    { }
 
     const Settings &settings;
     const QString homeDir;
     QString connectionName;
-    QSqlDatabase db;   // invalid while closed
+    QSqlDatabase db; // invalid while closed
     Dialect openDialect = Dialect::SqlServer;
-    QHash<QString, QSqlQuery> statements;            // prepared, by SQL text, for this connection only
-    QHash<QString, QHash<QString, int>> textSizes;   // lower-case table -> lower-case column -> declared size
+    QHash<QString, QSqlQuery> statements; // prepared, by SQL text, for this connection only
+    QHash<QString, QHash<QString, int>> textSizes; // lower-case table -> lower-case column -> declared size
 };
 
 Database::Database(const Settings &settings, const QString &homeDir, QObject *parent)
@@ -159,7 +158,7 @@ bool Database::connectNow(QString *error)
     if (dialect == Dialect::SQLite) {
         // WAL with a full sync at every commit: a row the link reported as written survives a crash.
         QSqlQuery pragma(d->db);
-        for (const char *statement : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL"}) {
+        for (const char *statement : { "PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL" }) {
             if (!pragma.exec(QLatin1String(statement))) {
                 if (error)
                     *error = QStringLiteral("%1: %2").arg(QLatin1String(statement), pragma.lastError().text());
@@ -216,14 +215,14 @@ bool Database::fail(const QString &what, const QSqlError &sqlError, QString *err
     // A statement can fail on its own, or because the server went away: only a trivial query tells which. The
     // error's type does not (SQLite calls a locked file a connection error).
     if (!d->db.isOpen() || !QSqlQuery(d->db).exec(QStringLiteral("SELECT 1")))
-        close();   // the next use connects anew
+        close(); // the next use connects anew
     return false;
 }
 
 QVariant Database::boundValue(const QVariant &value) const
 {
     if (value.metaType() == QMetaType::fromType<Decimal>())
-        return value.value<Decimal>().toString();   // exact: the database parses the decimal text itself
+        return value.value<Decimal>().toString(); // exact: the database parses the decimal text itself
     if (value.metaType() == QMetaType::fromType<QDateTime>()) {
         const QDateTime dateTime = value.toDateTime();
         if (d->openDialect == Dialect::SQLite || d->openDialect == Dialect::PostgreSQL) {
@@ -336,8 +335,8 @@ bool Database::insertRow(const QString &table, const ColumnValues &values, QStri
     return exec(sql, bound, error).has_value();
 }
 
-bool Database::updateRow(const QString &table, const ColumnValues &values, const QString &keyColumn,
-                         const QVariant &key, QString *error)
+bool Database::updateRow(
+    const QString &table, const ColumnValues &values, const QString &keyColumn, const QVariant &key, QString *error)
 {
     Q_ASSERT(isIdentifier(table) && isIdentifier(keyColumn));
     if (values.isEmpty())
@@ -352,8 +351,8 @@ bool Database::updateRow(const QString &table, const ColumnValues &values, const
         bound << columnValue(table, column, value);
     }
     bound << key;
-    const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
-                            .arg(table, assignments.join(QLatin1String(", ")), keyColumn);
+    const QString sql
+        = QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?").arg(table, assignments.join(QLatin1String(", ")), keyColumn);
     std::optional<QSqlQuery> query = exec(sql, bound, error);
     if (!query)
         return false;
@@ -368,6 +367,6 @@ bool Database::updateRow(const QString &table, const ColumnValues &values, const
 
 QString Database::sqlServerConnectionString(const Settings &settings)
 {
-    return DbConnectionString::sqlServer(settings.xLoginServer, settings.xLoginDatabase, settings.xLoginSQL,
-                                         settings.xPaswoordSQL);
+    return DbConnectionString::sqlServer(
+        settings.xLoginServer, settings.xLoginDatabase, settings.xLoginSQL, settings.xPaswoordSQL);
 }

@@ -40,7 +40,7 @@ public:
     // The TEST button: open, then close again (also when it had been open before).
     bool test(QString *error);
 
-    Dialect dialect() const;   // of the open connection, or of the current setting when closed
+    Dialect dialect() const; // of the open connection, or of the current setting when closed
 
     // Runs one statement with positional (?) bound values, connecting first when needed. The prepared
     // statement is kept for the next call with the same text. On failure: nullopt and the driver's message; a
@@ -54,7 +54,7 @@ public:
     // updateRow fails when no row has that key: a change that landed nowhere is not a write.
     bool insertRow(const QString &table, const ColumnValues &values, QString *error);
     bool updateRow(const QString &table, const ColumnValues &values, const QString &keyColumn, const QVariant &key,
-                   QString *error);
+        QString *error);
 
     // The declared size of a text column: the driver's where it reports one, otherwise the built-in table of
     // known columns; -1 for unlimited or unknown.

@@ -9,7 +9,7 @@ QString keyValue(const char *key, const QString &value)
     return QLatin1String(key) + QLatin1Char('=') + DbConnectionString::odbcValue(value);
 }
 
-}
+} // namespace
 
 namespace DbConnectionString {
 
@@ -57,4 +57,4 @@ QString sqlServer(const QString &server, const QString &database, const QString 
     return parts.join(QLatin1Char(';'));
 }
 
-}
+} // namespace DbConnectionString

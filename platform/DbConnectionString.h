@@ -14,4 +14,4 @@ QString odbcValue(const QString &value);
 // Windows.
 QString sqlServer(const QString &server, const QString &database, const QString &user, const QString &password);
 
-}
+} // namespace DbConnectionString

@@ -9,33 +9,33 @@ namespace {
 const QHash<QString, int> &knownSizes()
 {
     static const QHash<QString, int> sizes = {
-        {QStringLiteral("planning.pla_soortvervoer"), 1},
-        {QStringLiteral("planning.pla_soortwagen"), 1},
-        {QStringLiteral("planning.pla_soortrit"), 1},
-        {QStringLiteral("planning.pla_filter"), 1},
-        {QStringLiteral("planning.pla_status"), 1},
-        {QStringLiteral("planning.pla_eigenaar"), 3},
-        {QStringLiteral("planning.pla_ophpostcode"), 10},
-        {QStringLiteral("planning.pla_ophnummer"), 10},
-        {QStringLiteral("planning.pla_bestnummer"), 10},
-        {QStringLiteral("planning.pla_bestpostcode"), 10},
-        {QStringLiteral("planning.pla_extern_projectnummer"), 20},
-        {QStringLiteral("planning.pla_extern_locatie"), 20},
-        {QStringLiteral("planning.pla_telefoon"), 40},
-        {QStringLiteral("planning.pla_pasnummer"), 40},
-        {QStringLiteral("planning.pla_temp"), 40},
-        {QStringLiteral("planning.pla_ophstraat"), 50},
-        {QStringLiteral("planning.pla_ophstad"), 50},
-        {QStringLiteral("planning.pla_besstraat"), 50},
-        {QStringLiteral("planning.pla_beststad"), 50},
-        {QStringLiteral("planning.pla_naam_reiziger"), 50},
-        {QStringLiteral("planning.pla_opmerking"), 50},
-        {QStringLiteral("transacties.tra_opmerking"), 255},
+        { QStringLiteral("planning.pla_soortvervoer"), 1 },
+        { QStringLiteral("planning.pla_soortwagen"), 1 },
+        { QStringLiteral("planning.pla_soortrit"), 1 },
+        { QStringLiteral("planning.pla_filter"), 1 },
+        { QStringLiteral("planning.pla_status"), 1 },
+        { QStringLiteral("planning.pla_eigenaar"), 3 },
+        { QStringLiteral("planning.pla_ophpostcode"), 10 },
+        { QStringLiteral("planning.pla_ophnummer"), 10 },
+        { QStringLiteral("planning.pla_bestnummer"), 10 },
+        { QStringLiteral("planning.pla_bestpostcode"), 10 },
+        { QStringLiteral("planning.pla_extern_projectnummer"), 20 },
+        { QStringLiteral("planning.pla_extern_locatie"), 20 },
+        { QStringLiteral("planning.pla_telefoon"), 40 },
+        { QStringLiteral("planning.pla_pasnummer"), 40 },
+        { QStringLiteral("planning.pla_temp"), 40 },
+        { QStringLiteral("planning.pla_ophstraat"), 50 },
+        { QStringLiteral("planning.pla_ophstad"), 50 },
+        { QStringLiteral("planning.pla_besstraat"), 50 },
+        { QStringLiteral("planning.pla_beststad"), 50 },
+        { QStringLiteral("planning.pla_naam_reiziger"), 50 },
+        { QStringLiteral("planning.pla_opmerking"), 50 },
+        { QStringLiteral("transacties.tra_opmerking"), 255 },
     };
     return sizes;
 }
 
-}
+} // namespace
 
 namespace PlanningSchema {
 
@@ -73,7 +73,7 @@ QStringList splitStatements(const QString &script)
             continue;
         }
         if (c == QLatin1Char('\''))
-            quoted = !quoted;   // a doubled quote inside text flips twice and so stays inside
+            quoted = !quoted; // a doubled quote inside text flips twice and so stays inside
         if (!quoted && c == QLatin1Char(';')) {
             if (!current.trimmed().isEmpty())
                 statements << current.trimmed();
@@ -87,4 +87,4 @@ QStringList splitStatements(const QString &script)
     return statements;
 }
 
-}
+} // namespace PlanningSchema

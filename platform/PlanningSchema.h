@@ -19,4 +19,4 @@ QStringList sqliteStatements();
 // The statements of an SQL script: split at semicolons outside quoted text, "--" comments dropped.
 QStringList splitStatements(const QString &script);
 
-}
+} // namespace PlanningSchema

@@ -73,14 +73,14 @@ QTestData &TestDatabase::kindRow(const char *what, Kind kind)
 // Inserts a planning row with that ride number and gives its pla_id, found again by the ride number.
 int TestDatabase::insertRide(Database &db, int ritnummer, ColumnValues values)
 {
-    values.prepend({QStringLiteral("pla_extern_ritnummer"), ritnummer});
+    values.prepend({ QStringLiteral("pla_extern_ritnummer"), ritnummer });
     QString error;
     if (!db.insertRow(QStringLiteral("planning"), values, &error)) {
         qWarning("insert failed: %s", qPrintable(error));
         return -1;
     }
-    std::optional<QSqlQuery> query =
-        db.exec(QStringLiteral("SELECT pla_id FROM planning WHERE pla_extern_ritnummer = ?"), {ritnummer}, &error);
+    std::optional<QSqlQuery> query
+        = db.exec(QStringLiteral("SELECT pla_id FROM planning WHERE pla_extern_ritnummer = ?"), { ritnummer }, &error);
     if (!query || !query->next()) {
         qWarning("row not found again: %s", qPrintable(error));
         return -1;
@@ -91,8 +91,8 @@ int TestDatabase::insertRide(Database &db, int ritnummer, ColumnValues values)
 QVariant TestDatabase::readColumn(Database &db, int id, const QString &expression)
 {
     QString error;
-    std::optional<QSqlQuery> query =
-        db.exec(QStringLiteral("SELECT %1 FROM planning WHERE pla_id = ?").arg(expression), {id}, &error);
+    std::optional<QSqlQuery> query
+        = db.exec(QStringLiteral("SELECT %1 FROM planning WHERE pla_id = ?").arg(expression), { id }, &error);
     if (!query || !query->next()) {
         qWarning("read failed: %s", qPrintable(error));
         return {};
@@ -117,10 +117,11 @@ void TestDatabase::connectsAtFirstUse()
     QCOMPARE(query->value(0).toInt(), 0);
     QVERIFY(db.isOpen());
     QVERIFY(db.exec(QStringLiteral("SELECT count(*) FROM TRANSACTIES"), {}, &error));
-    QCOMPARE(connected.count(), 1);   // once connected it stays connected
-    QCOMPARE(db.dialect(), kind == Kind::SQLite ? Database::Dialect::SQLite
-                           : kind == Kind::PostgreSQL ? Database::Dialect::PostgreSQL
-                                                      : Database::Dialect::Odbc);
+    QCOMPARE(connected.count(), 1); // once connected it stays connected
+    QCOMPARE(db.dialect(),
+        kind == Kind::SQLite           ? Database::Dialect::SQLite
+            : kind == Kind::PostgreSQL ? Database::Dialect::PostgreSQL
+                                       : Database::Dialect::Odbc);
 }
 
 void TestDatabase::abortsSilentlyWithoutServer()
@@ -137,9 +138,9 @@ void TestDatabase::abortsSilentlyWithoutServer()
     error.clear();
     QVERIFY(!db.exec(QStringLiteral("SELECT 1"), {}, &error));
     QCOMPARE(error, QStringLiteral("Operation aborted"));
-    QVERIFY(!db.insertRow(QStringLiteral("planning"), {{QStringLiteral("pla_wagen"), 1}}, &error));
+    QVERIFY(!db.insertRow(QStringLiteral("planning"), { { QStringLiteral("pla_wagen"), 1 } }, &error));
     error.clear();
-    QVERIFY(!db.test(&error));   // the TEST button reports the abort like any failure
+    QVERIFY(!db.test(&error)); // the TEST button reports the abort like any failure
     QCOMPARE(error, QStringLiteral("Operation aborted"));
     QCOMPARE(connected.count(), 0);
 
@@ -147,7 +148,7 @@ void TestDatabase::abortsSilentlyWithoutServer()
     settings.xLoginServer = QStringLiteral("sqlite:aborted.db");
     QVERIFY2(db.open(&error, &aborted), qPrintable(error));
     QVERIFY(!aborted);
-    QVERIFY(QFile::exists(m_dir.filePath(QStringLiteral("aborted.db"))));   // relative to the program folder
+    QVERIFY(QFile::exists(m_dir.filePath(QStringLiteral("aborted.db")))); // relative to the program folder
 }
 
 void TestDatabase::testOpensAndClosesAgain()
@@ -162,26 +163,32 @@ void TestDatabase::testOpensAndClosesAgain()
 
     QVERIFY(db.open(&error));
     QVERIFY2(db.test(&error), qPrintable(error));
-    QVERIFY(!db.isOpen());   // also closed when it had been open before
+    QVERIFY(!db.isOpen()); // also closed when it had been open before
     QVERIFY2(db.exec(QStringLiteral("SELECT 1"), {}, &error), qPrintable(error));
 }
 
 void TestDatabase::testReportsTheDriversMessage_data()
 {
     QTest::addColumn<Kind>("kind");
-    QTest::addColumn<QString>("server");   // replaces xLoginServer; empty keeps the prepared one
+    QTest::addColumn<QString>("server"); // replaces xLoginServer; empty keeps the prepared one
     QTest::addColumn<QString>("password"); // replaces xPaswoordSQL; empty keeps the prepared one
     QTest::addColumn<QString>("expected"); // part of the message
-    QTest::newRow("an SQLite file below a plain file cannot open")
-        << Kind::SQLite << "sqlite:blocker/planning.db" << "" << "unable to open";
-    QTest::newRow("PostgreSQL refuses a wrong password")
-        << Kind::PostgreSQL << "" << "wrong" << "password authentication failed";
-    QTest::newRow("a server that does not listen is reported")
-        << Kind::PostgreSQL << "postgresql:127.0.0.1:1" << "" << "127.0.0.1";
+    QTest::newRow("an SQLite file below a plain file cannot open") << Kind::SQLite << "sqlite:blocker/planning.db"
+                                                                   << ""
+                                                                   << "unable to open";
+    QTest::newRow("PostgreSQL refuses a wrong password") << Kind::PostgreSQL << ""
+                                                         << "wrong"
+                                                         << "password authentication failed";
+    QTest::newRow("a server that does not listen is reported") << Kind::PostgreSQL << "postgresql:127.0.0.1:1"
+                                                               << ""
+                                                               << "127.0.0.1";
     QTest::newRow("an ODBC driver that is not installed is reported")
-        << Kind::Odbc << "odbc:DRIVER={No Such Driver};SERVER=x" << "" << "No Such Driver";
-    QTest::newRow("SQL Server through FreeTDS that does not listen is reported")
-        << Kind::SQLite << "127.0.0.1,1" << "" << "";
+        << Kind::Odbc << "odbc:DRIVER={No Such Driver};SERVER=x"
+        << ""
+        << "No Such Driver";
+    QTest::newRow("SQL Server through FreeTDS that does not listen is reported") << Kind::SQLite << "127.0.0.1,1"
+                                                                                 << ""
+                                                                                 << "";
 }
 
 void TestDatabase::testReportsTheDriversMessage()
@@ -214,7 +221,7 @@ void TestDatabase::testReportsTheDriversMessage()
     QVERIFY(!error.isEmpty());
     QVERIFY(!db.exec(QStringLiteral("SELECT 1"), {}, &error));
 
-    settings = good;   // the next use tries again, with the settings as they are then
+    settings = good; // the next use tries again, with the settings as they are then
     QVERIFY2(db.exec(QStringLiteral("SELECT 1"), {}, &error), qPrintable(error));
 }
 
@@ -232,15 +239,19 @@ void TestDatabase::createsTheSqliteSchemaInWalMode()
         QCOMPARE(readColumn(db, id, QStringLiteral("pla_route")).toInt(), 0);
         QCOMPARE(readColumn(db, id, QStringLiteral("pla_retour_rbs")).toInt(), 0);
         QVERIFY(readColumn(db, id, QStringLiteral("pla_eigenaar")).isNull());
-        QVERIFY2(db.insertRow(QStringLiteral("TRANSACTIES"), {{QStringLiteral("tra_rit"), id}, {QStringLiteral("tra_code"), 91}},
-                              &error),
-                 qPrintable(error));
-        std::optional<QSqlQuery> journal =
-            db.exec(QStringLiteral("SELECT tra_id, tra_datum FROM TRANSACTIES WHERE tra_rit = ?"), {id}, &error);
+        QVERIFY2(db.insertRow(QStringLiteral("TRANSACTIES"),
+                     { { QStringLiteral("tra_rit"), id }, { QStringLiteral("tra_code"), 91 } }, &error),
+            qPrintable(error));
+        std::optional<QSqlQuery> journal
+            = db.exec(QStringLiteral("SELECT tra_id, tra_datum FROM TRANSACTIES WHERE tra_rit = ?"), { id }, &error);
         QVERIFY(journal && journal->next());
         QCOMPARE(journal->value(0).toInt(), 1);
-        const QDateTime stamped = QDateTime::fromString(journal->value(1).toString(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        const QDateTime stamped
+            = QDateTime::fromString(journal->value(1).toString(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         QVERIFY2(qAbs(stamped.secsTo(QDateTime::currentDateTime())) < 600, qPrintable(journal->value(1).toString()));
+        std::optional<QSqlQuery> sync = db.exec(QStringLiteral("PRAGMA synchronous"), {}, &error);
+        QVERIFY2(sync && sync->next(), qPrintable(error));
+        QCOMPARE(sync->value(0).toInt(), 2); // FULL: every commit reaches the disk before it returns
     }
     {
         // A second connection sees the journal mode and the indexes; reopening keeps the rows.
@@ -250,8 +261,9 @@ void TestDatabase::createsTheSqliteSchemaInWalMode()
         QSqlQuery query(raw);
         QVERIFY(query.exec(QStringLiteral("PRAGMA journal_mode")) && query.next());
         QCOMPARE(query.value(0).toString(), QStringLiteral("wal"));
-        QVERIFY(query.exec(QStringLiteral("SELECT group_concat(name) FROM (SELECT il.name FROM pragma_index_list('planning') AS l "
-                                          "JOIN pragma_index_info(l.name) AS il ORDER BY il.name)")));
+        QVERIFY(query.exec(
+            QStringLiteral("SELECT group_concat(name) FROM (SELECT il.name FROM pragma_index_list('planning') AS l "
+                           "JOIN pragma_index_info(l.name) AS il ORDER BY il.name)")));
         QVERIFY(query.next());
         QCOMPARE(query.value(0).toString(), QStringLiteral("pla_extern_ritnummer,pla_retour_rbs,pla_temp"));
         query.finish();
@@ -275,12 +287,13 @@ void TestDatabase::heldLookupBlocksNothing()
     QVERIFY(insertRide(db, 1, {}) > 0);
     QVERIFY(insertRide(db, 2, {}) > 0);
     QString error;
-    std::optional<QSqlQuery> lookup = db.exec(QStringLiteral("SELECT pla_id FROM planning ORDER BY pla_id"), {}, &error);
+    std::optional<QSqlQuery> lookup
+        = db.exec(QStringLiteral("SELECT pla_id FROM planning ORDER BY pla_id"), {}, &error);
     QVERIFY(lookup && lookup->next());
     const int first = lookup->value(0).toInt();
-    QVERIFY2(db.insertRow(QStringLiteral("planning"), {{QStringLiteral("pla_extern_ritnummer"), 3}}, &error),
-             qPrintable(error));
-    QCOMPARE(lookup->value(0).toInt(), first);   // the held result still reads
+    QVERIFY2(db.insertRow(QStringLiteral("planning"), { { QStringLiteral("pla_extern_ritnummer"), 3 } }, &error),
+        qPrintable(error));
+    QCOMPARE(lookup->value(0).toInt(), first); // the held result still reads
     QVERIFY(lookup->next());
 
     QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
@@ -295,7 +308,7 @@ void TestDatabase::heldLookupBlocksNothing()
         // No read of ours is left open, so the log can be folded into the file: it does not grow without end.
         QVERIFY(query.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")));
         QVERIFY(query.next());
-        QCOMPARE(query.value(0).toInt(), 0);   // not blocked by a reader
+        QCOMPARE(query.value(0).toInt(), 0); // not blocked by a reader
     }
     other.close();
     other = QSqlDatabase();
@@ -316,11 +329,11 @@ void TestDatabase::lockedFileFailsTheWriteOnly()
         QSqlQuery lock(other);
         QVERIFY(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
         QString error;
-        QVERIFY(!db.insertRow(QStringLiteral("planning"), {{QStringLiteral("pla_extern_ritnummer"), 2}}, &error));
+        QVERIFY(!db.insertRow(QStringLiteral("planning"), { { QStringLiteral("pla_extern_ritnummer"), 2 } }, &error));
         QVERIFY2(error.contains(QLatin1String("locked")), qPrintable(error));
         QVERIFY(db.isOpen());
         std::optional<QSqlQuery> read = db.exec(QStringLiteral("SELECT count(*) FROM planning"), {}, &error);
-        QVERIFY2(read && read->next(), qPrintable(error));   // readers go on in WAL mode
+        QVERIFY2(read && read->next(), qPrintable(error)); // readers go on in WAL mode
         QCOMPARE(read->value(0).toInt(), 1);
         QVERIFY(lock.exec(QStringLiteral("COMMIT")));
     }
@@ -338,12 +351,18 @@ void TestDatabase::cutsTextsToTheirColumns_data()
     QTest::addColumn<QString>("stored");
     const QString fifty = QString(50, QLatin1Char('s'));
     const QString memo = QString(9000, QLatin1Char('m')) + QStringLiteral("\r\nZaandam ł €");
-    for (const Kind kind : {Kind::SQLite, Kind::PostgreSQL, Kind::Odbc}) {
+    for (const Kind kind : { Kind::SQLite, Kind::PostgreSQL, Kind::Odbc }) {
         const auto row = [kind](const char *what) -> QTestData & { return kindRow(what, kind); };
-        row("the owner code keeps its first three characters") << "pla_eigenaar" << "01099" << "010";
+        row("the owner code keeps its first three characters") << "pla_eigenaar"
+                                                               << "01099"
+                                                               << "010";
         row("a street keeps its first fifty characters") << "pla_ophstraat" << fifty + "extra" << fifty;
-        row("a text that fits is stored whole, spaces included") << "pla_ophnummer" << " 12a " << " 12a ";
-        row("a character outside the code page becomes a question mark") << "pla_naam_reiziger" << "Łukasz €5" << "?ukasz €5";
+        row("a text that fits is stored whole, spaces included") << "pla_ophnummer"
+                                                                 << " 12a "
+                                                                 << " 12a ";
+        row("a character outside the code page becomes a question mark") << "pla_naam_reiziger"
+                                                                         << "Łukasz €5"
+                                                                         << "?ukasz €5";
         row("the memo keeps every character and its length") << "pla_tekst" << memo << memo;
     }
 }
@@ -357,12 +376,13 @@ void TestDatabase::cutsTextsToTheirColumns()
     Settings settings;
     BSA_PREPARE_TEST_DATABASE(kind, m_dir, settings);
     Database db(settings, m_dir.path());
-    const int inserted = insertRide(db, 10, {{column, written}});
+    const int inserted = insertRide(db, 10, { { column, written } });
     const int updated = insertRide(db, 11, {});
     QVERIFY(inserted > 0 && updated > 0);
     QString error;
-    QVERIFY2(db.updateRow(QStringLiteral("planning"), {{column, written}}, QStringLiteral("pla_id"), updated, &error),
-             qPrintable(error));
+    QVERIFY2(
+        db.updateRow(QStringLiteral("planning"), { { column, written } }, QStringLiteral("pla_id"), updated, &error),
+        qPrintable(error));
     QCOMPARE(readColumn(db, inserted, column).toString(), stored);
     QCOMPARE(readColumn(db, updated, column).toString(), stored);
 }
@@ -374,21 +394,20 @@ void TestDatabase::usesTheDriverReportedSize()
     Settings settings;
     BSA_PREPARE_TEST_DATABASE(kind, m_dir, settings);
     QString error;
-    QVERIFY2(TestDatabaseServer::runOnServer({QStringLiteral("ALTER TABLE planning ALTER COLUMN pla_opmerking TYPE varchar(8)")},
-                                             &error),
-             qPrintable(error));
+    QVERIFY2(TestDatabaseServer::runOnServer(
+                 { QStringLiteral("ALTER TABLE planning ALTER COLUMN pla_opmerking TYPE varchar(8)") }, &error),
+        qPrintable(error));
     Database db(settings, m_dir.path());
     QCOMPARE(db.textColumnSize(QStringLiteral("planning"), QStringLiteral("pla_opmerking")), 8);
     QCOMPARE(db.textColumnSize(QStringLiteral("PLANNING"), QStringLiteral("PLA_EIGENAAR")), 3);
     QCOMPARE(db.textColumnSize(QStringLiteral("TRANSACTIES"), QStringLiteral("tra_opmerking")), 255);
     QCOMPARE(db.textColumnSize(QStringLiteral("planning"), QStringLiteral("pla_tekst")), -1);
-    const int id = insertRide(db, 11, {{QStringLiteral("pla_opmerking"), QStringLiteral("Jansen-de Vries")}});
+    const int id = insertRide(db, 11, { { QStringLiteral("pla_opmerking"), QStringLiteral("Jansen-de Vries") } });
     QVERIFY(id > 0);
     QCOMPARE(readColumn(db, id, QStringLiteral("pla_opmerking")).toString(), QStringLiteral("Jansen-d"));
-    QVERIFY2(TestDatabaseServer::runOnServer({QStringLiteral("ALTER TABLE planning ALTER COLUMN pla_opmerking TYPE varchar(50)")},
-                                             &error),
-             qPrintable(error));
-
+    QVERIFY2(TestDatabaseServer::runOnServer(
+                 { QStringLiteral("ALTER TABLE planning ALTER COLUMN pla_opmerking TYPE varchar(50)") }, &error),
+        qPrintable(error));
 }
 
 void TestDatabase::knowsTheSizesWithoutADriverFigure()
@@ -407,12 +426,12 @@ void TestDatabase::storesDecimalsExactly_data()
     QTest::addColumn<Kind>("kind");
     QTest::addColumn<Decimal>("amount");
     QTest::addColumn<QString>("text");
-    for (const Kind kind : {Kind::SQLite, Kind::PostgreSQL, Kind::Odbc}) {
+    for (const Kind kind : { Kind::SQLite, Kind::PostgreSQL, Kind::Odbc }) {
         const auto row = [kind](const char *what) -> QTestData & { return kindRow(what, kind); };
-        row("an amount in cents is stored as euros") << Decimal{12345, 2} << "123.45";
-        row("a small negative amount keeps its sign") << Decimal{-5, 2} << "-0.05";
-        if (kind != Kind::SQLite)   // SQLite keeps numbers as doubles; the other two store the decimal exactly
-            row("the largest amount keeps its last cent") << Decimal{999999999999999999, 2} << "9999999999999999.99";
+        row("an amount in cents is stored as euros") << Decimal { 12345, 2 } << "123.45";
+        row("a small negative amount keeps its sign") << Decimal { -5, 2 } << "-0.05";
+        if (kind != Kind::SQLite) // SQLite keeps numbers as doubles; the other two store the decimal exactly
+            row("the largest amount keeps its last cent") << Decimal { 999999999999999999, 2 } << "9999999999999999.99";
     }
 }
 
@@ -424,12 +443,12 @@ void TestDatabase::storesDecimalsExactly()
     Settings settings;
     BSA_PREPARE_TEST_DATABASE(kind, m_dir, settings);
     Database db(settings, m_dir.path());
-    const int id = insertRide(db, 12, {{QStringLiteral("pla_bedrag"), QVariant::fromValue(amount)}});
+    const int id = insertRide(db, 12, { { QStringLiteral("pla_bedrag"), QVariant::fromValue(amount) } });
     QVERIFY(id > 0);
     QCOMPARE(readColumn(db, id, QStringLiteral("CAST(pla_bedrag AS VARCHAR(40))")).toString(), text);
     QString error;
-    std::optional<QSqlQuery> match =
-        db.exec(QStringLiteral("SELECT count(*) FROM planning WHERE pla_bedrag = ?"), {QVariant::fromValue(amount)}, &error);
+    std::optional<QSqlQuery> match = db.exec(
+        QStringLiteral("SELECT count(*) FROM planning WHERE pla_bedrag = ?"), { QVariant::fromValue(amount) }, &error);
     QVERIFY2(match && match->next(), qPrintable(error));
     QCOMPARE(match->value(0).toInt(), 1);
 }
@@ -439,10 +458,12 @@ void TestDatabase::storesDateTimes_data()
     QTest::addColumn<Kind>("kind");
     QTest::addColumn<QDateTime>("written");
     QTest::addColumn<QString>("text");
-    for (const Kind kind : {Kind::SQLite, Kind::PostgreSQL, Kind::Odbc}) {
+    for (const Kind kind : { Kind::SQLite, Kind::PostgreSQL, Kind::Odbc }) {
         const auto row = [kind](const char *what) -> QTestData & { return kindRow(what, kind); };
-        row("the zero date-time is stored as itself") << QDateTime(QDate(1899, 12, 30), QTime(0, 0)) << "1899-12-30 00:00:00";
-        row("a ride time keeps its wall-clock time") << QDateTime(QDate(2011, 1, 9), QTime(14, 5)) << "2011-01-09 14:05:00";
+        row("the zero date-time is stored as itself")
+            << QDateTime(QDate(1899, 12, 30), QTime(0, 0)) << "1899-12-30 00:00:00";
+        row("a ride time keeps its wall-clock time")
+            << QDateTime(QDate(2011, 1, 9), QTime(14, 5)) << "2011-01-09 14:05:00";
         row("a summer time stays as written") << QDateTime(QDate(2021, 7, 1), QTime(2, 30)) << "2021-07-01 02:30:00";
     }
 }
@@ -455,13 +476,14 @@ void TestDatabase::storesDateTimes()
     Settings settings;
     BSA_PREPARE_TEST_DATABASE(kind, m_dir, settings);
     Database db(settings, m_dir.path());
-    const int id = insertRide(db, 13, {{QStringLiteral("pla_datum"), written}, {QStringLiteral("pla_tijdstip"), QDateTime()}});
+    const int id = insertRide(
+        db, 13, { { QStringLiteral("pla_datum"), written }, { QStringLiteral("pla_tijdstip"), QDateTime() } });
     QVERIFY(id > 0);
     const QString format = kind == Kind::SQLite ? QStringLiteral("pla_datum")
                                                 : QStringLiteral("to_char(pla_datum, 'YYYY-MM-DD HH24:MI:SS')");
     QCOMPARE(readColumn(db, id, format).toString(), text);
     QCOMPARE(readColumn(db, id, QStringLiteral("pla_datum")).toDateTime(), written);
-    QVERIFY(readColumn(db, id, QStringLiteral("pla_tijdstip")).isNull());   // no date-time is NULL
+    QVERIFY(readColumn(db, id, QStringLiteral("pla_tijdstip")).isNull()); // no date-time is NULL
 }
 
 void TestDatabase::bindsQuotesAndSemicolonsVerbatim()
@@ -471,12 +493,15 @@ void TestDatabase::bindsQuotesAndSemicolonsVerbatim()
     BSA_PREPARE_TEST_DATABASE(kind, m_dir, settings);
     Database db(settings, m_dir.path());
     const QString name = QStringLiteral("O'Brien'); DELETE FROM planning;--");
-    const int id = insertRide(db, 14, {{QStringLiteral("pla_tekst"), name}, {QStringLiteral("pla_ophstad"), QStringLiteral("'s-Hertogenbosch;")}});
+    const int id = insertRide(db, 14,
+        { { QStringLiteral("pla_tekst"), name },
+            { QStringLiteral("pla_ophstad"), QStringLiteral("'s-Hertogenbosch;") } });
     QVERIFY(id > 0);
     QCOMPARE(readColumn(db, id, QStringLiteral("pla_tekst")).toString(), name);
     QCOMPARE(readColumn(db, id, QStringLiteral("pla_ophstad")).toString(), QStringLiteral("'s-Hertogenbosch;"));
     QString error;
-    std::optional<QSqlQuery> found = db.exec(QStringLiteral("SELECT pla_id FROM planning WHERE pla_tekst = ?"), {name}, &error);
+    std::optional<QSqlQuery> found
+        = db.exec(QStringLiteral("SELECT pla_id FROM planning WHERE pla_tekst = ?"), { name }, &error);
     QVERIFY2(found && found->next(), qPrintable(error));
     QCOMPARE(found->value(0).toInt(), id);
 }
@@ -487,21 +512,23 @@ void TestDatabase::updatesOnlyTheKeyedRow()
     Settings settings;
     BSA_PREPARE_TEST_DATABASE(kind, m_dir, settings);
     Database db(settings, m_dir.path());
-    const int first = insertRide(db, 21, {{QStringLiteral("pla_retour_rbs"), 1}});
-    const int second = insertRide(db, 22, {{QStringLiteral("pla_retour_rbs"), 1}});
+    const int first = insertRide(db, 21, { { QStringLiteral("pla_retour_rbs"), 1 } });
+    const int second = insertRide(db, 22, { { QStringLiteral("pla_retour_rbs"), 1 } });
     QVERIFY(first > 0 && second > 0);
     QString error;
-    QVERIFY2(db.updateRow(QStringLiteral("planning"), {{QStringLiteral("pla_retour_rbs"), 2}, {QStringLiteral("pla_eigenaar"), QStringLiteral("010")}},
-                          QStringLiteral("pla_id"), second, &error),
-             qPrintable(error));
+    QVERIFY2(db.updateRow(QStringLiteral("planning"),
+                 { { QStringLiteral("pla_retour_rbs"), 2 }, { QStringLiteral("pla_eigenaar"), QStringLiteral("010") } },
+                 QStringLiteral("pla_id"), second, &error),
+        qPrintable(error));
     QCOMPARE(readColumn(db, first, QStringLiteral("pla_retour_rbs")).toInt(), 1);
     QCOMPARE(readColumn(db, second, QStringLiteral("pla_retour_rbs")).toInt(), 2);
     QCOMPARE(readColumn(db, second, QStringLiteral("pla_eigenaar")).toString(), QStringLiteral("010"));
 
     // A row that went away is a failed write, not a silent success.
-    QVERIFY(!db.updateRow(QStringLiteral("planning"), {{QStringLiteral("pla_retour_rbs"), 2}}, QStringLiteral("pla_id"), second + 100, &error));
+    QVERIFY(!db.updateRow(QStringLiteral("planning"), { { QStringLiteral("pla_retour_rbs"), 2 } },
+        QStringLiteral("pla_id"), second + 100, &error));
     QVERIFY2(error.contains(QString::number(second + 100)), qPrintable(error));
-    QVERIFY(db.isOpen());   // a statement's failure is no reason to drop a good connection
+    QVERIFY(db.isOpen()); // a statement's failure is no reason to drop a good connection
 }
 
 void TestDatabase::reconnectsAfterTheConnectionWasLost_data()
@@ -520,10 +547,11 @@ void TestDatabase::reconnectsAfterTheConnectionWasLost()
     QCOMPARE(connected.count(), 1);
 
     QString error;
-    QVERIFY2(TestDatabaseServer::runOnServer({QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
-                                                             "WHERE datname = current_database() AND pid <> pg_backend_pid()")},
-                                             &error),
-             qPrintable(error));
+    QVERIFY2(TestDatabaseServer::runOnServer(
+                 { QStringLiteral("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                                  "WHERE datname = current_database() AND pid <> pg_backend_pid()") },
+                 &error),
+        qPrintable(error));
     // The statement that meets the dead connection fails and says so; the next use connects anew.
     QVERIFY(!db.exec(QStringLiteral("SELECT count(*) FROM planning"), {}, &error));
     QVERIFY(!error.isEmpty());
@@ -544,10 +572,11 @@ void TestDatabase::passwordWithSeparatorsLogsIn()
     QString quotedForSql = password;
     quotedForSql.replace(QLatin1String("'"), QLatin1String("''"));
     QString error;
-    QVERIFY2(TestDatabaseServer::runOnServer({QStringLiteral("DROP ROLE IF EXISTS %1").arg(role),
-                                              QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD '%2'").arg(role, quotedForSql)},
-                                             &error),
-             qPrintable(error));
+    QVERIFY2(TestDatabaseServer::runOnServer(
+                 { QStringLiteral("DROP ROLE IF EXISTS %1").arg(role),
+                     QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD '%2'").arg(role, quotedForSql) },
+                 &error),
+        qPrintable(error));
 
     settings.xLoginSQL = role;
     settings.xPaswoordSQL = password;

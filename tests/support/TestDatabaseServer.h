@@ -27,13 +27,13 @@ enum class Outcome { Ready, Unavailable, Failed };
 struct Facts
 {
     Outcome outcome = Outcome::Failed;
-    QString reason;   // why the server cannot be used
+    QString reason; // why the server cannot be used
     QString host;
     int port = 0;
     QString user;
     QString password;
-    QString database;   // the maintenance database of the test role
-    QString schema;     // sql/postgresql/schema.sql
+    QString database; // the maintenance database of the test role
+    QString schema; // sql/postgresql/schema.sql
 };
 
 inline Facts facts()
@@ -127,8 +127,9 @@ inline bool cleanServerDatabase(const Facts &facts, QString *error)
     if (!created) {
         const QString name = databaseName();
         if (!runOn(facts, facts.database,
-                   {QStringLiteral("DROP DATABASE IF EXISTS %1").arg(name), QStringLiteral("CREATE DATABASE %1").arg(name)},
-                   error))
+                { QStringLiteral("DROP DATABASE IF EXISTS %1").arg(name),
+                    QStringLiteral("CREATE DATABASE %1").arg(name) },
+                error))
             return false;
         created = true;
     }
@@ -179,11 +180,11 @@ inline Outcome prepare(Kind kind, const QTemporaryDir &dir, Settings *settings, 
     return Outcome::Ready;
 }
 
-}
+} // namespace TestDatabaseServer
 
 // Fills `settings` for a ready database of `kind`; skips the test when the server could not start and fails it
 // when the database could not be prepared.
-#define BSA_PREPARE_TEST_DATABASE(kind, dir, settings)                                                                \
+#define BSA_PREPARE_TEST_DATABASE(kind, dir, settings)                                                                 \
     do {                                                                                                               \
         QString bsaMessage_;                                                                                           \
         switch (TestDatabaseServer::prepare((kind), (dir), &(settings), &bsaMessage_)) {                               \
