@@ -114,6 +114,8 @@ private slots:
     void keepsInterleavedConnectionsApart();
     void answersNcZeroWhenTheDatabaseIsDown();
     void acknowledgesAStoredRideWhoseJournalFails();
+    void answersNcZeroAndJournalsNothingWhenTheRowCannotBeWritten_data();
+    void answersNcZeroAndJournalsNothingWhenTheRowCannotBeWritten();
     void showsTheFieldsOfTheLastMessage();
 
 private:
@@ -167,6 +169,15 @@ void TestRideIntake::cleanup()
     m_intake.reset();
     m_server.reset();
     m_database.reset();
+    QFETCH_GLOBAL(TestDatabaseServer::Kind, kind);
+    if (kind == TestDatabaseServer::Kind::PostgreSQL) {
+        // The server's database outlives the test: take away what a test put in the way of the next one.
+        QString error;
+        QVERIFY2(TestDatabaseServer::runOnServer({QStringLiteral("DROP TRIGGER IF EXISTS weiger ON planning"),
+                                                  QStringLiteral("DROP FUNCTION IF EXISTS weiger()")},
+                                                 &error),
+                 qPrintable(error));
+    }
 }
 
 std::unique_ptr<QTcpSocket> TestRideIntake::verbind()
@@ -482,6 +493,49 @@ void TestRideIntake::acknowledgesAStoredRideWhoseJournalFails()
     QCOMPARE(errors.size(), 1);
     QVERIFY2(errors.at(0).contains(QLatin1String("TRANSACTIES"), Qt::CaseInsensitive), qPrintable(errors.at(0)));
     QCOMPARE(m_log.indexOf(errors.at(0)) + 1, m_log.indexOf("L:<BN - NIEUWE RIT>"));
+}
+
+void TestRideIntake::answersNcZeroAndJournalsNothingWhenTheRowCannotBeWritten_data()
+{
+    QTest::addColumn<QString>("operatie");   // what the database refuses
+    QTest::addColumn<QStringList>("bestaand");
+    QTest::addColumn<QString>("tekst");
+    QTest::newRow("a new ride that cannot be inserted") << "INSERT" << QStringList() << bericht();
+    QTest::newRow("a change that cannot be written") << "UPDATE" << QStringList{"4711|W|0|Pold"} << bericht();
+    QTest::newRow("a cancellation that cannot be written")
+        << "UPDATE" << QStringList{"4711|W|0|Pold"} << bericht({{1, "BV"}});
+}
+
+void TestRideIntake::answersNcZeroAndJournalsNothingWhenTheRowCannotBeWritten()
+{
+    QFETCH_GLOBAL(TestDatabaseServer::Kind, kind);
+    QFETCH(QString, operatie);
+    QFETCH(QStringList, bestaand);
+    QFETCH(QString, tekst);
+    for (const QString &rij : bestaand)
+        voegRijToe(rij);
+    const QStringList voor = rijen("SELECT * FROM planning");
+    QString error;
+    if (kind == TestDatabaseServer::Kind::SQLite) {
+        QVERIFY2(m_database->exec("CREATE TRIGGER weiger BEFORE " + operatie
+                                      + " ON planning BEGIN SELECT RAISE(ABORT, 'planning is read-only'); END",
+                                  {}, &error),
+                 qPrintable(error));
+    } else {
+        QVERIFY2(TestDatabaseServer::runOnServer(
+                     {"CREATE FUNCTION weiger() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION 'planning is read-only'; "
+                      "END $$ LANGUAGE plpgsql",
+                      "CREATE TRIGGER weiger BEFORE " + operatie
+                          + " ON planning FOR EACH ROW EXECUTE FUNCTION weiger()"},
+                     &error),
+                 qPrintable(error));
+    }
+    auto peer = verbind();
+    QVERIFY(peer);
+    QCOMPARE(stuur(*peer, {envelop(tekst)}, 1), envelop(antwoordTekst("NC", 0)));
+    QCOMPARE(m_log.mid(m_log.size() - 2), algemeenNegatief());
+    QCOMPARE(rijen("SELECT * FROM planning"), voor);
+    QCOMPARE(rijen("SELECT tra_code FROM TRANSACTIES"), QStringList());
 }
 
 void TestRideIntake::showsTheFieldsOfTheLastMessage()
