@@ -75,6 +75,7 @@ RideIntake::Afloop RideIntake::VerwerkRit(const tRitBSA &rit, BSAConnection *con
         return Afloop::Fout;
 
     if (!gevonden->next()) {
+        gevonden.reset();
         const QString key = m_sleutels.next(QDateTime::currentDateTime());
         const Planningrij rij = VulPlanningrij(rit, RitWijziging::Nieuw, m_settings, key);
         if (!rij.aanLogregel.isEmpty())
