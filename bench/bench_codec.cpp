@@ -14,19 +14,88 @@
 
 namespace {
 
-constexpr qsizetype SegmentSize = 1460;   // what one TCP read typically holds
+constexpr qsizetype SegmentSize = 1460; // what one TCP read typically holds
 constexpr int EnvelopesPerStream = 1000;
 
 // A full ride message of 75 fields, with a line break in the message text, as it arrives on the wire.
 QByteArray rideEnvelope()
 {
     const QStringList fields = {
-        "BN", "BSA", "6", "", "", "123456", "987654", "PRJ-8", "Locatie", "202403151430", "", "202403151500",
-        "Jansen, P. de", "201234567", "0", "0", "0", "0", "Utrecht", "3511AB", "Stationsplein", "12a",
-        "Ingang achterzijde", "", "", "0", "Amersfoort", "3811CD", "Hof", "7", "", "", "", "2", "1", "2550",
-        "1275", "3", "12.5", "Bel aan bij de buren, rolstoel mee", "T", "J", "N", "N", "J", "N", "N", "N", "N",
-        "N", "T", "J", "N", "N", "N", "", "", "0", "Contant", "J", "N", "N", "N", "", "", "", "",
-        "Eerste regel\x1BLFTweede regel caf\u00E9 \u20AC5", "F1", "0", "0", "0", "0", "0", "2",
+        "BN",
+        "BSA",
+        "6",
+        "",
+        "",
+        "123456",
+        "987654",
+        "PRJ-8",
+        "Locatie",
+        "202403151430",
+        "",
+        "202403151500",
+        "Jansen, P. de",
+        "201234567",
+        "0",
+        "0",
+        "0",
+        "0",
+        "Utrecht",
+        "3511AB",
+        "Stationsplein",
+        "12a",
+        "Ingang achterzijde",
+        "",
+        "",
+        "0",
+        "Amersfoort",
+        "3811CD",
+        "Hof",
+        "7",
+        "",
+        "",
+        "",
+        "2",
+        "1",
+        "2550",
+        "1275",
+        "3",
+        "12.5",
+        "Bel aan bij de buren, rolstoel mee",
+        "T",
+        "J",
+        "N",
+        "N",
+        "J",
+        "N",
+        "N",
+        "N",
+        "N",
+        "N",
+        "T",
+        "J",
+        "N",
+        "N",
+        "N",
+        "",
+        "",
+        "0",
+        "Contant",
+        "J",
+        "N",
+        "N",
+        "N",
+        "",
+        "",
+        "",
+        "",
+        "Eerste regel\x1BLFTweede regel caf\u00E9 \u20AC5",
+        "F1",
+        "0",
+        "0",
+        "0",
+        "0",
+        "0",
+        "2",
     };
     return Inpakken(fields.join(u'\t'), false);
 }
@@ -76,7 +145,7 @@ void buildAnswer(benchmark::State &state)
     state.SetItemsProcessed(state.iterations());
 }
 
-}
+} // namespace
 
 BENCHMARK(decodeRide);
 BENCHMARK(frameStream);

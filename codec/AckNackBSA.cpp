@@ -21,7 +21,7 @@ QStringView withoutBlanks(QStringView text)
     return text.sliced(from, to - from);
 }
 
-}
+} // namespace
 
 QString AckNackNaarTekst(const tAckNackBSA &rec)
 {

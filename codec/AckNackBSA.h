@@ -5,11 +5,11 @@
 // The answer to a BSA message: "AC" accepted or "NC" refused, for one BSA ride number.
 struct tAckNackBSA
 {
-    QString Soort;         // 2
-    QString Waarde;        // 3
-    QString Code;          // 2
+    QString Soort; // 2
+    QString Waarde; // 3
+    QString Code; // 2
     int BSRitnummer = 0;
-    QString Tekst;         // any length; empty in every answer the link builds
+    QString Tekst; // any length; empty in every answer the link builds
 };
 
 // "AC" TAB "BSA" TAB "6" TAB ritnummer TAB Tekst, the header fields cut to their capacity and without blanks

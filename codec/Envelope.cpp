@@ -10,7 +10,8 @@ namespace {
 
 constexpr char HexDigits[] = "0123456789ABCDEF";
 constexpr char16_t Escape = 0x1B;
-constexpr QStringView LineBreakSequence = u"\x1B" u"LF";
+constexpr QStringView LineBreakSequence = u"\x1B"
+                                          u"LF";
 constexpr QStringView LineBreakMarker = u"#CRLF#";
 
 // The value of a hexadecimal digit of either case; any other byte counts 0. Plain arithmetic rather than a
@@ -27,7 +28,7 @@ inline bool separatesShownValues(QChar c)
     return c.unicode() >= 1 && c.unicode() <= 32;
 }
 
-}
+} // namespace
 
 QByteArray TekstNaarHex(QStringView text)
 {
@@ -55,7 +56,7 @@ QString HexNaarTekst(QByteArrayView hex)
 
 quint32 HexWaarde(QByteArrayView digits)
 {
-    quint32 value = 0;   // wraps for more than eight digits, which no message holds
+    quint32 value = 0; // wraps for more than eight digits, which no message holds
     for (const char c : digits)
         value = value * 16 + digit(c);
     return value;
@@ -105,7 +106,7 @@ QString MarkeerRegeleinden(QStringView text)
 {
     qsizetype escape = text.indexOf(QChar(Escape));
     if (escape < 0)
-        return text.toString();   // most rides carry no line break
+        return text.toString(); // most rides carry no line break
     QString marked;
     marked.reserve(text.size() + 16);
     qsizetype from = 0;
@@ -149,7 +150,7 @@ QStringList WeergaveVelden(QStringView shownText)
             while (i < n) {
                 if (text[i] == u'"') {
                     if (i + 1 < n && text[i + 1] == u'"') {
-                        value.append(u'"');   // a doubled quote stands for one
+                        value.append(u'"'); // a doubled quote stands for one
                         i += 2;
                         continue;
                     }

@@ -7,7 +7,7 @@
 namespace {
 constexpr qsizetype StartTagLength = Tags::Start.size();
 constexpr qsizetype EndTagLength = Tags::End.size();
-}
+} // namespace
 
 void EnvelopeFramer::append(const QByteArray &bytes)
 {
@@ -24,7 +24,7 @@ std::optional<QByteArray> EnvelopeFramer::takeEnvelope()
         compact();
         return std::nullopt;
     }
-    m_start = start;   // bytes before the start tag are noise
+    m_start = start; // bytes before the start tag are noise
     const qsizetype payloadStart = start + StartTagLength;
     const qsizetype end = Tags::find(m_buffer, Tags::End, std::max(payloadStart, m_endSearchFrom));
     if (end < 0) {

@@ -21,6 +21,6 @@ private:
     void compact();
 
     QByteArray m_buffer;
-    qsizetype m_start = 0;           // bytes before this offset are consumed
-    qsizetype m_endSearchFrom = 0;   // the open envelope holds no end tag before this offset
+    qsizetype m_start = 0; // bytes before this offset are consumed
+    qsizetype m_endSearchFrom = 0; // the open envelope holds no end tag before this offset
 };

@@ -18,7 +18,7 @@ int digitValue(char16_t c, int base)
     return value < base ? value : -1;
 }
 
-}
+} // namespace
 
 namespace FieldValues {
 
@@ -63,7 +63,7 @@ int readInteger(QStringView field, HexPrefixes prefixes)
         i += 2;
     }
     if (i == n)
-        return 0;   // no digits at all
+        return 0; // no digits at all
     // The magnitude may reach 2^31 only for a negative number.
     const qint64 limit = qint64(std::numeric_limits<int>::max()) + (negative ? 1 : 0);
     qint64 value = 0;
@@ -91,4 +91,4 @@ QString longText(QStringView field)
     return AnsiCodePage::restrict(field);
 }
 
-}
+} // namespace FieldValues

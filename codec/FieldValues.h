@@ -14,8 +14,8 @@ using Fields = QVarLengthArray<QStringView, 80>;
 Fields splitAtTabs(QStringView text);
 
 enum class HexPrefixes {
-    DollarOrX,       // "$1F", "x1F", "0x1F" (ride messages)
-    DollarOrZeroX,   // "$1F", "0x1F" (acknowledgements)
+    DollarOrX, // "$1F", "x1F", "0x1F" (ride messages)
+    DollarOrZeroX, // "$1F", "0x1F" (acknowledgements)
 };
 
 // The field as a signed 32-bit integer: optional leading spaces, an optional sign, then decimal digits or
@@ -29,4 +29,4 @@ QString shortText(QStringView field, qsizetype capacity);
 // The field as a long text: limited to the ANSI code page, whole.
 QString longText(QStringView field);
 
-}
+} // namespace FieldValues

@@ -22,4 +22,4 @@ inline qsizetype find(QByteArrayView bytes, QByteArrayView tag, qsizetype from =
     return -1;
 }
 
-}
+} // namespace Tags

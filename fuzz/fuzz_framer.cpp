@@ -19,7 +19,7 @@ namespace {
 // push the framer past it.
 constexpr uint8_t FloodHeader = 0xFF;
 constexpr qsizetype FloodSize = EnvelopeFramer::MaxBuffered / 4;
-constexpr int MaxFloods = 5;   // enough to pass the limit once
+constexpr int MaxFloods = 5; // enough to pass the limit once
 // Floods would otherwise spend the run decoding copies and megabytes; every decoding path is reached well within.
 constexpr int MaxDecoded = 64;
 constexpr qsizetype MaxDecodedSize = 64 * 1024;
@@ -43,7 +43,7 @@ void decode(const QByteArray &payload)
     WeergaveVelden(WeergaveTekst(text));
 }
 
-}
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 decode(*payload);
         }
         if (framer.bufferedSize() > EnvelopeFramer::MaxBuffered)
-            framer.clear();   // as the connection does with a peer that never ends its envelope
+            framer.clear(); // as the connection does with a peer that never ends its envelope
         check(framer.bufferedSize() <= EnvelopeFramer::MaxBuffered);
     }
     return 0;

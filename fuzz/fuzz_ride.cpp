@@ -23,7 +23,7 @@ void check(bool holds)
 void parse(const QString &text)
 {
     const QStringList fields = SplitsVelden(text);
-    check(fields.join(u'\t') == text);   // cutting at TABs loses nothing
+    check(fields.join(u'\t') == text); // cutting at TABs loses nothing
 
     tRitBSA rit;
     QString error;
@@ -46,12 +46,12 @@ void parse(const QString &text)
     check(HexNaarTekst(TekstNaarHex(text)) == restricted);
 }
 
-}
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const auto bytes = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
-    parse(QString::fromUtf8(bytes));        // text as a peer could type it
-    parse(AnsiCodePage::decode(bytes));      // text as it comes off the wire
+    parse(QString::fromUtf8(bytes)); // text as a peer could type it
+    parse(AnsiCodePage::decode(bytes)); // text as it comes off the wire
     return 0;
 }

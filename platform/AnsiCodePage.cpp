@@ -26,7 +26,7 @@ QString restrict(QStringView text)
     return decode(encode(text));
 }
 
-}
+} // namespace AnsiCodePage
 
 #else
 
@@ -37,10 +37,38 @@ namespace {
 // Windows-1252 bytes 0x80 to 0x9F. The five bytes the code page leaves undefined map to the C1 control of the same
 // number, so that every byte survives a round trip.
 constexpr char16_t HighTable[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+    0x20AC,
+    0x0081,
+    0x201A,
+    0x0192,
+    0x201E,
+    0x2026,
+    0x2020,
+    0x2021,
+    0x02C6,
+    0x2030,
+    0x0160,
+    0x2039,
+    0x0152,
+    0x008D,
+    0x017D,
+    0x008F,
+    0x0090,
+    0x2018,
+    0x2019,
+    0x201C,
+    0x201D,
+    0x2022,
+    0x2013,
+    0x2014,
+    0x02DC,
+    0x2122,
+    0x0161,
+    0x203A,
+    0x0153,
+    0x009D,
+    0x017E,
+    0x0178,
 };
 
 constexpr char Unmapped = '?';
@@ -86,7 +114,7 @@ inline bool isSurrogatePair(QStringView text, qsizetype i)
         && QChar::isLowSurrogate(text[i + 1].unicode());
 }
 
-}
+} // namespace
 
 namespace AnsiCodePage {
 
@@ -101,7 +129,7 @@ QByteArray encode(QStringView text)
         } else {
             *out++ = encodeSpecial(c);
             if (isSurrogatePair(text, i))
-                ++i;   // one character outside the BMP is one '?', not two
+                ++i; // one character outside the BMP is one '?', not two
         }
     }
     bytes.truncate(out - bytes.constData());
@@ -130,7 +158,7 @@ QString restrict(QStringView text)
     while (i < text.size() && isIdentity(text[i].unicode()))
         ++i;
     if (i == text.size())
-        return text.toString();   // the usual case: nothing to map
+        return text.toString(); // the usual case: nothing to map
     QString result(text.size(), Qt::Uninitialized);
     QChar *out = result.data();
     std::copy(text.begin(), text.begin() + i, out);
@@ -154,6 +182,6 @@ QString restrict(QStringView text)
     return result;
 }
 
-}
+} // namespace AnsiCodePage
 
 #endif

@@ -16,4 +16,4 @@ QString decode(QByteArrayView bytes);
 // The text as the code page can hold it: decode(encode(text)), without building the bytes.
 QString restrict(QStringView text);
 
-}
+} // namespace AnsiCodePage

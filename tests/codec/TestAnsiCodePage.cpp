@@ -20,7 +20,8 @@ void TestAnsiCodePage::encodesCharacters_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("bytes");
     QTest::newRow("ASCII stays") << QStringLiteral("Abc 1\t") << QByteArray("Abc 1\t");
-    QTest::newRow("Latin-1 letters are their own byte") << QStringLiteral("\u00E9\u00EB\u00FF") << QByteArray("\xE9\xEB\xFF");
+    QTest::newRow("Latin-1 letters are their own byte")
+        << QStringLiteral("\u00E9\u00EB\u00FF") << QByteArray("\xE9\xEB\xFF");
     QTest::newRow("the euro sign is 0x80") << QStringLiteral("\u20AC") << QByteArray("\x80");
     QTest::newRow("curly quotes and the dash") << QStringLiteral("\u201C\u201D\u2013") << QByteArray("\x93\x94\x96");
     QTest::newRow("Y with diaeresis is 0x9F") << QStringLiteral("\u0178") << QByteArray("\x9F");

@@ -174,21 +174,19 @@ void TestEnvelope::splitsAtTabsOnly_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("fields");
     QTest::newRow("two TABs in a row enclose an empty field")
-        << QStringLiteral("BN\tBSA\t\tx") << QStringList{"BN", "BSA", "", "x"};
-    QTest::newRow("TABs at the end give empty last fields") << QStringLiteral("A\t\t") << QStringList{"A", "", ""};
-    QTest::newRow("a TAB at the start gives an empty first field") << QStringLiteral("\tA") << QStringList{"", "A"};
-    QTest::newRow("the empty text gives no fields") << QString() << QStringList{};
-    QTest::newRow("a single TAB gives two empty fields") << QStringLiteral("\t") << QStringList{"", ""};
-    QTest::newRow("a comma stays inside its value") << QStringLiteral("1,5\tx") << QStringList{"1,5", "x"};
-    QTest::newRow("an underscore stays an underscore") << QStringLiteral("a b_c") << QStringList{"a b_c"};
-    QTest::newRow("spaces around a value stay") << QStringLiteral(" a \t b") << QStringList{" a ", " b"};
-    QTest::newRow("a text of one space is one field") << QStringLiteral(" ") << QStringList{" "};
-    QTest::newRow("double quotes stay") << QStringLiteral("\"a\tb\"") << QStringList{"\"a", "b\""};
-    QTest::newRow("CR and LF stay inside a value")
-        << QStringLiteral("A\rB\nC\tD") << QStringList{"A\rB\nC", "D"};
-    QTest::newRow("a zero character loses nothing")
-        << QStringLiteral("A\tB") + QChar(0) + QStringLiteral("C\tD")
-        << QStringList{"A", QStringLiteral("B") + QChar(0) + u'C', "D"};
+        << QStringLiteral("BN\tBSA\t\tx") << QStringList { "BN", "BSA", "", "x" };
+    QTest::newRow("TABs at the end give empty last fields") << QStringLiteral("A\t\t") << QStringList { "A", "", "" };
+    QTest::newRow("a TAB at the start gives an empty first field") << QStringLiteral("\tA") << QStringList { "", "A" };
+    QTest::newRow("the empty text gives no fields") << QString() << QStringList {};
+    QTest::newRow("a single TAB gives two empty fields") << QStringLiteral("\t") << QStringList { "", "" };
+    QTest::newRow("a comma stays inside its value") << QStringLiteral("1,5\tx") << QStringList { "1,5", "x" };
+    QTest::newRow("an underscore stays an underscore") << QStringLiteral("a b_c") << QStringList { "a b_c" };
+    QTest::newRow("spaces around a value stay") << QStringLiteral(" a \t b") << QStringList { " a ", " b" };
+    QTest::newRow("a text of one space is one field") << QStringLiteral(" ") << QStringList { " " };
+    QTest::newRow("double quotes stay") << QStringLiteral("\"a\tb\"") << QStringList { "\"a", "b\"" };
+    QTest::newRow("CR and LF stay inside a value") << QStringLiteral("A\rB\nC\tD") << QStringList { "A\rB\nC", "D" };
+    QTest::newRow("a zero character loses nothing") << QStringLiteral("A\tB") + QChar(0) + QStringLiteral("C\tD")
+                                                    << QStringList { "A", QStringLiteral("B") + QChar(0) + u'C', "D" };
 }
 
 void TestEnvelope::splitsAtTabsOnly()
@@ -209,8 +207,8 @@ void TestEnvelope::marksLineBreaks_data()
         << QStringLiteral("a\x1BL\tF") << QStringLiteral("a\x1BL\tF") << QStringLiteral("a\x1BL,F");
     QTest::newRow("lower-case lf is no line break")
         << QStringLiteral("\x1Blf") << QStringLiteral("\x1Blf") << QStringLiteral("\x1Blf");
-    QTest::newRow("TABs show as commas")
-        << QStringLiteral("BN\tBSA\t\x1BLF") << QStringLiteral("BN\tBSA\t#CRLF#") << QStringLiteral("BN,BSA,#CRLF#");
+    QTest::newRow("TABs show as commas") << QStringLiteral("BN\tBSA\t\x1BLF") << QStringLiteral("BN\tBSA\t#CRLF#")
+                                         << QStringLiteral("BN,BSA,#CRLF#");
 }
 
 void TestEnvelope::marksLineBreaks()
@@ -226,25 +224,25 @@ void TestEnvelope::cutsTheDisplayList_data()
 {
     QTest::addColumn<QString>("shown");
     QTest::addColumn<QStringList>("lines");
-    QTest::newRow("commas separate") << QStringLiteral("BN,BSA,6") << QStringList{"BN", "BSA", "6"};
-    QTest::newRow("two commas enclose an empty line") << QStringLiteral("BN,,x") << QStringList{"BN", "", "x"};
-    QTest::newRow("a comma at the end gives an empty last line") << QStringLiteral("A,") << QStringList{"A", ""};
-    QTest::newRow("a comma at the start gives an empty first line") << QStringLiteral(",A") << QStringList{"", "A"};
+    QTest::newRow("commas separate") << QStringLiteral("BN,BSA,6") << QStringList { "BN", "BSA", "6" };
+    QTest::newRow("two commas enclose an empty line") << QStringLiteral("BN,,x") << QStringList { "BN", "", "x" };
+    QTest::newRow("a comma at the end gives an empty last line") << QStringLiteral("A,") << QStringList { "A", "" };
+    QTest::newRow("a comma at the start gives an empty first line") << QStringLiteral(",A") << QStringList { "", "A" };
     QTest::newRow("a value with a space shows as two lines")
-        << QStringLiteral("Jan Jansen,x") << QStringList{"Jan", "Jansen", "x"};
-    QTest::newRow("spaces next to a comma are dropped") << QStringLiteral("a , b") << QStringList{"a", "b"};
-    QTest::newRow("underscores stay underscores") << QStringLiteral("a_b") << QStringList{"a_b"};
+        << QStringLiteral("Jan Jansen,x") << QStringList { "Jan", "Jansen", "x" };
+    QTest::newRow("spaces next to a comma are dropped") << QStringLiteral("a , b") << QStringList { "a", "b" };
+    QTest::newRow("underscores stay underscores") << QStringLiteral("a_b") << QStringList { "a_b" };
     QTest::newRow("a quoted value keeps its comma and space")
-        << QStringLiteral("\"Jansen, Jan\",x") << QStringList{"Jansen, Jan", "x"};
+        << QStringLiteral("\"Jansen, Jan\",x") << QStringList { "Jansen, Jan", "x" };
     QTest::newRow("a doubled quote inside quotes is one quote")
-        << QStringLiteral("\"a\"\"b\"") << QStringList{"a\"b"};
-    QTest::newRow("an unclosed quote takes the rest") << QStringLiteral("x,\"a,b") << QStringList{"x", "a,b"};
+        << QStringLiteral("\"a\"\"b\"") << QStringList { "a\"b" };
+    QTest::newRow("an unclosed quote takes the rest") << QStringLiteral("x,\"a,b") << QStringList { "x", "a,b" };
     QTest::newRow("a zero character ends the list")
-        << QStringLiteral("A,B") + QChar(0) + QStringLiteral(",C") << QStringList{"A", "B"};
-    QTest::newRow("only blanks give no lines") << QStringLiteral(" \r\n ") << QStringList{};
-    QTest::newRow("the empty text gives no lines") << QString() << QStringList{};
+        << QStringLiteral("A,B") + QChar(0) + QStringLiteral(",C") << QStringList { "A", "B" };
+    QTest::newRow("only blanks give no lines") << QStringLiteral(" \r\n ") << QStringList {};
+    QTest::newRow("the empty text gives no lines") << QString() << QStringList {};
     QTest::newRow("the line-break marker stays one value")
-        << QStringLiteral("a#CRLF#b,c") << QStringList{"a#CRLF#b", "c"};
+        << QStringLiteral("a#CRLF#b,c") << QStringList { "a#CRLF#b", "c" };
 }
 
 void TestEnvelope::cutsTheDisplayList()

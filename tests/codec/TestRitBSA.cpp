@@ -9,13 +9,81 @@ namespace {
 QStringList sampleFields()
 {
     return {
-        "BN", "BSA", "6", "veld vier", "veld vijf", "123456", "987654", "PRJ-8", "Locatie 9", "202403151430",
-        "veld 11", "202403151500", "Jansen, P_de", "201234567", "15", "16", "17", "18", "Utrecht", "3511AB",
-        "Stationsplein", "12a", "Ophaal extra 1", "Ophaal extra 2", "veld 25", "26", "Amersfoort", "3811CD",
-        "Hof", "7", "Best extra 1", "Best extra 2", "veld 33", "2", "1", "2550", "1275", "3", "12.5",
-        "Bel aan bij de buren", "A", "B", "C", "D", "E", "F", "G", "H", "I", "K", "T", "L", "M", "N", "O", "P",
-        "Q", "58", "Contant", "R", "S", "U", "V", "veld 64", "veld 65", "veld 66", "W",
-        "Eerste regel#CRLF#Tweede regel", "F1", "70", "71", "72", "73", "74", "75",
+        "BN",
+        "BSA",
+        "6",
+        "veld vier",
+        "veld vijf",
+        "123456",
+        "987654",
+        "PRJ-8",
+        "Locatie 9",
+        "202403151430",
+        "veld 11",
+        "202403151500",
+        "Jansen, P_de",
+        "201234567",
+        "15",
+        "16",
+        "17",
+        "18",
+        "Utrecht",
+        "3511AB",
+        "Stationsplein",
+        "12a",
+        "Ophaal extra 1",
+        "Ophaal extra 2",
+        "veld 25",
+        "26",
+        "Amersfoort",
+        "3811CD",
+        "Hof",
+        "7",
+        "Best extra 1",
+        "Best extra 2",
+        "veld 33",
+        "2",
+        "1",
+        "2550",
+        "1275",
+        "3",
+        "12.5",
+        "Bel aan bij de buren",
+        "A",
+        "B",
+        "C",
+        "D",
+        "E",
+        "F",
+        "G",
+        "H",
+        "I",
+        "K",
+        "T",
+        "L",
+        "M",
+        "N",
+        "O",
+        "P",
+        "Q",
+        "58",
+        "Contant",
+        "R",
+        "S",
+        "U",
+        "V",
+        "veld 64",
+        "veld 65",
+        "veld 66",
+        "W",
+        "Eerste regel#CRLF#Tweede regel",
+        "F1",
+        "70",
+        "71",
+        "72",
+        "73",
+        "74",
+        "75",
     };
 }
 
@@ -32,7 +100,7 @@ QString rideTextWith(int position, const QString &value)
     return rideText(fields);
 }
 
-}
+} // namespace
 
 // The ride record and its parser: every field from its own place, the text limits, numbers and missing fields.
 class TestRitBSA final : public QObject
@@ -141,28 +209,38 @@ void TestRitBSA::needsFiftyNineFields_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("parsed");
     QTest::addColumn<QString>("error");
-    QTest::addColumn<QString>("afrekenwijze");   // field 59, the last one required
-    QTest::addColumn<QString>("blind");          // field 63, optional
-    QTest::addColumn<int>("gratisKinderen");     // field 75, the last one read
+    QTest::addColumn<QString>("afrekenwijze"); // field 59, the last one required
+    QTest::addColumn<QString>("blind"); // field 63, optional
+    QTest::addColumn<int>("gratisKinderen"); // field 75, the last one read
     const QStringList all = sampleFields();
-    QTest::newRow("75 fields fill everything") << rideText(all) << true << QString() << "Contant" << "V" << 75;
+    QTest::newRow("75 fields fill everything") << rideText(all) << true << QString() << "Contant"
+                                               << "V" << 75;
     QTest::newRow("fields after the 75th change nothing")
-        << rideText(all + QStringList{"76", "77", "78"}) << true << QString() << "Contant" << "V" << 75;
+        << rideText(all + QStringList { "76", "77", "78" }) << true << QString() << "Contant"
+        << "V" << 75;
     QTest::newRow("59 fields leave the optional ones empty")
-        << rideText(all.mid(0, 59)) << true << QString() << "Contant" << "" << 0;
+        << rideText(all.mid(0, 59)) << true << QString() << "Contant"
+        << "" << 0;
     QTest::newRow("59 fields and a TAB give an empty 60th field")
-        << rideText(all.mid(0, 59)) + u'\t' << true << QString() << "Contant" << "" << 0;
-    QTest::newRow("63 fields fill up to the 63rd")
-        << rideText(all.mid(0, 63)) << true << QString() << "Contant" << "V" << 0;
-    QTest::newRow("58 fields fail with 58")
-        << rideText(all.mid(0, 58)) << false << "List index out of bounds (58)" << "" << "" << 0;
-    QTest::newRow("58 fields and a TAB are 59 fields")
-        << rideText(all.mid(0, 58)) + u'\t' << true << QString() << "" << "" << 0;
-    QTest::newRow("the empty text fails with 0") << QString() << false << "List index out of bounds (0)" << ""
+        << rideText(all.mid(0, 59)) + u'\t' << true << QString() << "Contant"
+        << "" << 0;
+    QTest::newRow("63 fields fill up to the 63rd") << rideText(all.mid(0, 63)) << true << QString() << "Contant"
+                                                   << "V" << 0;
+    QTest::newRow("58 fields fail with 58") << rideText(all.mid(0, 58)) << false << "List index out of bounds (58)"
+                                            << ""
+                                            << "" << 0;
+    QTest::newRow("58 fields and a TAB are 59 fields") << rideText(all.mid(0, 58)) + u'\t' << true << QString() << ""
+                                                       << "" << 0;
+    QTest::newRow("the empty text fails with 0") << QString() << false << "List index out of bounds (0)"
+                                                 << ""
                                                  << "" << 0;
-    QTest::newRow("one field fails with 1") << "BN" << false << "List index out of bounds (1)" << "" << "" << 0;
+    QTest::newRow("one field fails with 1") << "BN" << false << "List index out of bounds (1)"
+                                            << ""
+                                            << "" << 0;
     QTest::newRow("commas do not count as separators")
-        << all.mid(0, 59).join(u',') << false << "List index out of bounds (1)" << "" << "" << 0;
+        << all.mid(0, 59).join(u',') << false << "List index out of bounds (1)"
+        << ""
+        << "" << 0;
 }
 
 void TestRitBSA::needsFiftyNineFields()
@@ -186,7 +264,7 @@ void TestRitBSA::needsFiftyNineFields()
 void TestRitBSA::keepsTheFieldsBeforeAMissingOne()
 {
     tRitBSA rit;
-    QVERIFY(!TekstNaarRit(rideText(sampleFields().mid(0, 13)), rit, nullptr));   // no error text wanted
+    QVERIFY(!TekstNaarRit(rideText(sampleFields().mid(0, 13)), rit, nullptr)); // no error text wanted
     QCOMPARE(rit.Soort, "BN");
     QCOMPARE(rit.BSRitnummer, 123456);
     QCOMPARE(rit.NaamReiziger, "Jansen, P_de");
@@ -247,7 +325,7 @@ void TestRitBSA::readsIntegers()
     tRitBSA rit;
     QVERIFY(TekstNaarRit(rideTextWith(6, field), rit, nullptr));
     QCOMPARE(rit.BSRitnummer, value);
-    QCOMPARE(rit.Pasnummer, 987654);   // its neighbour stays in place
+    QCOMPARE(rit.Pasnummer, 987654); // its neighbour stays in place
 }
 
 void TestRitBSA::readsKilometresInTenths_data()
@@ -277,20 +355,23 @@ void TestRitBSA::limitsShortTexts_data()
     QTest::addColumn<QString>("stored");
     const QString sixty = QString(60, u'n');
     QTest::newRow("a name of 60 characters keeps its first 50") << 13 << sixty << sixty.left(50);
-    QTest::newRow("a flag JA keeps J") << 51 << "JA" << "J";
-    QTest::newRow("a kind of three letters keeps two") << 1 << "BNX" << "BN";
-    QTest::newRow("spaces are not trimmed") << 19 << "  Utrecht " << "  Utrecht ";
-    QTest::newRow("an underscore stays an underscore") << 13 << "P_de Vries" << "P_de Vries";
-    QTest::newRow("a double quote stays") << 13 << "\"Jan\"" << "\"Jan\"";
-    QTest::newRow("e-acute and the euro sign stay") << 40 << QStringLiteral("caf\u00E9 \u20AC5") << QStringLiteral("caf\u00E9 \u20AC5");
+    QTest::newRow("a flag JA keeps J") << 51 << "JA"
+                                       << "J";
+    QTest::newRow("a kind of three letters keeps two") << 1 << "BNX"
+                                                       << "BN";
+    QTest::newRow("spaces are not trimmed") << 19 << "  Utrecht "
+                                            << "  Utrecht ";
+    QTest::newRow("an underscore stays an underscore") << 13 << "P_de Vries"
+                                                       << "P_de Vries";
+    QTest::newRow("a double quote stays") << 13 << "\"Jan\""
+                                          << "\"Jan\"";
+    QTest::newRow("e-acute and the euro sign stay")
+        << 40 << QStringLiteral("caf\u00E9 \u20AC5") << QStringLiteral("caf\u00E9 \u20AC5");
     QTest::newRow("a character the code page lacks becomes a question mark")
         << 21 << QStringLiteral("\u0141odz") << "?odz";
-    QTest::newRow("a character outside the basic plane counts once")
-        << 41 << QStringLiteral("\U0001F695") << "?";
-    QTest::newRow("the long text keeps every character")
-        << 68 << QString(5000, u'x') << QString(5000, u'x');
-    QTest::newRow("the long text is limited to the code page")
-        << 68 << QStringLiteral("a\u0416#CRLF#b") << "a?#CRLF#b";
+    QTest::newRow("a character outside the basic plane counts once") << 41 << QStringLiteral("\U0001F695") << "?";
+    QTest::newRow("the long text keeps every character") << 68 << QString(5000, u'x') << QString(5000, u'x');
+    QTest::newRow("the long text is limited to the code page") << 68 << QStringLiteral("a\u0416#CRLF#b") << "a?#CRLF#b";
 }
 
 void TestRitBSA::limitsShortTexts()
@@ -302,18 +383,34 @@ void TestRitBSA::limitsShortTexts()
     QVERIFY(TekstNaarRit(rideTextWith(position, field), rit, nullptr));
     const QString *target = nullptr;
     switch (position) {
-    case 1: target = &rit.Soort; break;
-    case 13: target = &rit.NaamReiziger; break;
-    case 19: target = &rit.OphStad; break;
-    case 21: target = &rit.OphStraat; break;
-    case 40: target = &rit.RitTekst; break;
-    case 41: target = &rit.SoortWagen; break;
-    case 51: target = &rit.Spoed; break;
-    case 68: target = &rit.AanTekst; break;
+    case 1:
+        target = &rit.Soort;
+        break;
+    case 13:
+        target = &rit.NaamReiziger;
+        break;
+    case 19:
+        target = &rit.OphStad;
+        break;
+    case 21:
+        target = &rit.OphStraat;
+        break;
+    case 40:
+        target = &rit.RitTekst;
+        break;
+    case 41:
+        target = &rit.SoortWagen;
+        break;
+    case 51:
+        target = &rit.Spoed;
+        break;
+    case 68:
+        target = &rit.AanTekst;
+        break;
     }
     QVERIFY(target);
     QCOMPARE(*target, stored);
-    QCOMPARE(rit.GratisKinderen, 75);   // nothing moved
+    QCOMPARE(rit.GratisKinderen, 75); // nothing moved
 }
 
 QTEST_GUILESS_MAIN(TestRitBSA)
