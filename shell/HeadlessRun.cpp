@@ -1,0 +1,46 @@
+#include "HeadlessRun.h"
+
+#include <cstdio>
+
+#include <QCoreApplication>
+#include <QDateTime>
+
+#include "platform/TerminationSignals.h"
+#include "shell/Koppeling.h"
+
+namespace {
+void writeLine(FILE *stream, const QString &line)
+{
+    const QByteArray bytes = line.toLocal8Bit() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);   // a service manager's journal should see each line as it happens
+}
+}
+
+int runHeadless(const QString &programFolder, const QString &serverPort)
+{
+    Koppeling koppeling(programFolder);
+    QObject::connect(&koppeling.log(), &OperatorLog::lineAdded, &koppeling,
+                     [](const QString &line) { writeLine(stdout, line); });
+
+    QString error;
+    if (!koppeling.start(&error)) {
+        writeLine(stderr, QStringLiteral("KorvelBSA: ") + error);
+        return 1;
+    }
+    if (!serverPort.isEmpty())
+        koppeling.settings().BSAServerPoort = serverPort;
+
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &koppeling, [&koppeling] {
+        // Nobody is there to answer a question: end through the close sequence at once. A log that cannot be
+        // archived must not keep a service from stopping; its lines went to standard output already.
+        if (!koppeling.afsluitenGeaccepteerd(QDateTime::currentDateTime()))
+            writeLine(stderr, QStringLiteral("KorvelBSA: the operator log could not be archived"));
+        koppeling.finish();
+        QCoreApplication::quit();
+    });
+
+    koppeling.serverLifecycle().BtnExecuteClick(QDateTime::currentDateTime());
+    return QCoreApplication::exec();
+}

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <QString>
+
+// Runs the link without a window until the system asks it to end (SIGTERM, SIGINT): every log line also goes to
+// standard output, and the BSA server starts at once. Returns the program's exit code.
+int runHeadless(const QString &programFolder, const QString &serverPort);

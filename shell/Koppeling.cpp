@@ -1,0 +1,92 @@
+#include "Koppeling.h"
+
+#include <chrono>
+
+#include <QDateTime>
+
+#include "platform/BSAConnection.h"
+#include "shell/WorkingFolders.h"
+
+namespace {
+constexpr std::chrono::milliseconds Timer1Interval{1000};
+}
+
+Koppeling::Koppeling(const QString &programFolder, QObject *parent)
+    : QObject(parent)
+    , m_programFolder(programFolder)
+    , m_store(programFolder)
+    , m_log(programFolder)
+    , m_database(m_settings, programFolder)
+    , m_lifecycle(m_server, m_settings)
+    , m_intake(m_database, m_settings)
+{
+    m_timer1.setInterval(Timer1Interval);
+    connect(&m_timer1, &QTimer::timeout, this, &Koppeling::Timer1Timer);
+
+    const auto logger = [this](const QString &message) { m_log.Logger(message); };
+    const auto hook = [this](const QString &message) { m_log.ApplicationEvents1Exception(message); };
+    connect(&m_lifecycle, &ServerLifecycle::logLine, this, logger);
+    connect(&m_lifecycle, &ServerLifecycle::stChanged, this, &Koppeling::stChanged);
+    connect(&m_server, &BSAServer::envelopeReceived, &m_intake, &RideIntake::BSAServerClientRead);
+    connect(&m_server, &BSAServer::errorOccurred, this, hook);
+    connect(&m_server, &BSAServer::bufferDropped, this, [this](const QString &peer) {
+        m_log.Logger(QStringLiteral("SI: ONVOLLEDIG BERICHT VAN %1 GROTER DAN 1 MB, VERWORPEN").arg(peer));
+    });
+    connect(&m_intake, &RideIntake::logLine, this, logger);
+    connect(&m_intake, &RideIntake::rawLogLine, &m_log, &OperatorLog::addLine);
+    connect(&m_intake, &RideIntake::exceptionRaised, this, hook);
+    connect(&m_intake, &RideIntake::pakketIn, this, &Koppeling::pakketIn);
+}
+
+Koppeling::~Koppeling()
+{
+    finish();
+}
+
+bool Koppeling::start(QString *error)
+{
+    if (!m_store.LoadSettingsFile(error))
+        return false;
+    createWorkingFolders(m_programFolder);
+    m_store.RestoreSettings(m_settings);
+    m_started = true;
+    m_timer1.start();
+    return true;
+}
+
+void Koppeling::Timer1Timer()
+{
+    m_timer1.stop();
+    const QDateTime now = QDateTime::currentDateTime();
+    // An archive that cannot be written ends the tick; the next tick tries again.
+    if (m_log.housekeeping(now))
+        m_lifecycle.AutomatischStarten(now);
+    if (!m_finished)
+        m_timer1.start();
+}
+
+bool Koppeling::afsluitenGeaccepteerd(const QDateTime &now)
+{
+    m_log.Logger(QStringLiteral("afsluiten software geaccepteerd"), now);
+    if (!m_log.archive(now))
+        return false;
+    m_store.CaptureSettings(m_settings);
+    return true;
+}
+
+void Koppeling::finish()
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_timer1.stop();
+    // Closing the server drops its connections without the disconnect handling: the list is not saved anyway.
+    if (m_server.isActive())
+        m_server.setActive(false);
+    m_database.close();
+    if (!m_started)
+        return;   // a run that never read its settings must not overwrite the file with defaults
+    if (!m_store.captured())
+        m_store.CaptureSettings(m_settings);
+    m_store.WriteSettingsFile();
+}
