@@ -65,6 +65,18 @@ void Koppeling::Timer1Timer()
         m_timer1.start();
 }
 
+bool Koppeling::Button3Click(QString *error)
+{
+    QString reason;
+    if (m_database.test(&reason))
+        return true;
+    m_log.addLine(reason);
+    m_log.ApplicationEvents1Exception(reason);
+    if (error)
+        *error = reason;
+    return false;
+}
+
 bool Koppeling::afsluitenGeaccepteerd(const QDateTime &now)
 {
     m_log.Logger(QStringLiteral("afsluiten software geaccepteerd"), now);

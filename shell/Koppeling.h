@@ -40,6 +40,9 @@ public:
 
     // The one-second tick: log housekeeping, then the automatic server start.
     void Timer1Timer();
+    // The database TEST button: connects and closes again. A failure is added to the log, which keeps its
+    // earlier lines; the window tells the operator about success.
+    bool Button3Click(QString *error);
 
     QString programFolder() const { return m_programFolder; }
     Settings &settings() { return m_settings; }
