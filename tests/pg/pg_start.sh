@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# Starts a throwaway PostgreSQL server for the database tests: pg_start.sh DIR FACTS SCHEMA
-# The cluster lives in DIR (removed first), listens on 127.0.0.1 on a free port, and FACTS receives the
+# Starts a throwaway PostgreSQL server for the database tests: pg_start.sh ANCHOR FACTS SCHEMA
+# The cluster lives in a temporary folder that ANCHOR records, listens on 127.0.0.1 on a free port, and FACTS receives the
 # connection facts as key=value lines. When the server cannot start, FACTS says why (status=unavailable) so the
 # tests can skip with that reason.
 set -euo pipefail
-dir=$1
+anchor=$1   # in the build folder: remembers where the cluster lives
 facts=$2
 schema=$3
 
@@ -32,11 +32,20 @@ if [ "$(id -u)" -eq 0 ]; then
 fi
 
 # A server left over by an interrupted run is stopped before its folder goes.
-if [ -f "$dir/data/postmaster.pid" ]; then
-    as_server "$bindir/pg_ctl" -D "$dir/data" -m immediate -w stop >/dev/null 2>&1 || true
+if [ -f "$anchor/location" ]; then
+    old=$(cat "$anchor/location")
+    if [ -f "$old/data/postmaster.pid" ]; then
+        as_server "$bindir/pg_ctl" -D "$old/data" -m immediate -w stop >/dev/null 2>&1 || true
+    fi
+    rm -rf "$old"
 fi
-rm -rf "$dir"
-mkdir -p "$dir"
+rm -rf "$anchor"
+mkdir -p "$anchor"
+# The cluster itself lives in a short temporary folder: the postgres user may not reach a build folder under
+# /root, and the server's socket path has a length limit.
+dir=$(mktemp -d "${TMPDIR:-/tmp}/bsa-pg.XXXXXX")
+chmod 755 "$dir"
+printf '%s\n' "$dir" >"$anchor/location"
 if [ "$(id -u)" -eq 0 ]; then
     chown postgres: "$dir"
     if ! runuser -u postgres -- test -w "$dir"; then

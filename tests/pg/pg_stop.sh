@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Stops the throwaway PostgreSQL server of the database tests and removes its folder: pg_stop.sh DIR FACTS
+# Stops the throwaway PostgreSQL server of the database tests and removes its folder: pg_stop.sh ANCHOR FACTS
 set -euo pipefail
-dir=$1
+anchor=$1
 facts=$2
+dir=$(cat "$anchor/location" 2>/dev/null || true)
+[ -n "$dir" ] || { rm -rf "$anchor" "$facts"; exit 0; }
 
 bindir=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1 || true)
 if [ -n "$bindir" ] && [ -f "$dir/data/postmaster.pid" ]; then
@@ -12,5 +14,5 @@ if [ -n "$bindir" ] && [ -f "$dir/data/postmaster.pid" ]; then
         "$bindir/pg_ctl" -D "$dir/data" -m fast -w -t 60 stop >/dev/null
     fi
 fi
-rm -rf "$dir"
+rm -rf "$dir" "$anchor"
 rm -f "$facts"
