@@ -229,7 +229,10 @@ QVariant Database::boundValue(const QVariant &value) const
             // Local wall-clock time as text: no time zone conversion on the way in.
             if (!dateTime.isValid())
                 return QVariant(QMetaType::fromType<QString>());
-            return dateTime.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+            const QDate date = dateTime.date();
+            const QTime time = dateTime.time();
+            return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", date.year(), date.month(), date.day(),
+                                     time.hour(), time.minute(), time.second());
         }
     }
     return value;
@@ -271,9 +274,12 @@ std::optional<QSqlQuery> Database::exec(const QString &sql, const QVariantList &
 
 const QHash<QString, int> &Database::columnSizes(const QString &table)
 {
+    auto found = d->textSizes.constFind(table);
+    if (found != d->textSizes.constEnd())
+        return *found;
     const QString key = table.toLower();
-    auto found = d->textSizes.find(key);
-    if (found != d->textSizes.end())
+    found = d->textSizes.constFind(key);
+    if (found != d->textSizes.constEnd())
         return *found;
     QHash<QString, int> sizes;
     const QSqlRecord record = d->db.record(table);
@@ -298,7 +304,18 @@ int Database::textColumnSize(const QString &table, const QString &column)
 {
     if (!isOpen() && !open(nullptr))
         return PlanningSchema::knownTextSize(table, column);
-    return columnSizes(table).value(column.toLower(), PlanningSchema::knownTextSize(table, column));
+    return columnSize(table, column);
+}
+
+// On the hot path of every row written: the column names are lower case already, so the usual lookup needs no
+// lowering, and the table of known sizes is only consulted for a column the driver did not list.
+int Database::columnSize(const QString &table, const QString &column)
+{
+    const QHash<QString, int> &sizes = columnSizes(table);
+    auto found = sizes.constFind(column);
+    if (found == sizes.constEnd())
+        found = sizes.constFind(column.toLower());
+    return found != sizes.constEnd() ? *found : PlanningSchema::knownTextSize(table, column);
 }
 
 QVariant Database::columnValue(const QString &table, const QString &column, const QVariant &value)
@@ -308,7 +325,7 @@ QVariant Database::columnValue(const QString &table, const QString &column, cons
     QString text = value.toString();
     if (!PlanningSchema::isWideText(column))
         text = AnsiCodePage::restrict(text);
-    const int size = columnSizes(table).value(column.toLower(), PlanningSchema::knownTextSize(table, column));
+    const int size = columnSize(table, column);
     if (size > 0 && text.size() > size)
         text.truncate(size);
     return text;

@@ -73,6 +73,7 @@ private:
     QVariant boundValue(const QVariant &value) const;
     QVariant columnValue(const QString &table, const QString &column, const QVariant &value);
     const QHash<QString, int> &columnSizes(const QString &table);
+    int columnSize(const QString &table, const QString &column);
 
     std::unique_ptr<Private> d;
 };

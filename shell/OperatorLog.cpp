@@ -26,6 +26,11 @@ void OperatorLog::Logger(const QString &message, const QDateTime &now)
 void OperatorLog::addLine(const QString &line)
 {
     // The log counts what it shows: a message holding line breaks takes one line per displayed line.
+    if (!line.contains(QLatin1Char('\r')) && !line.contains(QLatin1Char('\n'))) {
+        m_lines.append(line);   // the usual case, without the cost of a split on every line
+        emit lineAdded(line);
+        return;
+    }
     static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
     const QStringList shown = line.split(lineBreak);
     for (const QString &part : shown) {
@@ -99,7 +104,11 @@ bool OperatorLog::housekeeping(const QDateTime &now)
 
 QString OperatorLog::timeStamp(const QDateTime &now)
 {
-    return now.toString(QStringLiteral("dd-MM-yyyy hh:mm:ss"));
+    // Formatted by hand: every log line needs one, and QDateTime's pattern formatter is slow.
+    const QDate date = now.date();
+    const QTime time = now.time();
+    return QString::asprintf("%02d-%02d-%04d %02d:%02d:%02d", date.day(), date.month(), date.year(), time.hour(),
+                             time.minute(), time.second());
 }
 
 QString OperatorLog::archiveStamp(const QDateTime &now)
