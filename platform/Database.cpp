@@ -66,7 +66,53 @@ struct Database::Private
     Dialect openDialect = Dialect::SqlServer;
     QHash<QString, QSqlQuery> statements; // prepared, by SQL text, for this connection only
     QHash<QString, QHash<QString, int>> textSizes; // lower-case table -> lower-case column -> declared size
+    // The statement text of the last row write of each shape: the intake writes the same columns ride after ride,
+    // and building and hashing a long INSERT anew each time costs more than comparing the names.
+    struct RowStatement
+    {
+        QString table;
+        QStringList columns;
+        QString keyColumn;
+        QString sql;
+    };
+    RowStatement lastInsert;
+    RowStatement lastUpdate;
 };
+
+namespace {
+// "yyyy-MM-dd HH:mm:ss" without QDateTime's pattern formatter, which is slow for something done per column.
+QString sqlDateTime(const QDateTime &dateTime)
+{
+    const QDate date = dateTime.date();
+    const QTime time = dateTime.time();
+    const int parts[6] = {date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second()};
+    char16_t text[19];
+    char16_t *out = text;
+    for (int i = 0; i < 6; ++i) {
+        const int width = i == 0 ? 4 : 2;
+        int value = parts[i];
+        for (int digit = width - 1; digit >= 0; --digit) {
+            out[digit] = char16_t(u'0' + value % 10);
+            value /= 10;
+        }
+        out += width;
+        if (i < 5)
+            *out++ = i < 2 ? u'-' : i == 2 ? u' ' : u':';
+    }
+    return QString(reinterpret_cast<const QChar *>(text), 19);
+}
+
+bool sameColumns(const QStringList &columns, const ColumnValues &values)
+{
+    if (columns.size() != values.size())
+        return false;
+    for (qsizetype i = 0; i < columns.size(); ++i) {
+        if (columns.at(i) != values.at(i).first)
+            return false;
+    }
+    return true;
+}
+}
 
 Database::Database(const Settings &settings, const QString &homeDir, QObject *parent)
     : QObject(parent)
@@ -229,10 +275,7 @@ QVariant Database::boundValue(const QVariant &value) const
             // Local wall-clock time as text: no time zone conversion on the way in.
             if (!dateTime.isValid())
                 return QVariant(QMetaType::fromType<QString>());
-            const QDate date = dateTime.date();
-            const QTime time = dateTime.time();
-            return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", date.year(), date.month(), date.day(),
-                                     time.hour(), time.minute(), time.second());
+            return sqlDateTime(dateTime);
         }
     }
     return value;
@@ -336,20 +379,27 @@ bool Database::insertRow(const QString &table, const ColumnValues &values, QStri
     Q_ASSERT(isIdentifier(table));
     if (!open(error))
         return false;
-    QStringList columns;
-    QStringList marks;
     QVariantList bound;
-    for (const auto &[column, value] : values) {
-        Q_ASSERT(isIdentifier(column));
-        columns << column;
-        marks << QStringLiteral("?");
+    bound.reserve(values.size());
+    for (const auto &[column, value] : values)
         bound << columnValue(table, column, value);
+    Private::RowStatement &statement = d->lastInsert;
+    if (statement.table != table || !sameColumns(statement.columns, values)) {
+        QStringList columns;
+        QStringList marks;
+        for (const auto &[column, value] : values) {
+            Q_ASSERT(isIdentifier(column));
+            columns << column;
+            marks << QStringLiteral("?");
+        }
+        statement.sql = columns.isEmpty()
+            ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
+            : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                  .arg(table, columns.join(QLatin1String(", ")), marks.join(QLatin1String(", ")));
+        statement.table = table;
+        statement.columns = columns;
     }
-    const QString sql = columns.isEmpty()
-        ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
-        : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-              .arg(table, columns.join(QLatin1String(", ")), marks.join(QLatin1String(", ")));
-    return exec(sql, bound, error).has_value();
+    return exec(statement.sql, bound, error).has_value();
 }
 
 bool Database::updateRow(
@@ -360,17 +410,27 @@ bool Database::updateRow(
         return true;
     if (!open(error))
         return false;
-    QStringList assignments;
     QVariantList bound;
-    for (const auto &[column, value] : values) {
-        Q_ASSERT(isIdentifier(column));
-        assignments << column + QLatin1String(" = ?");
+    bound.reserve(values.size() + 1);
+    for (const auto &[column, value] : values)
         bound << columnValue(table, column, value);
-    }
     bound << key;
-    const QString sql
-        = QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?").arg(table, assignments.join(QLatin1String(", ")), keyColumn);
-    std::optional<QSqlQuery> query = exec(sql, bound, error);
+    Private::RowStatement &statement = d->lastUpdate;
+    if (statement.table != table || statement.keyColumn != keyColumn || !sameColumns(statement.columns, values)) {
+        QStringList columns;
+        QStringList assignments;
+        for (const auto &[column, value] : values) {
+            Q_ASSERT(isIdentifier(column));
+            columns << column;
+            assignments << column + QLatin1String(" = ?");
+        }
+        statement.sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
+                            .arg(table, assignments.join(QLatin1String(", ")), keyColumn);
+        statement.table = table;
+        statement.keyColumn = keyColumn;
+        statement.columns = columns;
+    }
+    std::optional<QSqlQuery> query = exec(statement.sql, bound, error);
     if (!query)
         return false;
     if (query->numRowsAffected() == 0) {

@@ -12,16 +12,16 @@ struct Decimal
 
     QString toString() const
     {
-        if (scale <= 0)
-            return QString::number(units);
-        qint64 divisor = 1;
-        for (int i = 0; i < scale; ++i)
-            divisor *= 10;
-        const qint64 whole = units / divisor;
-        const qint64 fraction = units < 0 ? -(units % divisor) : units % divisor;
-        const QString sign = units < 0 && whole == 0 ? QStringLiteral("-") : QString();
-        return sign + QString::number(whole) + QLatin1Char('.')
-            + QStringLiteral("%1").arg(fraction, scale, 10, QLatin1Char('0'));
+        // Built digit by digit: amounts are bound for every ride, and QString::arg is slow for this.
+        QString text = QString::number(units < 0 ? -units : units);
+        if (scale > 0) {
+            if (text.size() <= scale)
+                text.prepend(QString(scale - text.size() + 1, QLatin1Char('0')));
+            text.insert(text.size() - scale, QLatin1Char('.'));
+        }
+        if (units < 0)
+            text.prepend(QLatin1Char('-'));
+        return text;
     }
     friend bool operator==(const Decimal &a, const Decimal &b) { return a.toString() == b.toString(); }
 };
