@@ -9,6 +9,7 @@
 #include <QSqlRecord>
 
 #include "platform/AnsiCodePage.h"
+#include "platform/DateTimeText.h"
 #include "platform/DbConnectionString.h"
 #include "platform/PlanningSchema.h"
 #include "shell/Settings.h"
@@ -80,28 +81,6 @@ struct Database::Private
 };
 
 namespace {
-// "yyyy-MM-dd HH:mm:ss" without QDateTime's pattern formatter, which is slow for something done per column.
-QString sqlDateTime(const QDateTime &dateTime)
-{
-    const QDate date = dateTime.date();
-    const QTime time = dateTime.time();
-    const int parts[6] = {date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second()};
-    char16_t text[19];
-    char16_t *out = text;
-    for (int i = 0; i < 6; ++i) {
-        const int width = i == 0 ? 4 : 2;
-        int value = parts[i];
-        for (int digit = width - 1; digit >= 0; --digit) {
-            out[digit] = char16_t(u'0' + value % 10);
-            value /= 10;
-        }
-        out += width;
-        if (i < 5)
-            *out++ = i < 2 ? u'-' : i == 2 ? u' ' : u':';
-    }
-    return QString(reinterpret_cast<const QChar *>(text), 19);
-}
-
 bool sameColumns(const QStringList &columns, const ColumnValues &values)
 {
     if (columns.size() != values.size())
@@ -275,7 +254,7 @@ QVariant Database::boundValue(const QVariant &value) const
             // Local wall-clock time as text: no time zone conversion on the way in.
             if (!dateTime.isValid())
                 return QVariant(QMetaType::fromType<QString>());
-            return sqlDateTime(dateTime);
+            return DateTimeText::sql(dateTime);
         }
     }
     return value;

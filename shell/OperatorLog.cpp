@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 
 #include "platform/AnsiCodePage.h"
+#include "platform/DateTimeText.h"
 
 OperatorLog::OperatorLog(const QString &programFolder, QObject *parent)
     : QObject(parent)
@@ -104,21 +105,7 @@ bool OperatorLog::housekeeping(const QDateTime &now)
 
 QString OperatorLog::timeStamp(const QDateTime &now)
 {
-    // Formatted by hand: every log line needs one, and both QDateTime's pattern formatter and asprintf are slow.
-    const QDate date = now.date();
-    const QTime time = now.time();
-    char16_t text[] = u"00-00-0000 00:00:00";
-    const auto put = [&text](int at, int value, int width) {
-        for (int digit = at + width - 1; digit >= at; --digit, value /= 10)
-            text[digit] = char16_t(u'0' + value % 10);
-    };
-    put(0, date.day(), 2);
-    put(3, date.month(), 2);
-    put(6, date.year(), 4);
-    put(11, time.hour(), 2);
-    put(14, time.minute(), 2);
-    put(17, time.second(), 2);
-    return QString(reinterpret_cast<const QChar *>(text), 19);   // without the closing zero
+    return DateTimeText::log(now);
 }
 
 QString OperatorLog::archiveStamp(const QDateTime &now)

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+// Date-time texts made for every log line and every date column written: QDateTime's pattern formatter and
+// asprintf are both slow for something done this often.
+namespace DateTimeText {
+
+namespace Detail {
+// Writes year (4 digits), month, day, hour, minute and second (2 digits) into text at the offsets given.
+inline QString fill(char16_t *text, qsizetype length, const QDateTime &moment, const int (&at)[6])
+{
+    const QDate date = moment.date();
+    const QTime time = moment.time();
+    const int values[6] = {date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second()};
+    for (int part = 0; part < 6; ++part) {
+        int value = values[part];
+        const int width = part == 0 ? 4 : 2;
+        for (int digit = at[part] + width - 1; digit >= at[part]; --digit, value /= 10)
+            text[digit] = char16_t(u'0' + value % 10);
+    }
+    return QString(reinterpret_cast<const QChar *>(text), length);
+}
+}
+
+// "2011-01-09 14:05:07", as date columns take it.
+inline QString sql(const QDateTime &moment)
+{
+    char16_t text[] = u"0000-00-00 00:00:00";
+    return Detail::fill(text, 19, moment, {0, 5, 8, 11, 14, 17});
+}
+
+// "09-01-2011 14:05:07", the operator log's stamp.
+inline QString log(const QDateTime &moment)
+{
+    char16_t text[] = u"00-00-0000 00:00:00";
+    return Detail::fill(text, 19, moment, {6, 3, 0, 11, 14, 17});
+}
+
+} // namespace DateTimeText
