@@ -9,6 +9,7 @@
 #include "intake/ServerLifecycle.h"
 #include "platform/BSAServer.h"
 #include "shell/Settings.h"
+#include "tests/support/LoopbackPeer.h"
 
 // Starting and stopping the BSA endpoint and the list of connected peers, over real loopback TCP.
 class TestServerLifecycle final : public QObject
@@ -65,12 +66,7 @@ void TestServerLifecycle::cleanup()
 
 std::unique_ptr<QTcpSocket> TestServerLifecycle::connectPeer()
 {
-    QSignalSpy accepted(m_server.get(), &BSAServer::clientConnected);
-    auto peer = std::make_unique<QTcpSocket>();
-    peer->connectToHost(QHostAddress::LocalHost, m_server->serverPort());
-    if (!peer->waitForConnected(5000) || !accepted.wait(5000))
-        return nullptr;
-    return peer;
+    return connectLoopbackPeer(*m_server);
 }
 
 QStringList TestServerLifecycle::logged() const

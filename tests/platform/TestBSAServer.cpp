@@ -12,6 +12,7 @@
 
 #include "platform/BSAConnection.h"
 #include "platform/BSAServer.h"
+#include "tests/support/LoopbackPeer.h"
 
 Q_DECLARE_METATYPE(BSAConnection *)
 
@@ -58,12 +59,7 @@ void TestBSAServer::cleanup()
 
 std::unique_ptr<QTcpSocket> TestBSAServer::connectPeer()
 {
-    QSignalSpy accepted(m_server.get(), &BSAServer::clientConnected);
-    auto peer = std::make_unique<QTcpSocket>();
-    peer->connectToHost(QHostAddress::LocalHost, m_server->serverPort());
-    if (!peer->waitForConnected(5000) || !accepted.wait(5000))
-        return nullptr;
-    return peer;
+    return connectLoopbackPeer(*m_server);
 }
 
 void TestBSAServer::yieldsEveryEnvelopeInOrder_data()
