@@ -1,0 +1,124 @@
+#include <QtTest>
+#include <QTemporaryDir>
+
+#include <unistd.h>
+
+#include "update/ProgramFiles.h"
+
+// The program file as the update handles it: the safe copy, the backup copy, and whether it may be replaced.
+class TestProgramFiles final : public QObject
+{
+    Q_OBJECT
+private slots:
+    void copyReplacesTheTargetWithTheGivenPermissions();
+    void failedCopyLeavesTheTargetAsItWas();
+    void backupCopyReplacesTheEarlierOne();
+    void backupOfAMissingProgramFails();
+    void programMayBeReplaced_data();
+    void programMayBeReplaced();
+};
+
+namespace {
+
+const QFileDevice::Permissions Runnable = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+    | QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser | QFileDevice::ReadGroup
+    | QFileDevice::ExeGroup;
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(missing)");
+}
+
+} // namespace
+
+void TestProgramFiles::copyReplacesTheTargetWithTheGivenPermissions()
+{
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("new"));
+    const QString target = dir.filePath(QStringLiteral("KorvelBSA"));
+    QVERIFY(writeFile(source, QByteArray(300000, 'n'))); // more than one block
+    QVERIFY(writeFile(target, "old"));
+    QVERIFY(QFile::setPermissions(target, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+
+    QString error;
+    QVERIFY2(copyFileReplacing(source, target, Runnable, &error), qPrintable(error));
+    QCOMPARE(readFile(target), QByteArray(300000, 'n'));
+    QVERIFY(QFileInfo(target).permissions().testFlag(QFileDevice::ExeOwner));
+    QVERIFY(QFileInfo(target).permissions().testFlag(QFileDevice::ExeGroup));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2); // no temporary file left behind
+}
+
+void TestProgramFiles::failedCopyLeavesTheTargetAsItWas()
+{
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("KorvelBSA"));
+    QVERIFY(writeFile(target, "old"));
+    QString error;
+    QVERIFY(!copyFileReplacing(dir.filePath(QStringLiteral("missing")), target, Runnable, &error));
+    QVERIFY(error.contains(QStringLiteral("missing")));
+    QCOMPARE(readFile(target), QByteArray("old"));
+}
+
+void TestProgramFiles::backupCopyReplacesTheEarlierOne()
+{
+    QTemporaryDir install;
+    QTemporaryDir home;
+    const QString program = install.filePath(QStringLiteral("KorvelBSA"));
+    QVERIFY(writeFile(program, "versie 2"));
+    QVERIFY(QFile::setPermissions(program, Runnable));
+    QVERIFY(QDir(home.path()).mkdir(QStringLiteral("Backups")));
+    QVERIFY(writeFile(home.filePath(QStringLiteral("Backups/KorvelBSA")), "versie 1"));
+
+    QString error;
+    QVERIFY2(copyProgramToBackups(program, home.path(), &error), qPrintable(error));
+    const QString backup = home.filePath(QStringLiteral("Backups/KorvelBSA"));
+    QCOMPARE(readFile(backup), QByteArray("versie 2"));
+    QVERIFY(QFileInfo(backup).isExecutable());
+}
+
+void TestProgramFiles::backupOfAMissingProgramFails()
+{
+    QTemporaryDir home;
+    QString error;
+    QVERIFY(!copyProgramToBackups(home.filePath(QStringLiteral("KorvelBSA")), home.path(), &error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(QFileInfo(home.filePath(QStringLiteral("Backups"))).isDir()); // the folder is made all the same
+}
+
+void TestProgramFiles::programMayBeReplaced_data()
+{
+    QTest::addColumn<QString>("where");
+    QTest::addColumn<bool>("replaceable");
+    QTest::newRow("a program in a folder of its user") << "own" << true;
+    QTest::newRow("a program installed by the package manager") << "/usr/bin/env" << false;
+    QTest::newRow("a program in a read-only folder") << "read-only" << false;
+}
+
+void TestProgramFiles::programMayBeReplaced()
+{
+    QFETCH(QString, where);
+    QFETCH(bool, replaceable);
+    QTemporaryDir dir;
+    QString program = where;
+    if (where == u"own" || where == u"read-only") {
+        program = dir.filePath(QStringLiteral("KorvelBSA"));
+        QVERIFY(writeFile(program, "program"));
+    }
+    if (where == u"read-only") {
+        if (::geteuid() == 0)
+            QSKIP("root may write into any folder");
+        QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    }
+    QCOMPARE(canReplaceProgram(program), replaceable);
+    QFile::setPermissions(dir.path(), Runnable);
+}
+
+QTEST_GUILESS_MAIN(TestProgramFiles)
+#include "TestProgramFiles.moc"

@@ -1,0 +1,180 @@
+#include <QtTest>
+#include <QCryptographicHash>
+#include <QTemporaryDir>
+
+#include "tests/support/LoopbackHttpServer.h"
+#include "update/UpdateDownload.h"
+
+Q_DECLARE_METATYPE(UpdateDownload::Outcome)
+
+// The download of a new version without its dialog, against a real server on 127.0.0.1: HEAD for the size, GET
+// into "TempDownloads", the hash, and what is left on disk after each ending.
+class TestUpdateDownload final : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void verifiedDownloadReplacesAnEarlierOne();
+    void failedDownloadLeavesNoFile_data();
+    void failedDownloadLeavesNoFile();
+    void cancelHalfwayLeavesNoFile();
+    void anAddressWithoutAFileNameWritesNothing();
+
+private:
+    LoopbackHttpServer m_server;
+};
+
+namespace {
+
+const QByteArray Program = [] {
+    QByteArray bytes(2048, '\0');
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(i * 7 % 251);
+    return bytes;
+}();
+
+QString sha1Of(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex().toUpper());
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// An earlier download of the same name, as a previous update may have left it.
+bool leaveEarlierDownload(const QString &folder)
+{
+    QDir().mkpath(folder);
+    QFile file(QDir(folder).filePath(QStringLiteral("KorvelBSA")));
+    return file.open(QIODevice::WriteOnly) && file.write("earlier") == 7;
+}
+
+} // namespace
+
+void TestUpdateDownload::initTestCase()
+{
+    QVERIFY(m_server.listen());
+    m_server.answer("/KorvelBSA", HttpAnswer::ok(Program));
+
+    HttpAnswer noLength = HttpAnswer::ok(Program);
+    noLength.contentLength = false;
+    m_server.answer("/no-length/KorvelBSA", noLength);
+
+    m_server.answerHead("/get-fails/KorvelBSA", HttpAnswer::ok(Program));
+    m_server.answer("/get-fails/KorvelBSA", HttpAnswer::withStatus(404, "Not Found"));
+
+    HttpAnswer cut = HttpAnswer::ok(Program);
+    cut.delivery = HttpAnswer::Delivery::HalfThenCut;
+    m_server.answer("/cut/KorvelBSA", cut);
+
+    HttpAnswer held = HttpAnswer::ok(Program);
+    held.delivery = HttpAnswer::Delivery::HalfThenHold;
+    m_server.answer("/held/KorvelBSA", held);
+}
+
+void TestUpdateDownload::verifiedDownloadReplacesAnEarlierOne()
+{
+    QTemporaryDir home;
+    const QString folder = home.filePath(QStringLiteral("TempDownloads"));
+    QVERIFY(leaveEarlierDownload(folder));
+
+    UpdateDownload download(m_server.url("/KorvelBSA"), folder, sha1Of(Program));
+    QCOMPARE(download.fileName(), QStringLiteral("KorvelBSA"));
+    QCOMPARE(download.targetPath(), QDir(folder).filePath(QStringLiteral("KorvelBSA")));
+    QSignalSpy sized(&download, &UpdateDownload::sizeKnown);
+    QSignalSpy progress(&download, &UpdateDownload::progress);
+    QSignalSpy finished(&download, &UpdateDownload::finished);
+    download.start();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.first().first().value<UpdateDownload::Outcome>(), UpdateDownload::Outcome::Ready);
+    QCOMPARE(sized.size(), 1);
+    QCOMPARE(sized.first().first().toLongLong(), qint64(2048));
+    QCOMPARE(progress.last().first().toLongLong(), qint64(2048));
+    QCOMPARE(download.received(), qint64(2048));
+    QCOMPARE(readFile(download.targetPath()), Program);
+    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList { QStringLiteral("KorvelBSA") });
+}
+
+void TestUpdateDownload::failedDownloadLeavesNoFile_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QString>("sha1");
+    QTest::addColumn<UpdateDownload::Outcome>("outcome");
+    QTest::addColumn<QString>("failureText");
+
+    const QString right = sha1Of(Program);
+    QTest::newRow("no Content-Length on HEAD: nothing is downloaded")
+        << QByteArray("/no-length/KorvelBSA") << right << UpdateDownload::Outcome::NoSize << "";
+    QTest::newRow("HEAD finds nothing: nothing is downloaded")
+        << QByteArray("/missing/KorvelBSA") << right << UpdateDownload::Outcome::NoSize << "";
+    QTest::newRow("a 404 on GET") << QByteArray("/get-fails/KorvelBSA") << right << UpdateDownload::Outcome::Failed
+                                  << "Mislukt: 404 Not Found";
+    QTest::newRow("a connection cut halfway")
+        << QByteArray("/cut/KorvelBSA") << right << UpdateDownload::Outcome::Failed << "";
+    QTest::newRow("a wrong hash") << QByteArray("/KorvelBSA") << sha1Of("another program")
+                                  << UpdateDownload::Outcome::Damaged << "";
+    QTest::newRow("the hash in lower case is a wrong hash")
+        << QByteArray("/KorvelBSA") << right.toLower() << UpdateDownload::Outcome::Damaged << "";
+    QTest::newRow("no hash in the description")
+        << QByteArray("/KorvelBSA") << QString() << UpdateDownload::Outcome::Damaged << "";
+}
+
+void TestUpdateDownload::failedDownloadLeavesNoFile()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QString, sha1);
+    QFETCH(UpdateDownload::Outcome, outcome);
+    QFETCH(QString, failureText);
+
+    QTemporaryDir home;
+    const QString folder = home.filePath(QStringLiteral("TempDownloads"));
+    QVERIFY(leaveEarlierDownload(folder));
+    UpdateDownload download(m_server.url(path), folder, sha1);
+    QSignalSpy finished(&download, &UpdateDownload::finished);
+    download.start();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.first().first().value<UpdateDownload::Outcome>(), outcome);
+    if (outcome == UpdateDownload::Outcome::Failed)
+        QVERIFY(download.failureText().startsWith(QStringLiteral("Mislukt: ")));
+    if (!failureText.isEmpty())
+        QCOMPARE(download.failureText(), failureText);
+    QVERIFY(!download.isRunning());
+    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList()); // nothing to hand over, and no temporary file
+}
+
+void TestUpdateDownload::cancelHalfwayLeavesNoFile()
+{
+    QTemporaryDir home;
+    const QString folder = home.filePath(QStringLiteral("TempDownloads"));
+    UpdateDownload download(m_server.url("/held/KorvelBSA"), folder, sha1Of(Program));
+    QSignalSpy finished(&download, &UpdateDownload::finished);
+    download.start();
+    QTRY_COMPARE_WITH_TIMEOUT(download.received(), qint64(1024), 10000);
+
+    QSignalSpy closed(&m_server, &LoopbackHttpServer::connectionClosed);
+    download.cancel();
+    QVERIFY(download.isCancelled());
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(finished.first().first().value<UpdateDownload::Outcome>(), UpdateDownload::Outcome::Cancelled);
+    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList());
+    QVERIFY(closed.wait(5000)); // the connection to the server is closed, not left hanging
+}
+
+void TestUpdateDownload::anAddressWithoutAFileNameWritesNothing()
+{
+    QTemporaryDir home;
+    m_server.answer("/folder/", HttpAnswer::ok(Program));
+    UpdateDownload download(m_server.url("/folder/"), home.path(), sha1Of(Program));
+    QSignalSpy finished(&download, &UpdateDownload::finished);
+    download.start();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.first().first().value<UpdateDownload::Outcome>(), UpdateDownload::Outcome::FileError);
+    QVERIFY(!download.errorString().isEmpty());
+    QCOMPARE(QDir(home.path()).entryList(QDir::Files), QStringList());
+}
+
+QTEST_GUILESS_MAIN(TestUpdateDownload)
+#include "TestUpdateDownload.moc"

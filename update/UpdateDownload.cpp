@@ -1,0 +1,161 @@
+#include "UpdateDownload.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+
+// Passes every block on to the file and into the hash, so the download is verified without reading it back.
+class HashingWriter final : public QIODevice
+{
+public:
+    explicit HashingWriter(QSaveFile *file)
+        : m_file(file)
+    { }
+
+    QByteArray digest() const { return m_hash.result(); }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *data, qint64 length) override
+    {
+        const qint64 written = m_file->write(data, length);
+        if (written != length) {
+            setErrorString(m_file->errorString());
+            return -1;
+        }
+        m_hash.addData(QByteArrayView(data, length));
+        return written;
+    }
+
+private:
+    QSaveFile *m_file;
+    QCryptographicHash m_hash { QCryptographicHash::Sha1 };
+};
+
+namespace {
+
+// A name to write under the download folder: one plain path segment.
+bool isPlainFileName(const QString &name)
+{
+    return !name.isEmpty() && name != u"." && name != u".." && !name.contains(u'/') && !name.contains(u'\\');
+}
+
+} // namespace
+
+UpdateDownload::UpdateDownload(
+    const QUrl &url, const QString &downloadFolder, const QString &expectedSha1, QObject *parent)
+    : QObject(parent)
+    , m_url(url)
+    , m_fileName(url.fileName())
+    , m_folder(downloadFolder)
+    , m_targetPath(QDir(downloadFolder).filePath(m_fileName))
+    , m_expectedSha1(expectedSha1)
+{
+    connect(&m_http, &UpdateHttpClient::finished, this, [this](const UpdateHttpResult &answer) {
+        if (m_step == Step::Head)
+            headFinished(answer);
+        else
+            getFinished(answer);
+    });
+    connect(&m_http, &UpdateHttpClient::received, this, [this](qint64 bytes) {
+        if (m_step != Step::Get)
+            return;
+        m_received = bytes;
+        emit progress(bytes);
+    });
+}
+
+UpdateDownload::~UpdateDownload() = default;
+
+QString UpdateDownload::sha1Text(const QByteArray &digest)
+{
+    return QString::fromLatin1(digest.toHex().toUpper());
+}
+
+void UpdateDownload::start()
+{
+    if (m_running)
+        return;
+    m_running = true;
+    m_step = Step::Head;
+    m_http.head(m_url);
+}
+
+void UpdateDownload::cancel()
+{
+    if (!m_running || m_cancelled)
+        return;
+    m_cancelled = true;
+    m_http.abort();
+}
+
+void UpdateDownload::headFinished(const UpdateHttpResult &answer)
+{
+    m_size = answer.ok ? answer.contentLength() : 0;
+    if (m_cancelled) {
+        end(Outcome::Cancelled);
+        return;
+    }
+    if (m_size <= 0) {
+        end(Outcome::NoSize);
+        return;
+    }
+    if (!isPlainFileName(m_fileName)) {
+        m_errorString = QStringLiteral("Het adres %1 noemt geen bestand").arg(m_url.toDisplayString());
+        end(Outcome::FileError);
+        return;
+    }
+    if (!QDir().mkpath(m_folder)) {
+        m_errorString = QStringLiteral("De map %1 kan niet gemaakt worden").arg(m_folder);
+        end(Outcome::FileError);
+        return;
+    }
+    m_file = std::make_unique<QSaveFile>(m_targetPath);
+    if (!m_file->open(QIODevice::WriteOnly)) {
+        m_errorString = QStringLiteral("%1 kan niet gemaakt worden: %2").arg(m_targetPath, m_file->errorString());
+        end(Outcome::FileError);
+        return;
+    }
+    m_writer = std::make_unique<HashingWriter>(m_file.get());
+    m_writer->open(QIODevice::WriteOnly);
+    m_step = Step::Get;
+    emit sizeKnown(m_size);
+    m_http.get(m_url, m_writer.get());
+}
+
+void UpdateDownload::getFinished(const UpdateHttpResult &answer)
+{
+    if (m_cancelled) {
+        end(Outcome::Cancelled);
+        return;
+    }
+    if (!answer.ok) {
+        m_failureText = answer.failureText();
+        end(Outcome::Failed);
+        return;
+    }
+    const QString actual = sha1Text(m_writer->digest());
+    if (m_expectedSha1.isEmpty() || actual != m_expectedSha1) {
+        end(Outcome::Damaged);
+        return;
+    }
+    if (!m_file->commit()) {
+        m_errorString = QStringLiteral("%1 kan niet geschreven worden: %2").arg(m_targetPath, m_file->errorString());
+        end(Outcome::FileError);
+        return;
+    }
+    end(Outcome::Ready);
+}
+
+void UpdateDownload::end(Outcome outcome)
+{
+    m_running = false;
+    m_writer.reset();
+    if (m_file && outcome != Outcome::Ready)
+        m_file->cancelWriting();
+    m_file.reset(); // an uncommitted file takes its temporary file with it
+    if (outcome != Outcome::Ready && isPlainFileName(m_fileName))
+        QFile::remove(m_targetPath); // an earlier download of that name is not handed over either
+    emit finished(outcome);
+}
