@@ -1,0 +1,33 @@
+// A stand-in for the program in the updater's tests: "UpdateStandIn MARKER". Each run appends "ran <version>" to
+// the marker file. The first run (no marker yet) hands "TempDownloads/KorvelBSA" beside it to the updater, as
+// the program does after a verified download, and ends.
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include "update/UpdaterHandOff.h"
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments().mid(1);
+    if (arguments.isEmpty())
+        return 2;
+    QFile marker(arguments.first());
+    const bool first = !marker.exists();
+    if (!marker.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+        return 3;
+    marker.write("ran " STAND_IN_VERSION "\n");
+    if (!first)
+        return 0;
+
+    const QString program = QCoreApplication::applicationFilePath();
+    const QString download = QFileInfo(program).absoluteDir().filePath(QStringLiteral("TempDownloads/KorvelBSA"));
+    QString error;
+    if (!UpdaterHandOff::startUpdater(UpdaterHandOff::updaterPath(program), download, program, arguments, &error)) {
+        marker.write("no updater: " + error.toUtf8() + '\n');
+        return 4;
+    }
+    return 0;
+}

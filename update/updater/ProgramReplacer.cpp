@@ -1,0 +1,191 @@
+#include "ProgramReplacer.h"
+
+#include <cstdio>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <csignal>
+#endif
+
+#include "update/ProgramFiles.h"
+#include "update/UpdaterHandOff.h"
+
+namespace {
+
+constexpr std::chrono::milliseconds PollInterval { 100 };
+
+QString previousCopy(const QString &program)
+{
+    return program + QStringLiteral(".vorige");
+}
+
+// The program's run bits must survive, whatever the download's permissions were.
+QFileDevice::Permissions programPermissions(const QString &program)
+{
+    const QFileInfo info(program);
+    if (info.exists())
+        return info.permissions();
+    return QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadUser
+        | QFileDevice::WriteUser | QFileDevice::ExeUser | QFileDevice::ReadGroup | QFileDevice::ExeGroup
+        | QFileDevice::ReadOther | QFileDevice::ExeOther;
+}
+
+} // namespace
+
+bool isProcessRunning(qint64 pid)
+{
+#ifdef Q_OS_UNIX
+    if (pid <= 0)
+        return false;
+    if (::kill(pid_t(pid), 0) != 0 && errno != EPERM)
+        return false;
+    // A zombie has ended; only its parent has not collected it yet. Field 3 of /proc/<pid>/stat is its state.
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (stat.open(QIODevice::ReadOnly)) {
+        const QByteArray line = stat.readAll();
+        const qsizetype afterName = line.lastIndexOf(')');
+        if (afterName >= 0 && line.size() > afterName + 2 && line.at(afterName + 2) == 'Z')
+            return false;
+    }
+    return true;
+#else
+    Q_UNUSED(pid);
+    return false;
+#endif
+}
+
+ProgramReplacer::ProgramReplacer(
+    const QString &download, const QString &programFile, qint64 pid, const QStringList &arguments, QObject *parent)
+    : QObject(parent)
+    , m_download(download)
+    , m_program(QFileInfo(programFile).absoluteFilePath())
+    , m_pid(pid)
+    , m_arguments(arguments)
+    , m_log(logPath())
+{
+    m_poll.setInterval(PollInterval);
+    connect(&m_poll, &QTimer::timeout, this, &ProgramReplacer::poll);
+}
+
+QString ProgramReplacer::logPath() const
+{
+    return QFileInfo(m_program).absoluteDir().filePath(QStringLiteral("KorvelUpdater.log"));
+}
+
+void ProgramReplacer::log(const QString &line)
+{
+    const QString stamped
+        = QDateTime::currentDateTime().toString(QStringLiteral("dd-MM-yyyy hh:mm:ss")) + QStringLiteral(" - ") + line;
+    std::fprintf(stderr, "KorvelUpdater: %s\n", qPrintable(line));
+    if (!m_log.isOpen() && !m_log.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+        return;
+    m_log.write(stamped.toUtf8() + '\n');
+    m_log.flush();
+}
+
+void ProgramReplacer::run()
+{
+    log(QStringLiteral("Update van %1 met %2").arg(m_program, m_download));
+    m_deadline = QDeadlineTimer(std::chrono::seconds(WaitSeconds));
+    if (isProcessRunning(m_pid)) {
+        log(QStringLiteral("Wacht tot het programma (proces %1) beëindigd is").arg(m_pid));
+        m_poll.start();
+        return;
+    }
+    replace();
+}
+
+void ProgramReplacer::poll()
+{
+    if (isProcessRunning(m_pid)) {
+        if (!m_deadline.hasExpired())
+            return;
+        m_poll.stop();
+        // Two copies must never run against the same database and port: leave everything as it is.
+        log(QStringLiteral("Het programma (proces %1) is na %2 seconden nog niet beëindigd; niets vervangen")
+                .arg(m_pid)
+                .arg(WaitSeconds));
+        end(2);
+        return;
+    }
+    m_poll.stop();
+    replace();
+}
+
+void ProgramReplacer::replace()
+{
+    const QFileInfo download(m_download);
+    if (!download.isFile() || download.size() == 0) {
+        log(QStringLiteral("De download %1 ontbreekt of is leeg; het oude programma blijft").arg(m_download));
+        end(startProgram() ? 1 : 3);
+        return;
+    }
+
+    const QFileDevice::Permissions permissions = programPermissions(m_program);
+    const QString previous = previousCopy(m_program);
+    const bool hadProgram = QFileInfo::exists(m_program);
+    QString error;
+    if (hadProgram && !copyFileReplacing(m_program, previous, permissions, &error)) {
+        log(QStringLiteral("Geen kopie van het oude programma: %1; het oude programma blijft").arg(error));
+        end(startProgram() ? 1 : 3);
+        return;
+    }
+    // Copied beside the program and renamed over it in one step: a rename from another file system would fail,
+    // and the program file is never half written.
+    if (!copyFileReplacing(m_download, m_program, permissions, &error)) {
+        log(QStringLiteral("Het nieuwe programma kan niet geplaatst worden: %1; het oude programma blijft").arg(error));
+        QFile::remove(previous);
+        end(startProgram() ? 1 : 3);
+        return;
+    }
+    log(QStringLiteral("Het nieuwe programma staat op zijn plaats"));
+    if (startProgram()) {
+        QFile::remove(previous);
+        QFile::remove(m_download);
+        end(0);
+        return;
+    }
+    if (!hadProgram) {
+        end(3);
+        return;
+    }
+    if (!copyFileReplacing(previous, m_program, permissions, &error)) {
+        log(QStringLiteral("Het oude programma kan niet teruggezet worden: %1 (kopie in %2)").arg(error, previous));
+        end(3);
+        return;
+    }
+    QFile::remove(previous);
+    log(QStringLiteral("Het oude programma is teruggezet"));
+    end(startProgram() ? 1 : 3);
+}
+
+bool ProgramReplacer::startProgram()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QString::fromLatin1(UpdaterHandOff::ProgramPidVariable));
+    environment.remove(QString::fromLatin1(UpdaterHandOff::ProgramFileVariable));
+    environment.remove(QString::fromLatin1(UpdaterHandOff::ProgramArgumentsVariable));
+    QProcess process;
+    process.setProgram(m_program);
+    process.setArguments(m_arguments);
+    process.setProcessEnvironment(environment);
+    qint64 pid = 0;
+    if (!process.startDetached(&pid)) {
+        log(QStringLiteral("%1 kan niet gestart worden: %2").arg(m_program, process.errorString()));
+        return false;
+    }
+    log(QStringLiteral("%1 gestart (proces %2)").arg(m_program).arg(pid));
+    return true;
+}
+
+void ProgramReplacer::end(int exitCode)
+{
+    log(QStringLiteral("Klaar (%1)").arg(exitCode));
+    emit finished(exitCode);
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+// The updater's one job: once the program has ended, put the downloaded version in place of the program file and
+// start the program again. When the new version cannot be put in place or does not start, the old program stays
+// (or is put back) and is started instead. Everything it does goes into "KorvelUpdater.log" beside the program.
+class ProgramReplacer final : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ProgramReplacer)
+public:
+    static constexpr int WaitSeconds = 60; // the program's own ending: settings written, connections closed
+
+    // pid: the program to wait for; 0 when there is none to wait for.
+    ProgramReplacer(const QString &download, const QString &programFile, qint64 pid, const QStringList &arguments,
+        QObject *parent = nullptr);
+
+    // Waits for the program to end, then replaces and restarts it; finished() tells the exit code.
+    void run();
+
+    QString logPath() const;
+
+signals:
+    void finished(int exitCode);
+
+private:
+    void poll();
+    void replace();
+    bool startProgram();
+    void log(const QString &line);
+    void end(int exitCode);
+
+    QString m_download;
+    QString m_program;
+    qint64 m_pid = 0;
+    QStringList m_arguments;
+    QFile m_log;
+    QTimer m_poll;
+    QDeadlineTimer m_deadline;
+};
+
+// Whether a process of that id is still running (a process that ended but was not yet reaped counts as ended).
+bool isProcessRunning(qint64 pid);
