@@ -98,7 +98,8 @@ void TestProgramFiles::programMayBeReplaced_data()
     QTest::addColumn<bool>("replaceable");
     QTest::newRow("a program in a folder of its user") << "own" << true;
     QTest::newRow("a program installed by the package manager") << "/usr/bin/env" << false;
-    QTest::newRow("a program in a read-only folder") << "read-only" << false;
+    if (::geteuid() != 0) // root may write into any folder
+        QTest::newRow("a program in a read-only folder") << "read-only" << false;
 }
 
 void TestProgramFiles::programMayBeReplaced()
@@ -111,11 +112,8 @@ void TestProgramFiles::programMayBeReplaced()
         program = dir.filePath(QStringLiteral("KorvelBSA"));
         QVERIFY(writeFile(program, "program"));
     }
-    if (where == u"read-only") {
-        if (::geteuid() == 0)
-            QSKIP("root may write into any folder");
+    if (where == u"read-only")
         QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-    }
     QCOMPARE(canReplaceProgram(program), replaceable);
     QFile::setPermissions(dir.path(), Runnable);
 }
