@@ -97,6 +97,7 @@ bool UpdateHttpClient::start(const QByteArray &verb, const QUrl &url, QIODevice 
     m_body.clear();
     m_received = 0;
     m_ownFailure.clear();
+    m_isHead = verb == "HEAD";
 
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || (scheme != u"http" && scheme != u"https")) {
@@ -161,9 +162,17 @@ void UpdateHttpClient::replyFinished()
     result.statusCode = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     result.reasonPhrase = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
     result.headers = reply->rawHeaderPairs();
+    const bool carriesBody
+        = !m_isHead && result.statusCode >= 200 && result.statusCode < 300 && result.statusCode != 204;
     if (!m_ownFailure.isEmpty()) {
         result.statusCode = 0;
         result.reasonPhrase = m_ownFailure;
+    } else if (reply->error() == QNetworkReply::NoError && carriesBody && result.contentLength() > 0
+        && m_received != result.contentLength()) {
+        // The connection closed before the answer was whole, and the network layer does not always say so.
+        result.statusCode = 0;
+        result.reasonPhrase
+            = QStringLiteral("Verbinding verbroken na %1 van %2 bytes").arg(m_received).arg(result.contentLength());
     } else if (reply->error() == QNetworkReply::NoError || countsAsSuccess(result.statusCode)) {
         result.ok = true;
         result.body = m_body;

@@ -29,8 +29,8 @@ struct UpdateHttpResult
 
 // The HTTP client of the update check and download: one request at a time, over HTTP/1.1 without HTTP/2, with
 // the headers the update server has always seen, at most 5 redirections in a row, and a direct connection unless
-// a proxy is set. A request fails on a connection failure or a final status of 400 or more, except 401 and 407,
-// which count as success: no credentials are ever offered.
+// a proxy is set. A request fails on a connection failure, an answer shorter than its Content-Length, or a final
+// status of 400 or more, except 401 and 407, which count as success: no credentials are ever offered.
 //
 // Nothing blocks: finished() is emitted from the event loop, never from inside get(), head() or abort().
 class UpdateHttpClient final : public QObject
@@ -86,6 +86,7 @@ private:
     QString m_proxyAddress;
     QString m_proxyPort = QStringLiteral("80");
     std::chrono::milliseconds m_transferTimeout = DefaultTransferTimeout;
+    bool m_isHead = false;
     bool m_running = false;
 };
 
