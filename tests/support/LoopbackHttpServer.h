@@ -112,7 +112,12 @@ private:
             ++openConnections;
             socket->setParent(this);
             connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
-            connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+            // A client that hangs up with unread data sends a reset, which ends the socket with an error rather
+            // than disconnected(): either way the connection is gone, once.
+            connect(socket, &QTcpSocket::stateChanged, this, [this, socket](QAbstractSocket::SocketState state) {
+                if (state != QAbstractSocket::UnconnectedState || socket->property("closed").toBool())
+                    return;
+                socket->setProperty("closed", true);
                 --openConnections;
                 socket->deleteLater();
                 emit connectionClosed();
@@ -156,6 +161,8 @@ private:
             answer = m_get.value(request.path);
         if (answer.delivery == HttpAnswer::Delivery::Never)
             return;
+        if (answer.status == 204 || answer.status == 304)
+            answer.body.clear(); // these never carry a body
 
         QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + ' ' + answer.reason + "\r\n";
         for (const auto &[name, value] : std::as_const(answer.headers))

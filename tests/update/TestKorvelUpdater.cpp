@@ -78,14 +78,15 @@ void TestKorvelUpdater::replacesTheEndedProgramAndStartsIt()
     QVERIFY(runProgram(dir));
     QTRY_COMPARE_WITH_TIMEOUT(
         markerLines(dir), QStringList({ QStringLiteral("ran 1"), QStringLiteral("ran 2") }), 20000);
+    // The program may run before the updater has tidied up and written its last line.
+    const QString logFile = dir.filePath(QStringLiteral("KorvelUpdater.log"));
+    QTRY_VERIFY_WITH_TIMEOUT(readFile(logFile).contains("Klaar (0)"), 10000);
+    QVERIFY(readFile(logFile).contains("Het nieuwe programma staat op zijn plaats"));
     const QString program = dir.filePath(QStringLiteral("KorvelBSA"));
     QCOMPARE(readFile(program), newProgram);
     QVERIFY(QFileInfo(program).isExecutable()); // the run bit of the old program, not the download's
     QVERIFY(!QFile::exists(download));
     QVERIFY(!QFile::exists(program + QStringLiteral(".vorige")));
-    const QString log = QString::fromUtf8(readFile(dir.filePath(QStringLiteral("KorvelUpdater.log"))));
-    QVERIFY2(log.contains(QStringLiteral("Het nieuwe programma staat op zijn plaats")), qPrintable(log));
-    QVERIFY2(log.contains(QStringLiteral("Klaar (0)")), qPrintable(log));
 }
 
 void TestKorvelUpdater::brokenDownloadLeavesTheOldProgramRunning_data()
@@ -109,10 +110,10 @@ void TestKorvelUpdater::brokenDownloadLeavesTheOldProgramRunning()
     QVERIFY(runProgram(dir));
     QTRY_COMPARE_WITH_TIMEOUT(
         markerLines(dir), QStringList({ QStringLiteral("ran 1"), QStringLiteral("ran 1") }), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(readFile(dir.filePath(QStringLiteral("KorvelUpdater.log"))).contains("Klaar (1)"), 10000);
     QCOMPARE(readFile(program), oldProgram);
     QVERIFY(QFileInfo(program).isExecutable());
     QVERIFY(!QFile::exists(program + QStringLiteral(".vorige")));
-    QTRY_VERIFY_WITH_TIMEOUT(readFile(dir.filePath(QStringLiteral("KorvelUpdater.log"))).contains("Klaar (1)"), 5000);
 }
 
 void TestKorvelUpdater::refusesToRunWithoutItsParameter()
