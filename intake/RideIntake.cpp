@@ -8,7 +8,7 @@
 #include "codec/Envelope.h"
 #include "codec/RitBSA.h"
 #include "intake/Planningrij.h"
-#include "platform/AnsiCodePage.h"
+#include "codec/AnsiCodePage.h"
 #include "platform/BSAConnection.h"
 #include "platform/Database.h"
 #include "shell/Settings.h"

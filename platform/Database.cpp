@@ -8,7 +8,7 @@
 #include <QSqlField>
 #include <QSqlRecord>
 
-#include "platform/AnsiCodePage.h"
+#include "codec/AnsiCodePage.h"
 #include "platform/DateTimeText.h"
 #include "platform/DbConnectionString.h"
 #include "platform/PlanningSchema.h"

@@ -5,7 +5,7 @@
 #include <QFile>
 #include <QRegularExpression>
 
-#include "platform/AnsiCodePage.h"
+#include "codec/AnsiCodePage.h"
 #include "platform/DateTimeText.h"
 
 OperatorLog::OperatorLog(const QString &programFolder, QObject *parent)

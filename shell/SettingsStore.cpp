@@ -7,7 +7,7 @@
 #include <QStringDecoder>
 #include <QXmlStreamReader>
 
-#include "platform/AnsiCodePage.h"
+#include "codec/AnsiCodePage.h"
 #include "shell/Settings.h"
 
 namespace {
