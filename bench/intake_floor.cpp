@@ -32,7 +32,7 @@
 #include "intake/TempKeyGenerator.h"
 #include "platform/Database.h"
 #include "platform/PlanningSchema.h"
-#include "shell/Settings.h"
+#include "settings/Settings.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include "codec/RitBSA.h"
 #include "platform/Decimal.h"
-#include "shell/Settings.h"
+#include "settings/Settings.h"
 
 namespace {
 const QString CrLf = QStringLiteral("\r\n");

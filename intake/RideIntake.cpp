@@ -11,7 +11,7 @@
 #include "codec/AnsiCodePage.h"
 #include "platform/BSAConnection.h"
 #include "platform/Database.h"
-#include "shell/Settings.h"
+#include "settings/Settings.h"
 
 namespace {
 const QString StartTag = QStringLiteral("<ZORVAN>");

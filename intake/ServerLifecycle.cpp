@@ -2,7 +2,7 @@
 
 #include "platform/BSAConnection.h"
 #include "platform/BSAServer.h"
-#include "shell/Settings.h"
+#include "settings/Settings.h"
 
 namespace {
 const QString StaleEntry = QStringLiteral("DISCONNECTED_UNIT");

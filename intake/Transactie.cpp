@@ -1,7 +1,7 @@
 #include "Transactie.h"
 
 #include "platform/Database.h"
-#include "shell/Settings.h"
+#include "settings/Settings.h"
 
 Transactie::Transactie(Database &database, const Settings &settings, QObject *parent)
     : QObject(parent)

@@ -12,7 +12,7 @@
 #include "platform/DateTimeText.h"
 #include "platform/DbConnectionString.h"
 #include "platform/PlanningSchema.h"
-#include "shell/Settings.h"
+#include "settings/Settings.h"
 
 namespace {
 

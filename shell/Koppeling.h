@@ -9,8 +9,8 @@
 #include "platform/BSAServer.h"
 #include "platform/Database.h"
 #include "shell/OperatorLog.h"
-#include "shell/Settings.h"
-#include "shell/SettingsStore.h"
+#include "settings/Settings.h"
+#include "settings/SettingsStore.h"
 
 class QDateTime;
 

@@ -5,7 +5,7 @@
 #include "codec/RitBSA.h"
 #include "intake/Planningrij.h"
 #include "platform/Decimal.h"
-#include "shell/Settings.h"
+#include "settings/Settings.h"
 
 // How a BSA ride fills its planning row, without a database: the values, their kinds and the memo text.
 using Aanpassing = std::function<void(tRitBSA &)>;

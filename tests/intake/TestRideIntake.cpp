@@ -11,7 +11,7 @@
 #include "platform/BSAConnection.h"
 #include "platform/BSAServer.h"
 #include "platform/Database.h"
-#include "shell/Settings.h"
+#include "settings/Settings.h"
 #include "tests/support/TestDatabaseServer.h"
 
 Q_DECLARE_METATYPE(TestDatabaseServer::Kind)

@@ -8,7 +8,7 @@
 
 #include "intake/ServerLifecycle.h"
 #include "platform/BSAServer.h"
-#include "shell/Settings.h"
+#include "settings/Settings.h"
 #include "tests/support/LoopbackPeer.h"
 
 // Starting and stopping the BSA endpoint and the list of connected peers, over real loopback TCP.

@@ -7,7 +7,7 @@
 
 #include "platform/Database.h"
 #include "platform/DbConnectionString.h"
-#include "shell/Settings.h"
+#include "settings/Settings.h"
 #include "tests/support/TestDatabaseServer.h"
 
 using Kind = TestDatabaseServer::Kind;

@@ -2,7 +2,7 @@
 
 #include "platform/Database.h"
 #include "platform/DbConnectionString.h"
-#include "shell/Settings.h"
+#include "settings/Settings.h"
 
 // The ODBC connection strings: the SQL Server string built from the login settings, and the quoting that keeps a
 // value from adding keys of its own.

@@ -11,7 +11,7 @@
 #include <QUuid>
 
 #include "platform/PlanningSchema.h"
-#include "shell/Settings.h"
+#include "settings/Settings.h"
 
 // Ready databases for tests: a new SQLite file in a temporary folder, or a clean database of this test program on
 // the throwaway PostgreSQL server (tests/pg.cmake), reached through QPSQL or through the ODBC driver psqlodbc.

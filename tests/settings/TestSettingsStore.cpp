@@ -1,7 +1,7 @@
 #include <QtTest>
 
-#include "shell/Settings.h"
-#include "shell/SettingsStore.h"
+#include "settings/Settings.h"
+#include "settings/SettingsStore.h"
 
 // The settings file "KorvelBSA.xml": its exact layout, what survives a round trip, and the files it must refuse
 // or leave alone.

@@ -8,7 +8,7 @@
 #include <QXmlStreamReader>
 
 #include "codec/AnsiCodePage.h"
-#include "shell/Settings.h"
+#include "settings/Settings.h"
 
 namespace {
 
