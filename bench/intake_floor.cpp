@@ -259,22 +259,22 @@ Result runRaw(const Target &target, int rides, int firstRide)
 
 Result runThroughDatabase(const Target &target, int rides, int firstRide)
 {
-    Settings settings;
+    DatabaseLogin login;
     if (target.sqlite) {
-        settings.xLoginServer = QStringLiteral("sqlite:") + target.file;
+        login.server = QStringLiteral("sqlite:") + target.file;
     } else {
-        settings.xLoginServer = QStringLiteral("postgresql:%1:%2").arg(target.host).arg(target.port);
-        settings.xLoginDatabase = target.database;
-        settings.xLoginSQL = target.user;
-        settings.xPaswoordSQL = target.password;
+        login.server = QStringLiteral("postgresql:%1:%2").arg(target.host).arg(target.port);
+        login.database = target.database;
+        login.user = target.user;
+        login.password = target.password;
     }
-    Database database(settings, QFileInfo(target.file).absolutePath());
+    Database database([login] { return login; }, QFileInfo(target.file).absolutePath());
     QString error;
     if (!database.open(&error))
         fail(error);
 
     const QDateTime now = QDateTime::currentDateTime();
-    ColumnValues row = templateRow(settings, firstRide, now);
+    ColumnValues row = templateRow(Settings(), firstRide, now);
     const qsizetype tempColumn = columnIndex(row, QStringLiteral("pla_temp"));
     const qsizetype rideColumns[] = {columnIndex(row, QStringLiteral("pla_extern_ritnummer")),
                                      columnIndex(row, QStringLiteral("pla_extern"))};

@@ -12,7 +12,6 @@
 #include "platform/DateTimeText.h"
 #include "platform/DbConnectionString.h"
 #include "platform/PlanningSchema.h"
-#include "settings/Settings.h"
 
 namespace {
 
@@ -55,12 +54,12 @@ bool isIdentifier(const QString &name)
 
 struct Database::Private
 {
-    Private(const Settings &s, const QString &home)
-        : settings(s)
+    Private(LoginSource source, const QString &home)
+        : login(std::move(source))
         , homeDir(home)
     { }
 
-    const Settings &settings;
+    const LoginSource login;
     const QString homeDir;
     QString connectionName;
     QSqlDatabase db; // invalid while closed
@@ -93,9 +92,9 @@ bool sameColumns(const QStringList &columns, const ColumnValues &values)
 }
 }
 
-Database::Database(const Settings &settings, const QString &homeDir, QObject *parent)
+Database::Database(LoginSource login, const QString &homeDir, QObject *parent)
     : QObject(parent)
-    , d(std::make_unique<Private>(settings, homeDir))
+    , d(std::make_unique<Private>(std::move(login), homeDir))
 {
     d->connectionName = QStringLiteral("bsa-%1").arg(reinterpret_cast<quintptr>(this), 0, 16);
 }
@@ -112,7 +111,8 @@ bool Database::open(QString *error, bool *aborted)
     if (isOpen())
         return true;
     close();
-    if (d->settings.xLoginServer.isEmpty()) {
+    const DatabaseLogin login = d->login();
+    if (login.server.isEmpty()) {
         // No server configured: the connect is abandoned without a word, except to whoever asks.
         if (aborted)
             *aborted = true;
@@ -120,7 +120,7 @@ bool Database::open(QString *error, bool *aborted)
             *error = Aborted;
         return false;
     }
-    if (!connectNow(error)) {
+    if (!connectNow(login, error)) {
         close();
         return false;
     }
@@ -128,10 +128,10 @@ bool Database::open(QString *error, bool *aborted)
     return true;
 }
 
-bool Database::connectNow(QString *error)
+bool Database::connectNow(const DatabaseLogin &login, QString *error)
 {
     QString target;
-    const Dialect dialect = dialectOf(d->settings.xLoginServer, &target);
+    const Dialect dialect = dialectOf(login.server, &target);
     d->openDialect = dialect;
     switch (dialect) {
     case Dialect::SQLite: {
@@ -159,9 +159,9 @@ bool Database::connectNow(QString *error)
         if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
             host = host.mid(1, host.size() - 2);
         d->db.setHostName(host);
-        d->db.setDatabaseName(d->settings.xLoginDatabase);
-        d->db.setUserName(d->settings.xLoginSQL);
-        d->db.setPassword(d->settings.xPaswoordSQL);
+        d->db.setDatabaseName(login.database);
+        d->db.setUserName(login.user);
+        d->db.setPassword(login.password);
         // libpq would otherwise wait without end for a host that does not answer.
         d->db.setConnectOptions(QStringLiteral("connect_timeout=15"));
         break;
@@ -169,7 +169,9 @@ bool Database::connectNow(QString *error)
     case Dialect::Odbc:
     case Dialect::SqlServer:
         d->db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), d->connectionName);
-        d->db.setDatabaseName(dialect == Dialect::Odbc ? target : sqlServerConnectionString(d->settings));
+        d->db.setDatabaseName(dialect == Dialect::Odbc
+                ? target
+                : DbConnectionString::sqlServer(login.server, login.database, login.user, login.password));
         d->db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=15"));
         break;
     }
@@ -228,7 +230,7 @@ bool Database::test(QString *error)
 
 Database::Dialect Database::dialect() const
 {
-    return isOpen() ? d->openDialect : dialectOf(d->settings.xLoginServer, nullptr);
+    return isOpen() ? d->openDialect : dialectOf(d->login().server, nullptr);
 }
 
 bool Database::fail(const QString &what, const QSqlError &sqlError, QString *error)
@@ -419,10 +421,4 @@ bool Database::updateRow(
         return false;
     }
     return true;
-}
-
-QString Database::sqlServerConnectionString(const Settings &settings)
-{
-    return DbConnectionString::sqlServer(
-        settings.xLoginServer, settings.xLoginDatabase, settings.xLoginSQL, settings.xPaswoordSQL);
 }

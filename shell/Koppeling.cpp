@@ -16,7 +16,13 @@ Koppeling::Koppeling(const QString &programFolder, QObject *parent)
     , m_programFolder(programFolder)
     , m_store(programFolder)
     , m_log(programFolder)
-    , m_database(m_settings, programFolder)
+    , m_database(
+          [this] {
+              // Read at every connect, so that an edited login counts from the next connect on.
+              return DatabaseLogin{m_settings.xLoginServer, m_settings.xLoginDatabase, m_settings.xLoginSQL,
+                                   m_settings.xPaswoordSQL};
+          },
+          programFolder)
     , m_lifecycle(m_server, m_settings)
     , m_intake(m_database, m_settings)
 {

@@ -126,6 +126,7 @@ private:
     QStringList rijen(const QString &sql);
 
     QTemporaryDir m_dir;
+    DatabaseLogin m_login;
     Settings m_settings;
     std::unique_ptr<Database> m_database;
     std::unique_ptr<BSAServer> m_server;
@@ -144,9 +145,10 @@ void TestRideIntake::initTestCase_data()
 void TestRideIntake::init()
 {
     QFETCH_GLOBAL(TestDatabaseServer::Kind, kind);
-    BSA_PREPARE_TEST_DATABASE(kind, m_dir, m_settings);
+    BSA_PREPARE_TEST_DATABASE(kind, m_dir, m_login);
+    m_settings = Settings();
     m_settings.Gebruiker = QStringLiteral("12x");
-    m_database = std::make_unique<Database>(m_settings, m_dir.path());
+    m_database = std::make_unique<Database>(TestDatabaseServer::loginFrom(m_login), m_dir.path());
     QString error;
     QVERIFY2(m_database->open(&error), qPrintable(error));
 
@@ -465,9 +467,9 @@ void TestRideIntake::answersNcZeroWhenTheDatabaseIsDown()
         // A folder that cannot be made: a file stands where it should be.
         QFile blocker(m_dir.filePath(QStringLiteral("not-a-folder")));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
-        m_settings.xLoginServer = "sqlite:" + blocker.fileName() + "/planning.db";
+        m_login.server = "sqlite:" + blocker.fileName() + "/planning.db";
     } else {
-        m_settings.xLoginServer = QStringLiteral("postgresql:127.0.0.1:1");
+        m_login.server = QStringLiteral("postgresql:127.0.0.1:1");
     }
     auto peer = verbind();
     QVERIFY(peer);
