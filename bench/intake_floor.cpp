@@ -287,12 +287,11 @@ Result runThroughDatabase(const Target &target, int rides, int firstRide)
     for (int i = 0; i < rides; ++i) {
         one.start();
         const int rideNumber = firstRide + i;
-        std::optional<QSqlQuery> found = database.exec(LookupByRide, {rideNumber}, &error);
+        std::optional<QueryResult> found = database.exec(LookupByRide, {rideNumber}, &error);
         if (!found)
             fail(error);
-        if (found->next())
+        if (!found->rows.isEmpty())
             fail(QStringLiteral("ride %1 is in the database already: give a fresh one").arg(rideNumber));
-        found.reset();
 
         const QString key = TempKeyGenerator::format(now, i);
         row[tempColumn].second = key;
@@ -304,10 +303,9 @@ Result runThroughDatabase(const Target &target, int rides, int firstRide)
         found = database.exec(LookupByKey, {key}, &error);
         if (!found)
             fail(error);
-        if (!found->next())
+        if (found->rows.isEmpty())
             fail(QStringLiteral("the row of ride %1 is not found by its key").arg(rideNumber));
-        const int id = found->value(0).toInt();
-        found.reset();
+        const int id = found->rows.constFirst().at(0).toInt();
         if (!database.insertRow(QStringLiteral("TRANSACTIES"), journalRow(id), &error))
             fail(error);
         result.latenciesMs << one.nsecsElapsed() / 1e6;

@@ -1,7 +1,6 @@
 #include "RideIntake.h"
 
 #include <QDateTime>
-#include <QSqlQuery>
 #include <QVariant>
 
 #include "codec/AckNackBSA.h"
@@ -67,15 +66,14 @@ void RideIntake::BSAServerClientRead(BSAConnection *connection, const QByteArray
 RideIntake::Afloop RideIntake::VerwerkRit(const tRitBSA &rit, BSAConnection *connection)
 {
     QString error;
-    std::optional<QSqlQuery> gevonden = m_database.exec(
+    const std::optional<QueryResult> gevonden = m_database.exec(
         QStringLiteral("SELECT pla_id, pla_status, pla_route, pla_temp FROM planning WHERE pla_extern_ritnummer = ? "
                        "ORDER BY pla_id"),
         {rit.BSRitnummer}, &error);
     if (!gevonden)
         return Afloop::Fout;
 
-    if (!gevonden->next()) {
-        gevonden.reset();
+    if (gevonden->rows.isEmpty()) {
         const QString key = m_sleutels.next(QDateTime::currentDateTime());
         const Planningrij rij = VulPlanningrij(rit, RitWijziging::Nieuw, m_settings, key);
         if (!rij.aanLogregel.isEmpty())
@@ -93,11 +91,11 @@ RideIntake::Afloop RideIntake::VerwerkRit(const tRitBSA &rit, BSAConnection *con
     }
 
     // Several rows may carry the ride number: the oldest decides.
-    const int id = gevonden->value(0).toInt();
-    const QString status = gevonden->value(1).toString();
-    const int route = gevonden->value(2).toInt();   // NULL reads as 0
-    const QString key = gevonden->value(3).toString();
-    gevonden.reset();
+    const QVariantList &eerste = gevonden->rows.constFirst();
+    const int id = eerste.at(0).toInt();
+    const QString status = eerste.at(1).toString();
+    const int route = eerste.at(2).toInt();   // NULL reads as 0
+    const QString key = eerste.at(3).toString();
 
     if (status != QLatin1String("W") || route != 0) {
         // Planned, assigned or under way: the planning side owns the ride now.
@@ -128,14 +126,13 @@ RideIntake::Afloop RideIntake::VerwerkRit(const tRitBSA &rit, BSAConnection *con
 RideIntake::Afloop RideIntake::VerwerkAnnulering(const tRitBSA &rit, BSAConnection *connection)
 {
     QString error;
-    std::optional<QSqlQuery> gevonden = m_database.exec(
+    const std::optional<QueryResult> gevonden = m_database.exec(
         QStringLiteral("SELECT pla_id FROM planning WHERE pla_extern_ritnummer = ? ORDER BY pla_id"),
         {rit.BSRitnummer}, &error);
     if (!gevonden)
         return Afloop::Fout;
-    if (gevonden->next()) {
-        const int id = gevonden->value(0).toInt();
-        gevonden.reset();
+    if (!gevonden->rows.isEmpty()) {
+        const int id = gevonden->rows.constFirst().at(0).toInt();
         // The row stays for the planning side to see; it is marked as cancelled by the client.
         const ColumnValues geannuleerd{
             {QStringLiteral("pla_eigenaar"), QStringLiteral("010")},
@@ -185,13 +182,12 @@ void RideIntake::algemeenNegatiefAntwoord(BSAConnection *connection)
 bool RideIntake::journaalVoorSleutel(const QString &key, int code)
 {
     QString error;
-    std::optional<QSqlQuery> gevonden
+    const std::optional<QueryResult> gevonden
         = m_database.exec(QStringLiteral("SELECT pla_id FROM planning WHERE pla_temp = ?"), {key}, &error);
     if (!gevonden)
         return false;
-    if (gevonden->next()) {
-        const int id = gevonden->value(0).toInt();
-        gevonden.reset();
+    if (!gevonden->rows.isEmpty()) {
+        const int id = gevonden->rows.constFirst().at(0).toInt();
         m_journaal.LogTransactie(0, id, 0, 0, code, QString());
     }
     return true;
@@ -200,8 +196,8 @@ bool RideIntake::journaalVoorSleutel(const QString &key, int code)
 bool RideIntake::sleutelInGebruik(const QString &key)
 {
     QString error;
-    std::optional<QSqlQuery> gevonden
+    const std::optional<QueryResult> gevonden
         = m_database.exec(QStringLiteral("SELECT 1 FROM planning WHERE pla_temp = ?"), {key}, &error);
     // When the lookup fails the insert that follows fails as well, and the ride gets "NC".
-    return gevonden && gevonden->next();
+    return gevonden && !gevonden->rows.isEmpty();
 }

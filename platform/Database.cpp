@@ -1,11 +1,15 @@
 #include "platform/Database.h"
 
+#include <unordered_map>
+
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlField>
+#include <QSqlQuery>
 #include <QSqlRecord>
 
 #include "codec/AnsiCodePage.h"
@@ -64,7 +68,7 @@ struct Database::Private
     QString connectionName;
     QSqlDatabase db; // invalid while closed
     Dialect openDialect = Dialect::SqlServer;
-    QHash<QString, QSqlQuery> statements; // prepared, by SQL text, for this connection only
+    std::unordered_map<QString, std::unique_ptr<QSqlQuery>> statements; // prepared, by SQL text, for this connection
     QHash<QString, QHash<QString, int>> textSizes; // lower-case table -> lower-case column -> declared size
     // The statement text of the last row write of each shape: the intake writes the same columns ride after ride,
     // and building and hashing a long INSERT anew each time costs more than comparing the names.
@@ -262,23 +266,24 @@ QVariant Database::boundValue(const QVariant &value) const
     return value;
 }
 
-std::optional<QSqlQuery> Database::exec(const QString &sql, const QVariantList &values, QString *error)
+std::optional<QueryResult> Database::exec(const QString &sql, const QVariantList &values, QString *error)
 {
     if (!open(error))
         return std::nullopt;
 
     auto cached = d->statements.find(sql);
     if (cached == d->statements.end()) {
-        QSqlQuery query(d->db);
-        if (!query.prepare(sql)) {
-            fail(QStringLiteral("Preparing \"%1\"").arg(sql), query.lastError(), error);
+        auto query = std::make_unique<QSqlQuery>(d->db);
+        query->setForwardOnly(true); // every row is read once, straight into the result
+        if (!query->prepare(sql)) {
+            fail(QStringLiteral("Preparing \"%1\"").arg(sql), query->lastError(), error);
             return std::nullopt;
         }
         if (d->statements.size() >= MaxCachedStatements)
             d->statements.clear();
-        cached = d->statements.insert(sql, query);
+        cached = d->statements.emplace(sql, std::move(query)).first;
     }
-    QSqlQuery &query = *cached;
+    QSqlQuery &query = *cached->second;
     for (int i = 0; i < values.size(); ++i)
         query.bindValue(i, boundValue(values.at(i)));
     if (!query.exec()) {
@@ -287,13 +292,31 @@ std::optional<QSqlQuery> Database::exec(const QString &sql, const QVariantList &
         fail(QStringLiteral("Running \"%1\"").arg(sql), sqlError, error);
         return std::nullopt;
     }
-    if (query.isSelect() && !query.isForwardOnly()) {
-        // Fetch every row now. An unfinished SELECT would hold an SQLite read snapshot open, so that the WAL could
-        // never be folded back into the file, and would keep an ODBC connection busy for the next statement.
-        query.last();
-        query.seek(-1);
+    QueryResult result;
+    if (query.isSelect()) {
+        const int columns = query.record().count();
+        while (query.next()) {
+            QVariantList row;
+            row.reserve(columns);
+            for (int i = 0; i < columns; ++i)
+                row << query.value(i);
+            result.rows << row;
+        }
+        // A fetch that broke off is a failure, not the end of the rows: a lookup that came back short would send
+        // a known ride down the road of a new one.
+        if (query.lastError().isValid()) {
+            const QSqlError sqlError = query.lastError();
+            query.finish();
+            fail(QStringLiteral("Reading the rows of \"%1\"").arg(sql), sqlError, error);
+            return std::nullopt;
+        }
+    } else {
+        result.rowsAffected = query.numRowsAffected();
     }
-    return query;
+    // Nothing stays open: an unfinished SELECT would hold an SQLite read snapshot, so that the WAL could never be
+    // folded back into the file, and would keep an ODBC connection busy for the next statement.
+    query.finish();
+    return result;
 }
 
 const QHash<QString, int> &Database::columnSizes(const QString &table)
@@ -411,10 +434,10 @@ bool Database::updateRow(
         statement.keyColumn = keyColumn;
         statement.columns = columns;
     }
-    std::optional<QSqlQuery> query = exec(statement.sql, bound, error);
-    if (!query)
+    const std::optional<QueryResult> result = exec(statement.sql, bound, error);
+    if (!result)
         return false;
-    if (query->numRowsAffected() == 0) {
+    if (result->rowsAffected == 0) {
         // The row went away after it was read: a change that landed nowhere must not count as written.
         if (error)
             *error = QStringLiteral("No row of %1 with %2 = %3 to change").arg(table, keyColumn, key.toString());

@@ -6,13 +6,12 @@
 
 #include <QHash>
 #include <QObject>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QString>
 #include <QVariantList>
 
 #include "platform/ColumnValues.h"
 #include "platform/DatabaseLogin.h"
+#include "platform/QueryResult.h"
 
 class QSqlError;
 
@@ -46,12 +45,10 @@ public:
 
     Dialect dialect() const; // of the open connection, or of the current login when closed
 
-    // Runs one statement with positional (?) bound values, connecting first when needed. The prepared
-    // statement is kept for the next call with the same text. On failure: nullopt and the driver's message; a
-    // lost connection is closed so that the next use connects again.
-    // A SELECT's rows are all fetched before it returns: read them with next() (size() is -1 on SQLite). The
-    // result stays readable until the same text runs again.
-    std::optional<QSqlQuery> exec(const QString &sql, const QVariantList &values, QString *error);
+    // Runs one statement with positional (?) bound values, connecting first when needed, and gives back every row
+    // it fetched. The prepared statement is kept for the next call with the same text. On failure: nullopt and
+    // the driver's message; a lost connection is closed so that the next use connects again.
+    std::optional<QueryResult> exec(const QString &sql, const QVariantList &values, QString *error);
 
     // INSERT and UPDATE ... WHERE keyColumn = key, every value bound. Texts are limited to the 8-bit code page
     // (except the wide memo columns) and cut to their columns' declared sizes; Decimals are bound exactly.

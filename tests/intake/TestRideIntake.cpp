@@ -2,8 +2,6 @@
 
 #include <QHostAddress>
 #include <QSignalSpy>
-#include <QSqlQuery>
-#include <QSqlRecord>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -231,14 +229,14 @@ void TestRideIntake::voegRijToe(const QString &rij)
 QStringList TestRideIntake::rijen(const QString &sql)
 {
     QString error;
-    std::optional<QSqlQuery> query = m_database->exec(sql, {}, &error);
-    if (!query)
+    const std::optional<QueryResult> result = m_database->exec(sql, {}, &error);
+    if (!result)
         return {"error: " + error};
     QStringList rows;
-    while (query->next()) {
+    for (const QVariantList &row : result->rows) {
         QStringList values;
-        for (int i = 0; i < query->record().count(); ++i)
-            values << alsTekst(query->value(i));
+        for (const QVariant &value : row)
+            values << alsTekst(value);
         rows << values.join(QLatin1Char('|'));
     }
     return rows;

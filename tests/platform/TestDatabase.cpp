@@ -79,25 +79,25 @@ int TestDatabase::insertRide(Database &db, int ritnummer, ColumnValues values)
         qWarning("insert failed: %s", qPrintable(error));
         return -1;
     }
-    std::optional<QSqlQuery> query
+    const std::optional<QueryResult> found
         = db.exec(QStringLiteral("SELECT pla_id FROM planning WHERE pla_extern_ritnummer = ?"), { ritnummer }, &error);
-    if (!query || !query->next()) {
+    if (!found || found->rows.isEmpty()) {
         qWarning("row not found again: %s", qPrintable(error));
         return -1;
     }
-    return query->value(0).toInt();
+    return found->rows.constFirst().at(0).toInt();
 }
 
 QVariant TestDatabase::readColumn(Database &db, int id, const QString &expression)
 {
     QString error;
-    std::optional<QSqlQuery> query
+    const std::optional<QueryResult> found
         = db.exec(QStringLiteral("SELECT %1 FROM planning WHERE pla_id = ?").arg(expression), { id }, &error);
-    if (!query || !query->next()) {
+    if (!found || found->rows.isEmpty()) {
         qWarning("read failed: %s", qPrintable(error));
         return {};
     }
-    return query->value(0);
+    return found->rows.constFirst().at(0);
 }
 
 void TestDatabase::connectsAtFirstUse()
@@ -111,10 +111,10 @@ void TestDatabase::connectsAtFirstUse()
     QCOMPARE(connected.count(), 0);
 
     QString error;
-    std::optional<QSqlQuery> query = db.exec(QStringLiteral("SELECT count(*) FROM planning"), {}, &error);
-    QVERIFY2(query, qPrintable(error));
-    QVERIFY(query->next());
-    QCOMPARE(query->value(0).toInt(), 0);
+    const std::optional<QueryResult> count = db.exec(QStringLiteral("SELECT count(*) FROM planning"), {}, &error);
+    QVERIFY2(count, qPrintable(error));
+    QCOMPARE(count->rows.size(), 1);
+    QCOMPARE(count->rows.constFirst().at(0).toInt(), 0);
     QVERIFY(db.isOpen());
     QVERIFY(db.exec(QStringLiteral("SELECT count(*) FROM TRANSACTIES"), {}, &error));
     QCOMPARE(connected.count(), 1); // once connected it stays connected
@@ -242,16 +242,17 @@ void TestDatabase::createsTheSqliteSchemaInWalMode()
         QVERIFY2(db.insertRow(QStringLiteral("TRANSACTIES"),
                      { { QStringLiteral("tra_rit"), id }, { QStringLiteral("tra_code"), 91 } }, &error),
             qPrintable(error));
-        std::optional<QSqlQuery> journal
+        const std::optional<QueryResult> journal
             = db.exec(QStringLiteral("SELECT tra_id, tra_datum FROM TRANSACTIES WHERE tra_rit = ?"), { id }, &error);
-        QVERIFY(journal && journal->next());
-        QCOMPARE(journal->value(0).toInt(), 1);
-        const QDateTime stamped
-            = QDateTime::fromString(journal->value(1).toString(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-        QVERIFY2(qAbs(stamped.secsTo(QDateTime::currentDateTime())) < 600, qPrintable(journal->value(1).toString()));
-        std::optional<QSqlQuery> sync = db.exec(QStringLiteral("PRAGMA synchronous"), {}, &error);
-        QVERIFY2(sync && sync->next(), qPrintable(error));
-        QCOMPARE(sync->value(0).toInt(), 2); // FULL: every commit reaches the disk before it returns
+        QVERIFY2(journal, qPrintable(error));
+        QCOMPARE(journal->rows.size(), 1);
+        const QVariantList row = journal->rows.constFirst();
+        QCOMPARE(row.at(0).toInt(), 1);
+        const QDateTime stamped = QDateTime::fromString(row.at(1).toString(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        QVERIFY2(qAbs(stamped.secsTo(QDateTime::currentDateTime())) < 600, qPrintable(row.at(1).toString()));
+        const std::optional<QueryResult> sync = db.exec(QStringLiteral("PRAGMA synchronous"), {}, &error);
+        QVERIFY2(sync && sync->rows.size() == 1, qPrintable(error));
+        QCOMPARE(sync->rows.constFirst().at(0).toInt(), 2); // FULL: every commit reaches the disk before it returns
     }
     {
         // A second connection sees the journal mode and the indexes; reopening keeps the rows.
@@ -272,9 +273,9 @@ void TestDatabase::createsTheSqliteSchemaInWalMode()
     QSqlDatabase::removeDatabase(QStringLiteral("raw"));
     Database again(TestDatabaseServer::loginFrom(login), m_dir.path());
     QString error;
-    std::optional<QSqlQuery> count = again.exec(QStringLiteral("SELECT count(*) FROM planning"), {}, &error);
-    QVERIFY2(count && count->next(), qPrintable(error));
-    QCOMPARE(count->value(0).toInt(), 1);
+    const std::optional<QueryResult> count = again.exec(QStringLiteral("SELECT count(*) FROM planning"), {}, &error);
+    QVERIFY2(count && count->rows.size() == 1, qPrintable(error));
+    QCOMPARE(count->rows.constFirst().at(0).toInt(), 1);
 }
 
 void TestDatabase::heldLookupBlocksNothing()
@@ -287,14 +288,13 @@ void TestDatabase::heldLookupBlocksNothing()
     QVERIFY(insertRide(db, 1, {}) > 0);
     QVERIFY(insertRide(db, 2, {}) > 0);
     QString error;
-    std::optional<QSqlQuery> lookup
+    const std::optional<QueryResult> lookup
         = db.exec(QStringLiteral("SELECT pla_id FROM planning ORDER BY pla_id"), {}, &error);
-    QVERIFY(lookup && lookup->next());
-    const int first = lookup->value(0).toInt();
+    QVERIFY2(lookup, qPrintable(error));
+    QCOMPARE(lookup->rows.size(), 2); // every row is in the result before the next statement runs
     QVERIFY2(db.insertRow(QStringLiteral("planning"), { { QStringLiteral("pla_extern_ritnummer"), 3 } }, &error),
         qPrintable(error));
-    QCOMPARE(lookup->value(0).toInt(), first); // the held result still reads
-    QVERIFY(lookup->next());
+    QCOMPARE(lookup->rows.size(), 2); // the held result is a value: the write does not change it
 
     QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
     other.setDatabaseName(login.server.mid(int(qstrlen("sqlite:"))));
@@ -332,9 +332,9 @@ void TestDatabase::lockedFileFailsTheWriteOnly()
         QVERIFY(!db.insertRow(QStringLiteral("planning"), { { QStringLiteral("pla_extern_ritnummer"), 2 } }, &error));
         QVERIFY2(error.contains(QLatin1String("locked")), qPrintable(error));
         QVERIFY(db.isOpen());
-        std::optional<QSqlQuery> read = db.exec(QStringLiteral("SELECT count(*) FROM planning"), {}, &error);
-        QVERIFY2(read && read->next(), qPrintable(error)); // readers go on in WAL mode
-        QCOMPARE(read->value(0).toInt(), 1);
+        const std::optional<QueryResult> read = db.exec(QStringLiteral("SELECT count(*) FROM planning"), {}, &error);
+        QVERIFY2(read && read->rows.size() == 1, qPrintable(error)); // readers go on in WAL mode
+        QCOMPARE(read->rows.constFirst().at(0).toInt(), 1);
         QVERIFY(lock.exec(QStringLiteral("COMMIT")));
     }
     other.close();
@@ -447,10 +447,10 @@ void TestDatabase::storesDecimalsExactly()
     QVERIFY(id > 0);
     QCOMPARE(readColumn(db, id, QStringLiteral("CAST(pla_bedrag AS VARCHAR(40))")).toString(), text);
     QString error;
-    std::optional<QSqlQuery> match = db.exec(
+    const std::optional<QueryResult> match = db.exec(
         QStringLiteral("SELECT count(*) FROM planning WHERE pla_bedrag = ?"), { QVariant::fromValue(amount) }, &error);
-    QVERIFY2(match && match->next(), qPrintable(error));
-    QCOMPARE(match->value(0).toInt(), 1);
+    QVERIFY2(match && match->rows.size() == 1, qPrintable(error));
+    QCOMPARE(match->rows.constFirst().at(0).toInt(), 1);
 }
 
 void TestDatabase::storesDateTimes_data()
@@ -500,10 +500,10 @@ void TestDatabase::bindsQuotesAndSemicolonsVerbatim()
     QCOMPARE(readColumn(db, id, QStringLiteral("pla_tekst")).toString(), name);
     QCOMPARE(readColumn(db, id, QStringLiteral("pla_ophstad")).toString(), QStringLiteral("'s-Hertogenbosch;"));
     QString error;
-    std::optional<QSqlQuery> found
+    const std::optional<QueryResult> found
         = db.exec(QStringLiteral("SELECT pla_id FROM planning WHERE pla_tekst = ?"), { name }, &error);
-    QVERIFY2(found && found->next(), qPrintable(error));
-    QCOMPARE(found->value(0).toInt(), id);
+    QVERIFY2(found, qPrintable(error));
+    QCOMPARE(found->rows, QList<QVariantList>{ { id } });
 }
 
 void TestDatabase::updatesOnlyTheKeyedRow()
