@@ -217,9 +217,9 @@ void TestOperatorLog::workingFoldersAreCreatedParentsFirst()
     QTemporaryDir home;
     createWorkingFolders(home.path());
     createWorkingFolders(home.path());   // a second start finds them all
-    for (const QString &name : { "BSA", "BSA/LOGS", "BSA/BACKUPS", "BSA/BACKUPS/IN", "BSA/BACKUPS/UIT", "Backups",
-                                 "TempDownloads" })
-        QVERIFY2(QFileInfo(home.filePath(name)).isDir(), qPrintable(name));
+    for (const char *name : { "BSA", "BSA/LOGS", "BSA/BACKUPS", "BSA/BACKUPS/IN", "BSA/BACKUPS/UIT", "Backups",
+                              "TempDownloads" })
+        QVERIFY2(QFileInfo(home.filePath(QString::fromLatin1(name))).isDir(), name);
 }
 
 void TestOperatorLog::workingFolderThatCannotBeMadeIsSkipped()

@@ -15,7 +15,7 @@
 #include "platform/PlanningSchema.h"
 
 // Ready databases for tests: a new SQLite file in a temporary folder, or a clean database of this test program on
-// the throwaway PostgreSQL server (tests/pg.cmake), reached through QPSQL or through the ODBC driver psqlodbc.
+// the throwaway PostgreSQL server (started by tests/CMakeLists.txt), reached through QPSQL or through the ODBC driver psqlodbc.
 // A test that uses the server is registered with bsa_requires_pg(TestX). Usage in a test function:
 //     DatabaseLogin login;
 //     BSA_PREPARE_TEST_DATABASE(TestDatabaseServer::Kind::PostgreSQL, m_dir, login);
@@ -200,7 +200,8 @@ inline Database::LoginSource loginFrom(const DatabaseLogin &login)
         case TestDatabaseServer::Outcome::Ready:                                                                       \
             break;                                                                                                     \
         case TestDatabaseServer::Outcome::Unavailable:                                                                 \
-            QSKIP(qPrintable(bsaMessage_));                                                                            \
+            QTest::qSkip(qPrintable(bsaMessage_), __FILE__, __LINE__);                                                 \
+            return;                                                                                                    \
         case TestDatabaseServer::Outcome::Failed:                                                                      \
             QFAIL(qPrintable(bsaMessage_));                                                                            \
         }                                                                                                              \
