@@ -17,7 +17,7 @@ const QString StartTag = QStringLiteral("<ZORVAN>");
 const QString EndTag = QStringLiteral("<EINDE>");
 const QString Accepted = QStringLiteral("AC");
 const QString Refused = QStringLiteral("NC");
-}
+} // namespace
 
 RideIntake::RideIntake(Database &database, const Settings &settings, QObject *parent)
     : QObject(parent)
@@ -69,7 +69,7 @@ RideIntake::Afloop RideIntake::VerwerkRit(const tRitBSA &rit, BSAConnection *con
     const std::optional<QueryResult> gevonden = m_database.exec(
         QStringLiteral("SELECT pla_id, pla_status, pla_route, pla_temp FROM planning WHERE pla_extern_ritnummer = ? "
                        "ORDER BY pla_id"),
-        {rit.BSRitnummer}, &error);
+        { rit.BSRitnummer }, &error);
     if (!gevonden)
         return Afloop::Fout;
 
@@ -94,7 +94,7 @@ RideIntake::Afloop RideIntake::VerwerkRit(const tRitBSA &rit, BSAConnection *con
     const QVariantList &eerste = gevonden->rows.constFirst();
     const int id = eerste.at(0).toInt();
     const QString status = eerste.at(1).toString();
-    const int route = eerste.at(2).toInt();   // NULL reads as 0
+    const int route = eerste.at(2).toInt(); // NULL reads as 0
     const QString key = eerste.at(3).toString();
 
     if (status != QLatin1String("W") || route != 0) {
@@ -126,18 +126,18 @@ RideIntake::Afloop RideIntake::VerwerkRit(const tRitBSA &rit, BSAConnection *con
 RideIntake::Afloop RideIntake::VerwerkAnnulering(const tRitBSA &rit, BSAConnection *connection)
 {
     QString error;
-    const std::optional<QueryResult> gevonden = m_database.exec(
-        QStringLiteral("SELECT pla_id FROM planning WHERE pla_extern_ritnummer = ? ORDER BY pla_id"),
-        {rit.BSRitnummer}, &error);
+    const std::optional<QueryResult> gevonden
+        = m_database.exec(QStringLiteral("SELECT pla_id FROM planning WHERE pla_extern_ritnummer = ? ORDER BY pla_id"),
+            { rit.BSRitnummer }, &error);
     if (!gevonden)
         return Afloop::Fout;
     if (!gevonden->rows.isEmpty()) {
         const int id = gevonden->rows.constFirst().at(0).toInt();
         // The row stays for the planning side to see; it is marked as cancelled by the client.
-        const ColumnValues geannuleerd{
-            {QStringLiteral("pla_eigenaar"), QStringLiteral("010")},
-            {QStringLiteral("pla_opmerking"), QStringLiteral("(VERWIJDERD DOOR OPDRACHTGEVER)")},
-            {QStringLiteral("pla_spoed"), 1},
+        const ColumnValues geannuleerd {
+            { QStringLiteral("pla_eigenaar"), QStringLiteral("010") },
+            { QStringLiteral("pla_opmerking"), QStringLiteral("(VERWIJDERD DOOR OPDRACHTGEVER)") },
+            { QStringLiteral("pla_spoed"), 1 },
         };
         if (!m_database.updateRow(QStringLiteral("planning"), geannuleerd, QStringLiteral("pla_id"), id, &error))
             return Afloop::Fout;
@@ -183,7 +183,7 @@ bool RideIntake::journaalVoorSleutel(const QString &key, int code)
 {
     QString error;
     const std::optional<QueryResult> gevonden
-        = m_database.exec(QStringLiteral("SELECT pla_id FROM planning WHERE pla_temp = ?"), {key}, &error);
+        = m_database.exec(QStringLiteral("SELECT pla_id FROM planning WHERE pla_temp = ?"), { key }, &error);
     if (!gevonden)
         return false;
     if (!gevonden->rows.isEmpty()) {
@@ -197,7 +197,7 @@ bool RideIntake::sleutelInGebruik(const QString &key)
 {
     QString error;
     const std::optional<QueryResult> gevonden
-        = m_database.exec(QStringLiteral("SELECT 1 FROM planning WHERE pla_temp = ?"), {key}, &error);
+        = m_database.exec(QStringLiteral("SELECT 1 FROM planning WHERE pla_temp = ?"), { key }, &error);
     // When the lookup fails the insert that follows fails as well, and the ride gets "NC".
     return gevonden && !gevonden->rows.isEmpty();
 }

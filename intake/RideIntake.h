@@ -27,12 +27,12 @@ public:
 
 signals:
     void logLine(const QString &message);
-    void rawLogLine(const QString &line);   // logged without a time stamp
+    void rawLogLine(const QString &line); // logged without a time stamp
     void exceptionRaised(const QString &message);
-    void pakketIn(const QStringList &fields);   // the fields of the message just handled, for "Pakket IN"
+    void pakketIn(const QStringList &fields); // the fields of the message just handled, for "Pakket IN"
 
 private:
-    enum class Afloop { Klaar, Fout };   // Fout: a database error ended the handling before an answer
+    enum class Afloop { Klaar, Fout }; // Fout: a database error ended the handling before an answer
 
     Afloop VerwerkRit(const tRitBSA &rit, BSAConnection *connection);
     Afloop VerwerkAnnulering(const tRitBSA &rit, BSAConnection *connection);

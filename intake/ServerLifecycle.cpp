@@ -76,7 +76,7 @@ void ServerLifecycle::BSAServerClientConnect(BSAConnection *connection)
     const QString address = connection->peerAddress();
     const qsizetype earlier = m_st.indexOf(address);
     if (earlier >= 0)
-        m_st[earlier] = StaleEntry;   // a peer that reconnects has lost its old connection without a goodbye
+        m_st[earlier] = StaleEntry; // a peer that reconnects has lost its old connection without a goodbye
     m_st.append(address);
     emit stChanged(m_st);
     emit logLine(QStringLiteral("Verbinding met ") + address);

@@ -94,7 +94,7 @@ bool sameColumns(const QStringList &columns, const ColumnValues &values)
     }
     return true;
 }
-}
+} // namespace
 
 Database::Database(LoginSource login, const QString &homeDir, QObject *parent)
     : QObject(parent)

@@ -7,6 +7,6 @@
 // the caller may run the next statement while it still reads these rows.
 struct QueryResult
 {
-    QList<QVariantList> rows;   // of a SELECT: each row's values in the order of its column list
-    int rowsAffected = -1;      // of an INSERT, UPDATE or DELETE; -1 when the driver cannot tell
+    QList<QVariantList> rows; // of a SELECT: each row's values in the order of its column list
+    int rowsAffected = -1; // of an INSERT, UPDATE or DELETE; -1 when the driver cannot tell
 };

@@ -13,15 +13,15 @@ void writeLine(FILE *stream, const QString &line)
 {
     const QByteArray bytes = line.toLocal8Bit() + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);   // a service manager's journal should see each line as it happens
+    std::fflush(stream); // a service manager's journal should see each line as it happens
 }
-}
+} // namespace
 
 int runHeadless(const QString &programFolder, const QString &serverPort)
 {
     Koppeling koppeling(programFolder);
-    QObject::connect(&koppeling.log(), &OperatorLog::lineAdded, &koppeling,
-                     [](const QString &line) { writeLine(stdout, line); });
+    QObject::connect(
+        &koppeling.log(), &OperatorLog::lineAdded, &koppeling, [](const QString &line) { writeLine(stdout, line); });
 
     QString error;
     if (!koppeling.start(&error)) {

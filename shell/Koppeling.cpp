@@ -8,7 +8,7 @@
 #include "shell/WorkingFolders.h"
 
 namespace {
-constexpr std::chrono::milliseconds Timer1Interval{1000};
+constexpr std::chrono::milliseconds Timer1Interval { 1000 };
 }
 
 Koppeling::Koppeling(const QString &programFolder, QObject *parent)
@@ -19,8 +19,8 @@ Koppeling::Koppeling(const QString &programFolder, QObject *parent)
     , m_database(
           [this] {
               // Read at every connect, so that an edited login counts from the next connect on.
-              return DatabaseLogin{m_settings.xLoginServer, m_settings.xLoginDatabase, m_settings.xLoginSQL,
-                                   m_settings.xPaswoordSQL};
+              return DatabaseLogin { m_settings.xLoginServer, m_settings.xLoginDatabase, m_settings.xLoginSQL,
+                  m_settings.xPaswoordSQL };
           },
           programFolder)
     , m_lifecycle(m_server, m_settings)
@@ -103,7 +103,7 @@ void Koppeling::finish()
         m_server.setActive(false);
     m_database.close();
     if (!m_started)
-        return;   // a run that never read its settings must not overwrite the file with defaults
+        return; // a run that never read its settings must not overwrite the file with defaults
     if (!m_store.captured())
         m_store.CaptureSettings(m_settings);
     m_store.WriteSettingsFile();

@@ -37,7 +37,7 @@ private:
     std::unique_ptr<BSAServer> m_server;
     std::unique_ptr<ServerLifecycle> m_lifecycle;
     std::unique_ptr<QSignalSpy> m_log;
-    const QDateTime m_now{QDate(2025, 12, 9), QTime(14, 3, 7)};
+    const QDateTime m_now { QDate(2025, 12, 9), QTime(14, 3, 7) };
 };
 
 quint16 TestServerLifecycle::freePort()
@@ -91,10 +91,9 @@ void TestServerLifecycle::startAndStopLogTheirLines()
     QVERIFY(!m_server->isActive());
 
     QCOMPARE(logged(),
-             QStringList({"09-12-2025 14:03:07 - BSA Callcenter Server werd gestart op adres " + host + " via poort "
-                              + port,
-                          "09-12-2025 14:04:07 - BSA Callcenter Server werd gestopt op adres " + host
-                              + " via poort 1"}));
+        QStringList(
+            { "09-12-2025 14:03:07 - BSA Callcenter Server werd gestart op adres " + host + " via poort " + port,
+                "09-12-2025 14:04:07 - BSA Callcenter Server werd gestopt op adres " + host + " via poort 1" }));
 }
 
 void TestServerLifecycle::refusesAPortThatIsNoPortNumber_data()
@@ -113,7 +112,7 @@ void TestServerLifecycle::refusesAPortThatIsNoPortNumber()
     m_settings.BSAServerPoort = port;
     m_lifecycle->BtnExecuteClick(m_now);
     QVERIFY(!m_server->isActive());
-    QCOMPARE(logged(), QStringList{"'" + port + "' is geen geldig poortnummer"});
+    QCOMPARE(logged(), QStringList { "'" + port + "' is geen geldig poortnummer" });
 }
 
 void TestServerLifecycle::logsAPortInUseAndRetriesEverySecondWhenAutomatic()
@@ -165,20 +164,20 @@ void TestServerLifecycle::keepsTheConnectionList()
 
     auto first = connectPeer();
     QVERIFY(first);
-    QCOMPARE(m_lifecycle->ST(), QStringList{"127.0.0.1"});
+    QCOMPARE(m_lifecycle->ST(), QStringList { "127.0.0.1" });
     auto second = connectPeer();
     QVERIFY(second);
-    QCOMPARE(m_lifecycle->ST(), QStringList({"DISCONNECTED_UNIT", "127.0.0.1"}));
+    QCOMPARE(m_lifecycle->ST(), QStringList({ "DISCONNECTED_UNIT", "127.0.0.1" }));
 
     QSignalSpy gone(m_server.get(), &BSAServer::clientDisconnected);
     second->disconnectFromHost();
     QVERIFY(gone.wait(5000));
-    QCOMPARE(m_lifecycle->ST(), QStringList{"DISCONNECTED_UNIT"});
+    QCOMPARE(m_lifecycle->ST(), QStringList { "DISCONNECTED_UNIT" });
     QCOMPARE(changes.size(), 3);
-    QCOMPARE(changes.constLast().at(0).toStringList(), QStringList{"DISCONNECTED_UNIT"});
+    QCOMPARE(changes.constLast().at(0).toStringList(), QStringList { "DISCONNECTED_UNIT" });
 
-    QCOMPARE(logged().mid(1), QStringList({"Verbinding met 127.0.0.1", "Verbinding met 127.0.0.1",
-                                            "Verbinding verbroken 127.0.0.1"}));
+    QCOMPARE(logged().mid(1),
+        QStringList({ "Verbinding met 127.0.0.1", "Verbinding met 127.0.0.1", "Verbinding verbroken 127.0.0.1" }));
 }
 
 void TestServerLifecycle::stopKeepsTheListAndAReconnectMarksTheOldEntry()
@@ -188,7 +187,7 @@ void TestServerLifecycle::stopKeepsTheListAndAReconnectMarksTheOldEntry()
     QVERIFY(first);
     m_lifecycle->BtnExecuteClick(m_now);
     QVERIFY(!m_server->isActive());
-    QCOMPARE(m_lifecycle->ST(), QStringList{"127.0.0.1"});
+    QCOMPARE(m_lifecycle->ST(), QStringList { "127.0.0.1" });
 
     // The port may have been taken meanwhile by someone else: start on a fresh one.
     m_settings.BSAServerPoort = QString::number(freePort());
@@ -196,7 +195,7 @@ void TestServerLifecycle::stopKeepsTheListAndAReconnectMarksTheOldEntry()
     QVERIFY(m_server->isActive());
     auto again = connectPeer();
     QVERIFY(again);
-    QCOMPARE(m_lifecycle->ST(), QStringList({"DISCONNECTED_UNIT", "127.0.0.1"}));
+    QCOMPARE(m_lifecycle->ST(), QStringList({ "DISCONNECTED_UNIT", "127.0.0.1" }));
 }
 
 QTEST_GUILESS_MAIN(TestServerLifecycle)

@@ -503,7 +503,7 @@ void TestDatabase::bindsQuotesAndSemicolonsVerbatim()
     const std::optional<QueryResult> found
         = db.exec(QStringLiteral("SELECT pla_id FROM planning WHERE pla_tekst = ?"), { name }, &error);
     QVERIFY2(found, qPrintable(error));
-    QCOMPARE(found->rows, QList<QVariantList>{ { id } });
+    QCOMPARE(found->rows, QList<QVariantList> { { id } });
 }
 
 void TestDatabase::updatesOnlyTheKeyedRow()

@@ -89,8 +89,8 @@ void TestDatabaseConnectionString::buildsTheSqlServerString()
     QFETCH(QString, server);
     QFETCH(QString, password);
     QFETCH(QString, expected);
-    QCOMPARE(DbConnectionString::sqlServer(server, QStringLiteral("Planning"), QStringLiteral("sa"), password),
-             expected);
+    QCOMPARE(
+        DbConnectionString::sqlServer(server, QStringLiteral("Planning"), QStringLiteral("sa"), password), expected);
 }
 
 QTEST_GUILESS_MAIN(TestDatabaseConnectionString)

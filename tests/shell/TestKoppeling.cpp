@@ -21,7 +21,7 @@ void TestKoppeling::testButtonKeepsTheLogAndAddsTheFailure()
     QVERIFY(koppeling.start(nullptr));
     koppeling.log().Logger(QStringLiteral("een eerdere regel"));
     QString error;
-    QVERIFY(!koppeling.Button3Click(&error));   // no SQL server set: the connect is abandoned
+    QVERIFY(!koppeling.Button3Click(&error)); // no SQL server set: the connect is abandoned
     QCOMPARE(error, QStringLiteral("Operation aborted"));
     const QStringList lines = koppeling.log().lines();
     QCOMPARE(lines.size(), 3);
@@ -38,7 +38,7 @@ void TestKoppeling::testButtonSucceedsOnTheEmbeddedDatabase()
     koppeling.settings().xLoginServer = QStringLiteral("sqlite:BSA/planning.db");
     QString error;
     QVERIFY2(koppeling.Button3Click(&error), qPrintable(error));
-    QVERIFY(!koppeling.database().isOpen());   // the test closes what it opened
+    QVERIFY(!koppeling.database().isOpen()); // the test closes what it opened
     QCOMPARE(koppeling.log().lineCount(), 0);
 }
 

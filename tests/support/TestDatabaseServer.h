@@ -15,8 +15,8 @@
 #include "platform/PlanningSchema.h"
 
 // Ready databases for tests: a new SQLite file in a temporary folder, or a clean database of this test program on
-// the throwaway PostgreSQL server (started by tests/CMakeLists.txt), reached through QPSQL or through the ODBC driver psqlodbc.
-// A test that uses the server is registered with bsa_requires_pg(TestX). Usage in a test function:
+// the throwaway PostgreSQL server (started by tests/CMakeLists.txt), reached through QPSQL or through the ODBC driver
+// psqlodbc. A test that uses the server is registered with bsa_requires_pg(TestX). Usage in a test function:
 //     DatabaseLogin login;
 //     BSA_PREPARE_TEST_DATABASE(TestDatabaseServer::Kind::PostgreSQL, m_dir, login);
 //     Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
@@ -174,10 +174,10 @@ inline Outcome prepare(Kind kind, const QTemporaryDir &dir, DatabaseLogin *login
         login->password = server.password;
     } else {
         login->server = QStringLiteral("odbc:DRIVER={PostgreSQL Unicode};SERVER=%1;PORT=%2;DATABASE=%3;"
-                                                "UID=%4;PWD=%5")
-                                     .arg(server.host)
-                                     .arg(server.port)
-                                     .arg(name, server.user, server.password);
+                                       "UID=%4;PWD=%5")
+                            .arg(server.host)
+                            .arg(server.port)
+                            .arg(name, server.user, server.password);
     }
     return Outcome::Ready;
 }
