@@ -21,15 +21,18 @@ int runHeadless(const QString &programFolder, const QString &serverPort)
 {
     Koppeling koppeling(programFolder);
     QObject::connect(
-        &koppeling.log(), &OperatorLog::lineAdded, &koppeling, [](const QString &line) { writeLine(stdout, line); });
+        &koppeling, &Koppeling::logLineAdded, &koppeling, [](const QString &line) { writeLine(stdout, line); });
 
     QString error;
     if (!koppeling.start(&error)) {
         writeLine(stderr, QStringLiteral("KorvelBSA: ") + error);
         return 1;
     }
-    if (!serverPort.isEmpty())
-        koppeling.settings().BSAServerPoort = serverPort;
+    if (!serverPort.isEmpty()) {
+        Settings settings = koppeling.settings();
+        settings.BSAServerPoort = serverPort;
+        koppeling.setSettings(settings);
+    }
 
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &koppeling, [&koppeling] {
@@ -41,6 +44,6 @@ int runHeadless(const QString &programFolder, const QString &serverPort)
         QCoreApplication::quit();
     });
 
-    koppeling.serverLifecycle().BtnExecuteClick(QDateTime::currentDateTime());
+    koppeling.BtnExecuteClick(QDateTime::currentDateTime());
     return QCoreApplication::exec();
 }

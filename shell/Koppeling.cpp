@@ -42,6 +42,8 @@ Koppeling::Koppeling(const QString &programFolder, QObject *parent)
     connect(&m_intake, &RideIntake::rawLogLine, &m_log, &OperatorLog::addLine);
     connect(&m_intake, &RideIntake::exceptionRaised, this, hook);
     connect(&m_intake, &RideIntake::pakketIn, this, &Koppeling::pakketIn);
+    connect(&m_log, &OperatorLog::lineAdded, this, &Koppeling::logLineAdded);
+    connect(&m_log, &OperatorLog::cleared, this, &Koppeling::logCleared);
 }
 
 Koppeling::~Koppeling()
@@ -71,6 +73,36 @@ void Koppeling::Timer1Timer()
         m_timer1.start();
 }
 
+void Koppeling::setSettings(const Settings &settings)
+{
+    m_settings = settings;
+}
+
+void Koppeling::CaptureSettings()
+{
+    m_store.CaptureSettings(m_settings);
+}
+
+void Koppeling::BtnExecuteClick(const QDateTime &now)
+{
+    m_lifecycle.BtnExecuteClick(now);
+}
+
+bool Koppeling::isServerActive() const
+{
+    return m_server.isActive();
+}
+
+QStringList Koppeling::ST() const
+{
+    return m_lifecycle.ST();
+}
+
+QStringList Koppeling::logLines() const
+{
+    return m_log.lines();
+}
+
 bool Koppeling::Button3Click(QString *error)
 {
     QString reason;
@@ -92,10 +124,10 @@ bool Koppeling::afsluitenGeaccepteerd(const QDateTime &now)
     return true;
 }
 
-void Koppeling::finish()
+bool Koppeling::finish(QString *error)
 {
     if (m_finished)
-        return;
+        return true;
     m_finished = true;
     m_timer1.stop();
     // Closing the server drops its connections without the disconnect handling: the list is not saved anyway.
@@ -103,8 +135,8 @@ void Koppeling::finish()
         m_server.setActive(false);
     m_database.close();
     if (!m_started)
-        return; // a run that never read its settings must not overwrite the file with defaults
+        return true; // a run that never read its settings must not overwrite the file with defaults
     if (!m_store.captured())
         m_store.CaptureSettings(m_settings);
-    m_store.WriteSettingsFile();
+    return m_store.WriteSettingsFile(error);
 }
