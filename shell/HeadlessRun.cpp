@@ -40,7 +40,10 @@ int runHeadless(const QString &programFolder, const QString &serverPort)
         // archived must not keep a service from stopping; its lines went to standard output already.
         if (!koppeling.afsluitenGeaccepteerd(QDateTime::currentDateTime()))
             writeLine(stderr, QStringLiteral("KorvelBSA: the operator log could not be archived"));
-        koppeling.finish();
+        // The log is archived by now: standard error is the only place left to say that the settings were lost.
+        QString error;
+        if (!koppeling.finish(&error))
+            writeLine(stderr, QStringLiteral("KorvelBSA: ") + error);
         QCoreApplication::quit();
     });
 

@@ -21,6 +21,7 @@ class TestHeadlessProgram final : public QObject
 private slots:
     void answersARideAndEndsCleanlyOnSigterm();
     void refusesToStartOnADamagedSettingsFile();
+    void reportsASettingsFileItCannotWriteAtTheEnd();
     void commandLine_data();
     void commandLine();
 };
@@ -135,6 +136,31 @@ void TestHeadlessProgram::refusesToStartOnADamagedSettingsFile()
     QCOMPARE(program.exitCode(), 1);
     QVERIFY(program.readAllStandardError().contains("KorvelBSA.xml"));
     QCOMPARE(readFile(home.filePath("KorvelBSA.xml")), damaged);
+}
+
+void TestHeadlessProgram::reportsASettingsFileItCannotWriteAtTheEnd()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const QString file = home.filePath("KorvelBSA.xml");
+    const QByteArray stored
+        = "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n"
+          "    <FormVersion>0</FormVersion>\r\n  </Hoofdscherm>\r\n</Configuration>\r\n";
+    writeFile(file, stored);
+    QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+
+    QProcess program;
+    program.start(
+        KORVELBSA_PROGRAM, { "--headless", "--home", home.path(), "--server-port", QString::number(freePort()) });
+    QVERIFY(program.waitForStarted(5000));
+    QByteArray output;
+    QVERIFY2(waitForOutput(program, output, "BSA Callcenter Server werd gestart"), output.constData());
+    program.terminate(); // SIGTERM
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitCode(), 0);
+    const QByteArray errors = program.readAllStandardError();
+    QVERIFY2(errors.contains("KorvelBSA.xml") && errors.contains("alleen-lezen"), errors.constData());
+    QCOMPARE(readFile(file), stored);
 }
 
 void TestHeadlessProgram::commandLine_data()
