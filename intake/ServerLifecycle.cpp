@@ -25,7 +25,7 @@ void ServerLifecycle::BtnExecuteClick(const QDateTime &now)
         start(now);
 }
 
-void ServerLifecycle::AutomatischStarten(const QDateTime &now)
+void ServerLifecycle::startAutomatically(const QDateTime &now)
 {
     if (m_settings.BSAAuto && !m_server.isActive())
         start(now);

@@ -38,7 +38,7 @@ int runHeadless(const QString &programFolder, const QString &serverPort)
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &koppeling, [&koppeling] {
         // Nobody is there to answer a question: end through the close sequence at once. A log that cannot be
         // archived must not keep a service from stopping; its lines went to standard output already.
-        if (!koppeling.afsluitenGeaccepteerd(QDateTime::currentDateTime()))
+        if (!koppeling.closeConfirmed(QDateTime::currentDateTime()))
             writeLine(stderr, QStringLiteral("KorvelBSA: the operator log could not be archived"));
         // The log is archived by now: standard error is the only place left to say that the settings were lost.
         QString error;

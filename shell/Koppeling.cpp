@@ -68,7 +68,7 @@ void Koppeling::Timer1Timer()
     const QDateTime now = QDateTime::currentDateTime();
     // An archive that cannot be written ends the tick; the next tick tries again.
     if (m_log.housekeeping(now))
-        m_lifecycle.AutomatischStarten(now);
+        m_lifecycle.startAutomatically(now);
     if (!m_finished)
         m_timer1.start();
 }
@@ -115,7 +115,7 @@ bool Koppeling::Button3Click(QString *error)
     return false;
 }
 
-bool Koppeling::afsluitenGeaccepteerd(const QDateTime &now)
+bool Koppeling::closeConfirmed(const QDateTime &now)
 {
     m_log.Logger(QStringLiteral("afsluiten software geaccepteerd"), now);
     if (!m_log.archive(now))

@@ -34,7 +34,7 @@ public:
     // The close sequence once the operator said yes (or the system asked the headless program to end): the log is
     // archived and the settings are captured. False when the archive could not be written; the log keeps its
     // lines and the error is in it.
-    bool afsluitenGeaccepteerd(const QDateTime &now);
+    bool closeConfirmed(const QDateTime &now);
     // The end of the run: the server closes its connections, the database connection closes, and the settings
     // file is written (captured first when no capture happened since start-up). False, with the reason, when the
     // file could not be written; the log is archived by then, so the front end reports it. Safe to call twice.

@@ -122,8 +122,8 @@ void TestServerLifecycle::logsAPortInUseAndRetriesEverySecondWhenAutomatic()
     m_settings.BSAServerPoort = QString::number(other.serverPort());
     m_settings.BSAAuto = true;
 
-    m_lifecycle->AutomatischStarten(m_now);
-    m_lifecycle->AutomatischStarten(m_now.addSecs(1));
+    m_lifecycle->startAutomatically(m_now);
+    m_lifecycle->startAutomatically(m_now.addSecs(1));
     QVERIFY(!m_server->isActive());
     const QStringList lines = logged();
     QCOMPARE(lines.size(), 2);
@@ -131,28 +131,28 @@ void TestServerLifecycle::logsAPortInUseAndRetriesEverySecondWhenAutomatic()
     QCOMPARE(lines.at(1), lines.at(0));
 
     other.close();
-    m_lifecycle->AutomatischStarten(m_now.addSecs(2));
+    m_lifecycle->startAutomatically(m_now.addSecs(2));
     QVERIFY(m_server->isActive());
     QVERIFY(logged().constLast().contains(QLatin1String("werd gestart")));
 }
 
 void TestServerLifecycle::startsAutomaticallyOnlyWhenAskedTo()
 {
-    m_lifecycle->AutomatischStarten(m_now);
+    m_lifecycle->startAutomatically(m_now);
     QVERIFY(!m_server->isActive());
     QVERIFY(logged().isEmpty());
 
     m_settings.BSAAuto = true;
-    m_lifecycle->AutomatischStarten(m_now);
+    m_lifecycle->startAutomatically(m_now);
     QVERIFY(m_server->isActive());
     // Listening already: a tick changes nothing.
-    m_lifecycle->AutomatischStarten(m_now);
+    m_lifecycle->startAutomatically(m_now);
     QCOMPARE(logged().size(), 1);
 
     // The operator's stop is undone at the next tick.
     m_lifecycle->BtnExecuteClick(m_now);
     QVERIFY(!m_server->isActive());
-    m_lifecycle->AutomatischStarten(m_now);
+    m_lifecycle->startAutomatically(m_now);
     QVERIFY(m_server->isActive());
 }
 

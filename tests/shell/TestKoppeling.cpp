@@ -105,7 +105,7 @@ void TestKoppeling::frontEndIsToldOfEveryLogChange()
     QCOMPARE(added.size(), 2);
     QCOMPARE(added.at(0).at(0).toString(), QStringLiteral("Operation aborted"));
 
-    QVERIFY(koppeling.afsluitenGeaccepteerd(QDateTime::currentDateTime()));
+    QVERIFY(koppeling.closeConfirmed(QDateTime::currentDateTime()));
     QCOMPARE(added.size(), 3);
     QVERIFY(added.constLast().at(0).toString().endsWith(QStringLiteral(" - afsluiten software geaccepteerd")));
     QCOMPARE(cleared.size(), 1); // archived
