@@ -57,8 +57,12 @@ void RideIntake::BSAServerClientRead(BSAConnection *connection, const QByteArray
         const bool handled = rit.BSRitnummer > 0
             && (isRide ? VerwerkRit(rit, connection, &databaseError)
                        : VerwerkAnnulering(rit, connection, &databaseError));
-        if (!handled)
+        if (!handled) {
+            // BSA hears only "NC"; the operator sees why: the database's own message comes first.
+            if (!databaseError.isEmpty())
+                emit exceptionRaised(databaseError);
             sendGeneralRefusal(connection);
+        }
     }
     // Any other kind gets no answer: BSA expects none.
     emit pakketIn(fields);

@@ -467,7 +467,13 @@ void TestRideIntake::answersNcZeroWhenTheDatabaseIsDown()
     QVERIFY(peer);
     const QString rit = bericht();
     QCOMPARE(stuur(*peer, { envelop(rit) }, 1), envelop(antwoordTekst("NC", 0)));
-    QCOMPARE(m_log, binnen(rit, 4711, "BN") + algemeenNegatief());
+    // The database's own message is logged before the general negative answer, so the operator sees why.
+    const QStringList eerst = binnen(rit, 4711, "BN");
+    QCOMPARE(m_log.size(), eerst.size() + 3);
+    QCOMPARE(m_log.mid(0, eerst.size()), eerst);
+    const QString reden = m_log.at(eerst.size());
+    QVERIFY2(reden.startsWith(QLatin1String("E:")) && reden.size() > 2, qPrintable(reden));
+    QCOMPARE(m_log.mid(eerst.size() + 1), algemeenNegatief());
 }
 
 void TestRideIntake::acknowledgesAStoredRideWhoseJournalFails()
@@ -528,6 +534,9 @@ void TestRideIntake::answersNcZeroAndJournalsNothingWhenTheRowCannotBeWritten()
     QVERIFY(peer);
     QCOMPARE(stuur(*peer, { envelop(tekst) }, 1), envelop(antwoordTekst("NC", 0)));
     QCOMPARE(m_log.mid(m_log.size() - 2), algemeenNegatief());
+    const QString reden = m_log.value(m_log.size() - 3);
+    QVERIFY2(reden.startsWith(QLatin1String("E:")) && reden.contains(QLatin1String("planning is read-only")),
+        qPrintable(reden));
     QCOMPARE(rijen("SELECT * FROM planning"), voor);
     QCOMPARE(rijen("SELECT tra_code FROM TRANSACTIES"), QStringList());
 }
