@@ -186,9 +186,10 @@ void TestDatabase::testReportsTheDriversMessage_data()
         << Kind::Odbc << "odbc:DRIVER={No Such Driver};SERVER=x"
         << ""
         << "No Such Driver";
-    QTest::newRow("SQL Server through FreeTDS that does not listen is reported") << Kind::SQLite << "127.0.0.1,1"
-                                                                                 << ""
-                                                                                 << "";
+    QTest::newRow("SQL Server through FreeTDS that does not listen is reported")
+        << Kind::SQLite << "127.0.0.1,1"
+        << ""
+        << "[FreeTDS][SQL Server]Unable to connect";
 }
 
 void TestDatabase::testReportsTheDriversMessage()
