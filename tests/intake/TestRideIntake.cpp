@@ -10,6 +10,7 @@
 #include "platform/BSAServer.h"
 #include "platform/Database.h"
 #include "settings/Settings.h"
+#include "tests/support/LoopbackPeer.h"
 #include "tests/support/TestDatabaseServer.h"
 
 Q_DECLARE_METATYPE(TestDatabaseServer::Kind)
@@ -117,11 +118,10 @@ private slots:
     void showsTheFieldsOfTheLastMessage();
 
 private:
-    std::unique_ptr<QTcpSocket> verbind();
     // Writes each part with a pause between, and returns what came back once `answers` answers arrived.
-    QByteArray stuur(QTcpSocket &peer, const QByteArrayList &parts, int answers);
-    void voegRijToe(const QString &rij); // "ritnummer|status|route|temp", NULL for a null value
-    QStringList rijen(const QString &sql);
+    QByteArray exchange(QTcpSocket &peer, const QByteArrayList &parts, int answers);
+    void addPlanningRow(const QString &rij); // "ritnummer|status|route|temp", NULL for a null value
+    QStringList rows(const QString &sql);
 
     QTemporaryDir m_dir;
     DatabaseLogin m_login;
@@ -180,17 +180,7 @@ void TestRideIntake::cleanup()
     }
 }
 
-std::unique_ptr<QTcpSocket> TestRideIntake::verbind()
-{
-    QSignalSpy accepted(m_server.get(), &BSAServer::clientConnected);
-    auto peer = std::make_unique<QTcpSocket>();
-    peer->connectToHost(QHostAddress::LocalHost, m_server->serverPort());
-    if (!peer->waitForConnected(5000) || !accepted.wait(5000))
-        return nullptr;
-    return peer;
-}
-
-QByteArray TestRideIntake::stuur(QTcpSocket &peer, const QByteArrayList &parts, int answers)
+QByteArray TestRideIntake::exchange(QTcpSocket &peer, const QByteArrayList &parts, int answers)
 {
     QByteArray received;
     for (const QByteArray &part : parts) {
@@ -208,7 +198,7 @@ QByteArray TestRideIntake::stuur(QTcpSocket &peer, const QByteArrayList &parts, 
     return received + peer.readAll();
 }
 
-void TestRideIntake::voegRijToe(const QString &rij)
+void TestRideIntake::addPlanningRow(const QString &rij)
 {
     const QStringList values = rij.split(QLatin1Char('|'));
     const auto tekst = [](const QString &v) {
@@ -225,20 +215,20 @@ void TestRideIntake::voegRijToe(const QString &rij)
         qPrintable(error));
 }
 
-QStringList TestRideIntake::rijen(const QString &sql)
+QStringList TestRideIntake::rows(const QString &sql)
 {
     QString error;
     const std::optional<QueryResult> result = m_database->exec(sql, {}, &error);
     if (!result)
         return { "error: " + error };
-    QStringList rows;
+    QStringList lines;
     for (const QVariantList &row : result->rows) {
         QStringList values;
         for (const QVariant &value : row)
             values << alsTekst(value);
-        rows << values.join(QLatin1Char('|'));
+        lines << values.join(QLatin1Char('|'));
     }
-    return rows;
+    return lines;
 }
 
 void TestRideIntake::handlesEachKindOfMessage_data()
@@ -327,24 +317,23 @@ void TestRideIntake::handlesEachKindOfMessage()
     QFETCH(QStringList, planning);
     QFETCH(QStringList, journaal);
     for (const QString &rij : bestaand)
-        voegRijToe(rij);
-    auto peer = verbind();
+        addPlanningRow(rij);
+    auto peer = connectLoopbackPeer(*m_server);
     QVERIFY(peer);
 
     // A cancellation of a ride nobody has follows, so that a missing answer shows as the wrong answer.
     const QString volgend = bericht({ { 1, "BV" }, { 6, "5" } });
     const QByteArray expected
         = (antwoord.isEmpty() ? QByteArray() : envelop(antwoord)) + envelop(antwoordTekst("AC", 5));
-    QCOMPARE(stuur(*peer, { envelop(tekst) + envelop(volgend) }, antwoord.isEmpty() ? 1 : 2), expected);
+    QCOMPARE(exchange(*peer, { envelop(tekst) + envelop(volgend) }, antwoord.isEmpty() ? 1 : 2), expected);
 
     const qsizetype probe = m_log.indexOf("L:SI: " + QString::fromLatin1(envelop(volgend)));
     QVERIFY(probe >= 0);
     QCOMPARE(m_log.mid(0, probe), regels);
-    QCOMPARE(rijen("SELECT pla_extern_ritnummer, pla_status, pla_route, pla_opmerking, pla_spoed, pla_eigenaar, "
-                   "pla_bdr_id FROM planning ORDER BY pla_id"),
+    QCOMPARE(rows("SELECT pla_extern_ritnummer, pla_status, pla_route, pla_opmerking, pla_spoed, pla_eigenaar, "
+                  "pla_bdr_id FROM planning ORDER BY pla_id"),
         planning);
-    QCOMPARE(
-        rijen("SELECT tra_gebruiker, tra_rit, tra_code, tra_opmerking FROM TRANSACTIES ORDER BY tra_id"), journaal);
+    QCOMPARE(rows("SELECT tra_gebruiker, tra_rit, tra_code, tra_opmerking FROM TRANSACTIES ORDER BY tra_id"), journaal);
 }
 
 void TestRideIntake::storesEveryColumnOfANewRideAndItsChange()
@@ -352,11 +341,11 @@ void TestRideIntake::storesEveryColumnOfANewRideAndItsChange()
     m_settings.BSA_BDR = QStringLiteral("21");
     m_settings.BSA_DEB = QStringLiteral("22");
     m_settings.BSA_Tarief = QStringLiteral("23");
-    auto peer = verbind();
+    auto peer = connectLoopbackPeer(*m_server);
     QVERIFY(peer);
     const QString rit = bericht({ { 7, "987654" }, { 13, "de Vries, A_B" }, { 22, "12-14 achter" }, { 35, "1" },
         { 47, "J" }, { 51, "T" }, { 68, "Bel aan\x1bLFAchterdeur" }, { 69, "F7" }, { 75, "2" } });
-    QCOMPARE(stuur(*peer, { envelop(rit) }, 1), envelop(antwoordTekst("AC", 4711)));
+    QCOMPARE(exchange(*peer, { envelop(rit) }, 1), envelop(antwoordTekst("AC", 4711)));
     QVERIFY(m_log.contains("L:AAN: Bel aan#CRLF#Achterdeur"));
     QCOMPARE(m_log.indexOf("L:AAN: Bel aan#CRLF#Achterdeur") + 1, m_log.indexOf("L:<BN - NIEUWE RIT>"));
 
@@ -373,36 +362,37 @@ void TestRideIntake::storesEveryColumnOfANewRideAndItsChange()
         "12.50", "12.50", "0", "4711", "4711", "1234 AB", "Dorpsstraat", "12-14 ", "Amsterdam", "3511 AB",
         "Stationsplein", "1", "0", "0", "Utrecht", "S", "P", "de Vries, A_B", "1", "1", "R", "1", "0201234567", "W",
         "0", "0" };
-    QCOMPARE(rijen("SELECT " + kolommen + " FROM planning").value(0).split(QLatin1Char('|')), vast);
-    QCOMPARE(rijen("SELECT pla_tekst FROM planning"),
+    QCOMPARE(rows("SELECT " + kolommen + " FROM planning").value(0).split(QLatin1Char('|')), vast);
+    QCOMPARE(rows("SELECT pla_tekst FROM planning"),
         QStringList { "Rolstoel mee\r\nExtra beenruimte\r\nFactuurcode: F7\r\nBel aan\r\nAchterdeur"
                       "\r\nLAGE INSTAP = JA\r\nAFREKENWIJZE= CONTANT" });
-    const QStringList sleutel = rijen("SELECT pla_temp FROM planning");
+    const QStringList sleutel = rows("SELECT pla_temp FROM planning");
     QVERIFY2(QRegularExpression("^P\\d{17,21}$").match(sleutel.value(0)).hasMatch(), qPrintable(sleutel.value(0)));
 
     // The change: new settings do not touch the company, client, tariff or key of a ride that exists.
     m_settings.BSA_BDR = QStringLiteral("31");
     const QString wijziging
         = bericht({ { 13, "K. Klaassen" }, { 36, "-5" }, { 10, "201113011405" }, { 75, "2" }, { 14, "0" }, { 9, "" } });
-    QCOMPARE(stuur(*peer, { envelop(wijziging) }, 1), envelop(antwoordTekst("AC", 4711)));
-    QCOMPARE(rijen("SELECT pla_bdr_id, pla_temp, pla_naam_reiziger, pla_bedrag, pla_datum, pla_rolstoel, "
-                   "pla_soortwagen, pla_spoed, pla_telefoon, pla_extern_locatie FROM planning"),
+    QCOMPARE(exchange(*peer, { envelop(wijziging) }, 1), envelop(antwoordTekst("AC", 4711)));
+    QCOMPARE(rows("SELECT pla_bdr_id, pla_temp, pla_naam_reiziger, pla_bedrag, pla_datum, pla_rolstoel, "
+                  "pla_soortwagen, pla_spoed, pla_telefoon, pla_extern_locatie FROM planning"),
         QStringList { "21|" + sleutel.value(0) + "|K. Klaassen|-0.05|1899-12-30 00:00:00|0|T|0||" });
-    QCOMPARE(rijen("SELECT pla_tekst FROM planning"),
+    QCOMPARE(rows("SELECT pla_tekst FROM planning"),
         QStringList { "Rolstoel mee\r\nGratis kinderen 2\r\nLAGE INSTAP = JA\r\nAFREKENWIJZE= CONTANT" });
     QCOMPARE(
-        rijen("SELECT tra_rit, tra_code FROM TRANSACTIES ORDER BY tra_id"), QStringList({ "1|91", "1|92", "1|92" }));
+        rows("SELECT tra_rit, tra_code FROM TRANSACTIES ORDER BY tra_id"), QStringList({ "1|91", "1|92", "1|92" }));
 }
 
 void TestRideIntake::answersWithCrLfWhenTheSettingIsOnAtThatMoment()
 {
-    auto peer = verbind();
+    auto peer = connectLoopbackPeer(*m_server);
     QVERIFY(peer);
     const QString annulering = bericht({ { 1, "BV" } });
     m_settings.bsaCRLF = true;
-    QCOMPARE(stuur(*peer, { envelop(annulering) }, 1), QByteArray("<ZORVAN>4143094253410936093437313109<EINDE>\r\n"));
+    QCOMPARE(
+        exchange(*peer, { envelop(annulering) }, 1), QByteArray("<ZORVAN>4143094253410936093437313109<EINDE>\r\n"));
     m_settings.bsaCRLF = false;
-    QCOMPARE(stuur(*peer, { envelop(annulering) }, 1), QByteArray("<ZORVAN>4143094253410936093437313109<EINDE>"));
+    QCOMPARE(exchange(*peer, { envelop(annulering) }, 1), QByteArray("<ZORVAN>4143094253410936093437313109<EINDE>"));
     // The log shows the answer without CR LF either way.
     QCOMPARE(m_log.count("L:CO: <ZORVAN>4143094253410936093437313109<EINDE>"), 2);
 }
@@ -428,27 +418,27 @@ void TestRideIntake::answersEveryEnvelopeOfAConnectionInOrder()
 {
     QFETCH(QByteArrayList, writes);
     QFETCH(QList<int>, answered);
-    auto peer = verbind();
+    auto peer = connectLoopbackPeer(*m_server);
     QVERIFY(peer);
     QByteArray expected;
     for (int ritnummer : answered)
         expected += envelop(antwoordTekst("AC", ritnummer));
-    QCOMPARE(stuur(*peer, writes, int(answered.size())), expected);
+    QCOMPARE(exchange(*peer, writes, int(answered.size())), expected);
     QVERIFY(m_log.contains("L:<VR>1"));
     QVERIFY(!m_log.contains(QStringLiteral("L:<NACK - RIT NIET GEVONDEN>")));
 }
 
 void TestRideIntake::keepsInterleavedConnectionsApart()
 {
-    auto first = verbind();
-    auto second = verbind();
+    auto first = connectLoopbackPeer(*m_server);
+    auto second = connectLoopbackPeer(*m_server);
     QVERIFY(first && second);
     const QByteArray een = envelop(bericht({ { 1, "BV" }, { 6, "1" } }));
     const QByteArray twee = envelop(bericht({ { 1, "BV" }, { 6, "2" } }));
-    QCOMPARE(stuur(*first, { een.left(100) }, 0), QByteArray());
-    QCOMPARE(stuur(*second, { twee.left(200) }, 0), QByteArray());
-    QCOMPARE(stuur(*first, { een.mid(100) }, 1), envelop(antwoordTekst("AC", 1)));
-    QCOMPARE(stuur(*second, { twee.mid(200) }, 1), envelop(antwoordTekst("AC", 2)));
+    QCOMPARE(exchange(*first, { een.left(100) }, 0), QByteArray());
+    QCOMPARE(exchange(*second, { twee.left(200) }, 0), QByteArray());
+    QCOMPARE(exchange(*first, { een.mid(100) }, 1), envelop(antwoordTekst("AC", 1)));
+    QCOMPARE(exchange(*second, { twee.mid(200) }, 1), envelop(antwoordTekst("AC", 2)));
 }
 
 void TestRideIntake::answersNcZeroWhenTheDatabaseIsDown()
@@ -463,10 +453,10 @@ void TestRideIntake::answersNcZeroWhenTheDatabaseIsDown()
     } else {
         m_login.server = QStringLiteral("postgresql:127.0.0.1:1");
     }
-    auto peer = verbind();
+    auto peer = connectLoopbackPeer(*m_server);
     QVERIFY(peer);
     const QString rit = bericht();
-    QCOMPARE(stuur(*peer, { envelop(rit) }, 1), envelop(antwoordTekst("NC", 0)));
+    QCOMPARE(exchange(*peer, { envelop(rit) }, 1), envelop(antwoordTekst("NC", 0)));
     // The database's own message is logged before the general negative answer, so the operator sees why.
     const QStringList eerst = binnen(rit, 4711, "BN");
     QCOMPARE(m_log.size(), eerst.size() + 3);
@@ -485,10 +475,10 @@ void TestRideIntake::acknowledgesAStoredRideWhoseJournalFails()
         QVERIFY2(m_database->exec(drop, {}, &error), qPrintable(error));
     else
         QVERIFY2(TestDatabaseServer::runOnServer({ drop }, &error), qPrintable(error));
-    auto peer = verbind();
+    auto peer = connectLoopbackPeer(*m_server);
     QVERIFY(peer);
-    QCOMPARE(stuur(*peer, { envelop(bericht()) }, 1), envelop(antwoordTekst("AC", 4711)));
-    QCOMPARE(rijen("SELECT pla_extern_ritnummer FROM planning"), QStringList { "4711" });
+    QCOMPARE(exchange(*peer, { envelop(bericht()) }, 1), envelop(antwoordTekst("AC", 4711)));
+    QCOMPARE(rows("SELECT pla_extern_ritnummer FROM planning"), QStringList { "4711" });
     const QStringList errors = m_log.filter(QRegularExpression("^E:"));
     QCOMPARE(errors.size(), 1);
     QVERIFY2(errors.at(0).contains(QLatin1String("TRANSACTIES"), Qt::CaseInsensitive), qPrintable(errors.at(0)));
@@ -513,8 +503,8 @@ void TestRideIntake::answersNcZeroAndJournalsNothingWhenTheRowCannotBeWritten()
     QFETCH(QStringList, bestaand);
     QFETCH(QString, tekst);
     for (const QString &rij : bestaand)
-        voegRijToe(rij);
-    const QStringList voor = rijen("SELECT * FROM planning");
+        addPlanningRow(rij);
+    const QStringList voor = rows("SELECT * FROM planning");
     QString error;
     if (kind == TestDatabaseServer::Kind::SQLite) {
         QVERIFY2(m_database->exec("CREATE TRIGGER weiger BEFORE " + operatie
@@ -530,27 +520,27 @@ void TestRideIntake::answersNcZeroAndJournalsNothingWhenTheRowCannotBeWritten()
                      &error),
             qPrintable(error));
     }
-    auto peer = verbind();
+    auto peer = connectLoopbackPeer(*m_server);
     QVERIFY(peer);
-    QCOMPARE(stuur(*peer, { envelop(tekst) }, 1), envelop(antwoordTekst("NC", 0)));
+    QCOMPARE(exchange(*peer, { envelop(tekst) }, 1), envelop(antwoordTekst("NC", 0)));
     QCOMPARE(m_log.mid(m_log.size() - 2), algemeenNegatief());
     const QString reden = m_log.value(m_log.size() - 3);
     QVERIFY2(reden.startsWith(QLatin1String("E:")) && reden.contains(QLatin1String("planning is read-only")),
         qPrintable(reden));
-    QCOMPARE(rijen("SELECT * FROM planning"), voor);
-    QCOMPARE(rijen("SELECT tra_code FROM TRANSACTIES"), QStringList());
+    QCOMPARE(rows("SELECT * FROM planning"), voor);
+    QCOMPARE(rows("SELECT tra_code FROM TRANSACTIES"), QStringList());
 }
 
 void TestRideIntake::showsTheFieldsOfTheLastMessage()
 {
-    auto peer = verbind();
+    auto peer = connectLoopbackPeer(*m_server);
     QVERIFY(peer);
-    stuur(*peer, { envelop(bericht({ { 1, "BV" }, { 13, "de Vries" } })) }, 1);
+    exchange(*peer, { envelop(bericht({ { 1, "BV" }, { 13, "de Vries" } })) }, 1);
     QCOMPARE(m_pakketIn.mid(0, 6), QStringList({ "BV", "BSA", "6", "", "", "4711" }));
     // The name shows on two lines: the display cuts at spaces too.
     QVERIFY(m_pakketIn.contains("de") && m_pakketIn.contains("Vries"));
 
-    stuur(*peer, { envelop(bericht({}, 58)) }, 1);
+    exchange(*peer, { envelop(bericht({}, 58)) }, 1);
     QCOMPARE(m_pakketIn, QStringList());
 }
 

@@ -9,6 +9,7 @@
 #include "intake/ServerLifecycle.h"
 #include "platform/BSAServer.h"
 #include "settings/Settings.h"
+#include "tests/support/FreePort.h"
 #include "tests/support/LoopbackPeer.h"
 
 // Starting and stopping the BSA endpoint and the list of connected peers, over real loopback TCP.
@@ -28,8 +29,6 @@ private slots:
     void stopKeepsTheListAndAReconnectMarksTheOldEntry();
 
 private:
-    // A port that was free a moment ago; the lifecycle takes its port from the settings text.
-    static quint16 freePort();
     std::unique_ptr<QTcpSocket> connectPeer();
     QStringList logged() const;
 
@@ -40,18 +39,10 @@ private:
     const QDateTime m_now { QDate(2025, 12, 9), QTime(14, 3, 7) };
 };
 
-quint16 TestServerLifecycle::freePort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return probe.serverPort();
-}
-
 void TestServerLifecycle::init()
 {
     m_settings = Settings();
-    m_settings.BSAServerPoort = QString::number(freePort());
+    m_settings.BSAServerPoort = QString::number(freeLoopbackPort());
     m_server = std::make_unique<BSAServer>();
     m_lifecycle = std::make_unique<ServerLifecycle>(*m_server, m_settings);
     m_log = std::make_unique<QSignalSpy>(m_lifecycle.get(), &ServerLifecycle::logLine);
@@ -190,7 +181,7 @@ void TestServerLifecycle::stopKeepsTheListAndAReconnectMarksTheOldEntry()
     QCOMPARE(m_lifecycle->ST(), QStringList { "127.0.0.1" });
 
     // The port may have been taken meanwhile by someone else: start on a fresh one.
-    m_settings.BSAServerPoort = QString::number(freePort());
+    m_settings.BSAServerPoort = QString::number(freeLoopbackPort());
     m_lifecycle->BtnExecuteClick(m_now);
     QVERIFY(m_server->isActive());
     auto again = connectPeer();

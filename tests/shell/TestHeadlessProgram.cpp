@@ -4,13 +4,13 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include "codec/AckNackBSA.h"
 #include "codec/Envelope.h"
 #include "codec/EnvelopeFramer.h"
+#include "tests/support/FreePort.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
 
 // KorvelBSA --headless as a service manager runs it: it must listen, answer BSA, print its log, and leave its
@@ -27,13 +27,6 @@ private slots:
 };
 
 namespace {
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 void writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
@@ -70,7 +63,7 @@ void TestHeadlessProgram::answersARideAndEndsCleanlyOnSigterm()
         "    <FormVersion>0</FormVersion>\r\n"
         "    <xLoginServer_Text>sqlite:BSA/planning.db</xLoginServer_Text>\r\n"
         "  </Hoofdscherm>\r\n</Configuration>\r\n");
-    const quint16 port = freePort();
+    const quint16 port = freeLoopbackPort();
 
     QProcess program;
     program.start(KORVELBSA_PROGRAM, { "--headless", "--home", home.path(), "--server-port", QString::number(port) });
@@ -130,8 +123,8 @@ void TestHeadlessProgram::refusesToStartOnADamagedSettingsFile()
     writeFile(home.filePath("KorvelBSA.xml"), damaged);
 
     QProcess program;
-    program.start(
-        KORVELBSA_PROGRAM, { "--headless", "--home", home.path(), "--server-port", QString::number(freePort()) });
+    program.start(KORVELBSA_PROGRAM,
+        { "--headless", "--home", home.path(), "--server-port", QString::number(freeLoopbackPort()) });
     QVERIFY(program.waitForFinished(10000));
     QCOMPARE(program.exitCode(), 1);
     QVERIFY(program.readAllStandardError().contains("KorvelBSA.xml"));
@@ -150,8 +143,8 @@ void TestHeadlessProgram::reportsASettingsFileItCannotWriteAtTheEnd()
     QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
 
     QProcess program;
-    program.start(
-        KORVELBSA_PROGRAM, { "--headless", "--home", home.path(), "--server-port", QString::number(freePort()) });
+    program.start(KORVELBSA_PROGRAM,
+        { "--headless", "--home", home.path(), "--server-port", QString::number(freeLoopbackPort()) });
     QVERIFY(program.waitForStarted(5000));
     QByteArray output;
     QVERIFY2(waitForOutput(program, output, "BSA Callcenter Server werd gestart"), output.constData());

@@ -1,9 +1,10 @@
 #include <QSignalSpy>
-#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include "shell/Koppeling.h"
+#include "tests/support/FreePort.h"
 
 // The owner as a front end sees it: the database test button, the server button and the one-second tick, the
 // settings it reads and changes, and the log lines it is told about.
@@ -16,18 +17,7 @@ private slots:
     void tickStartsTheServerWhenAutomaticStartIsOn();
     void frontEndIsToldOfEveryLogChange();
     void editsAfterTheLastCaptureAreNotStored();
-
-private:
-    static QString freePortText();
 };
-
-QString TestKoppeling::freePortText()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return QString();
-    return QString::number(probe.serverPort());
-}
 
 void TestKoppeling::testButtonKeepsTheLogAndAddsTheFailure()
 {
@@ -70,7 +60,7 @@ void TestKoppeling::tickStartsTheServerWhenAutomaticStartIsOn()
     QVERIFY(koppeling.start(nullptr));
     QSignalSpy st(&koppeling, &Koppeling::stChanged);
     Settings settings = koppeling.settings();
-    settings.BSAServerPoort = freePortText();
+    settings.BSAServerPoort = QString::number(freeLoopbackPort());
     koppeling.setSettings(settings);
 
     koppeling.Timer1Timer();
