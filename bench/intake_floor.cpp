@@ -32,7 +32,7 @@
 #include "intake/TempKeyGenerator.h"
 #include "platform/Database.h"
 #include "platform/PlanningSchema.h"
-#include "shell/Settings.h"
+#include "settings/Settings.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
 
 namespace {
@@ -68,8 +68,8 @@ struct Result
     std::exit(1);
 }
 
-std::optional<Target> parseTarget(const QCommandLineParser &parser, const QCommandLineOption &sqlite,
-                                  const QCommandLineOption &pg)
+std::optional<Target> parseTarget(
+    const QCommandLineParser &parser, const QCommandLineOption &sqlite, const QCommandLineOption &pg)
 {
     Target target;
     if (parser.isSet(sqlite) == parser.isSet(pg))
@@ -116,13 +116,13 @@ qsizetype columnIndex(const ColumnValues &row, const QString &column)
 ColumnValues journalRow(int rideId)
 {
     return {
-        {QStringLiteral("tra_gebruiker"), 0},
-        {QStringLiteral("tra_ritstaat"), 0},
-        {QStringLiteral("tra_rit"), rideId},
-        {QStringLiteral("tra_wagen"), 0},
-        {QStringLiteral("tra_chauffeur"), 0},
-        {QStringLiteral("tra_code"), 91},
-        {QStringLiteral("tra_opmerking"), QStringLiteral("")},
+        { QStringLiteral("tra_gebruiker"), 0 },
+        { QStringLiteral("tra_ritstaat"), 0 },
+        { QStringLiteral("tra_rit"), rideId },
+        { QStringLiteral("tra_wagen"), 0 },
+        { QStringLiteral("tra_chauffeur"), 0 },
+        { QStringLiteral("tra_code"), 91 },
+        { QStringLiteral("tra_opmerking"), QStringLiteral("") },
     };
 }
 
@@ -158,7 +158,7 @@ QSqlDatabase openRaw(const Target &target)
             fail(db.lastError().text());
         QSqlQuery setup(db);
         // The link's own durability: WAL, and a full sync at every commit.
-        QStringList statements{QStringLiteral("PRAGMA journal_mode=WAL"), QStringLiteral("PRAGMA synchronous=FULL")};
+        QStringList statements { QStringLiteral("PRAGMA journal_mode=WAL"), QStringLiteral("PRAGMA synchronous=FULL") };
         statements += PlanningSchema::sqliteStatements();
         for (const QString &statement : statements) {
             if (!setup.exec(statement))
@@ -196,8 +196,8 @@ Result runRaw(const Target &target, int rides, int firstRide)
     const QDateTime now = QDateTime::currentDateTime();
     ColumnValues row = templateRow(Settings(), firstRide, now);
     const qsizetype tempColumn = columnIndex(row, QStringLiteral("pla_temp"));
-    const qsizetype rideColumns[] = {columnIndex(row, QStringLiteral("pla_extern_ritnummer")),
-                                     columnIndex(row, QStringLiteral("pla_extern"))};
+    const qsizetype rideColumns[]
+        = { columnIndex(row, QStringLiteral("pla_extern_ritnummer")), columnIndex(row, QStringLiteral("pla_extern")) };
     QVariantList planningValues;
     for (const auto &column : row)
         planningValues << boundValue(column.second);
@@ -259,25 +259,25 @@ Result runRaw(const Target &target, int rides, int firstRide)
 
 Result runThroughDatabase(const Target &target, int rides, int firstRide)
 {
-    Settings settings;
+    DatabaseLogin login;
     if (target.sqlite) {
-        settings.xLoginServer = QStringLiteral("sqlite:") + target.file;
+        login.server = QStringLiteral("sqlite:") + target.file;
     } else {
-        settings.xLoginServer = QStringLiteral("postgresql:%1:%2").arg(target.host).arg(target.port);
-        settings.xLoginDatabase = target.database;
-        settings.xLoginSQL = target.user;
-        settings.xPaswoordSQL = target.password;
+        login.server = QStringLiteral("postgresql:%1:%2").arg(target.host).arg(target.port);
+        login.database = target.database;
+        login.user = target.user;
+        login.password = target.password;
     }
-    Database database(settings, QFileInfo(target.file).absolutePath());
+    Database database([login] { return login; }, QFileInfo(target.file).absolutePath());
     QString error;
     if (!database.open(&error))
         fail(error);
 
     const QDateTime now = QDateTime::currentDateTime();
-    ColumnValues row = templateRow(settings, firstRide, now);
+    ColumnValues row = templateRow(Settings(), firstRide, now);
     const qsizetype tempColumn = columnIndex(row, QStringLiteral("pla_temp"));
-    const qsizetype rideColumns[] = {columnIndex(row, QStringLiteral("pla_extern_ritnummer")),
-                                     columnIndex(row, QStringLiteral("pla_extern"))};
+    const qsizetype rideColumns[]
+        = { columnIndex(row, QStringLiteral("pla_extern_ritnummer")), columnIndex(row, QStringLiteral("pla_extern")) };
 
     Result result;
     result.latenciesMs.reserve(rides);
@@ -287,12 +287,11 @@ Result runThroughDatabase(const Target &target, int rides, int firstRide)
     for (int i = 0; i < rides; ++i) {
         one.start();
         const int rideNumber = firstRide + i;
-        std::optional<QSqlQuery> found = database.exec(LookupByRide, {rideNumber}, &error);
+        std::optional<QueryResult> found = database.exec(LookupByRide, { rideNumber }, &error);
         if (!found)
             fail(error);
-        if (found->next())
+        if (!found->rows.isEmpty())
             fail(QStringLiteral("ride %1 is in the database already: give a fresh one").arg(rideNumber));
-        found.reset();
 
         const QString key = TempKeyGenerator::format(now, i);
         row[tempColumn].second = key;
@@ -301,13 +300,12 @@ Result runThroughDatabase(const Target &target, int rides, int firstRide)
         if (!database.insertRow(QStringLiteral("planning"), row, &error))
             fail(error);
 
-        found = database.exec(LookupByKey, {key}, &error);
+        found = database.exec(LookupByKey, { key }, &error);
         if (!found)
             fail(error);
-        if (!found->next())
+        if (found->rows.isEmpty())
             fail(QStringLiteral("the row of ride %1 is not found by its key").arg(rideNumber));
-        const int id = found->value(0).toInt();
-        found.reset();
+        const int id = found->rows.constFirst().at(0).toInt();
         if (!database.insertRow(QStringLiteral("TRANSACTIES"), journalRow(id), &error))
             fail(error);
         result.latenciesMs << one.nsecsElapsed() / 1e6;
@@ -334,22 +332,21 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral(
         "The database floor of the ride intake: the statements of a new ride, N times, without TCP or decoding."));
     parser.addHelpOption();
-    const QCommandLineOption sqlite(QStringLiteral("sqlite"), QStringLiteral("SQLite file (created)."),
-                                    QStringLiteral("FILE"));
+    const QCommandLineOption sqlite(
+        QStringLiteral("sqlite"), QStringLiteral("SQLite file (created)."), QStringLiteral("FILE"));
     const QCommandLineOption pg(QStringLiteral("pg"),
-                                QStringLiteral("PostgreSQL database with the planning schema applied."),
-                                QStringLiteral("host:port:db:user:password"));
+        QStringLiteral("PostgreSQL database with the planning schema applied."),
+        QStringLiteral("host:port:db:user:password"));
     const QCommandLineOption rides(QStringLiteral("rides"), QStringLiteral("Rides to write (default 2000)."),
-                                   QStringLiteral("N"), QStringLiteral("2000"));
+        QStringLiteral("N"), QStringLiteral("2000"));
     const QCommandLineOption firstRide(QStringLiteral("first-ride"),
-                                       QStringLiteral("Ride number of the first ride (default 1)."),
-                                       QStringLiteral("N"), QStringLiteral("1"));
+        QStringLiteral("Ride number of the first ride (default 1)."), QStringLiteral("N"), QStringLiteral("1"));
     const QCommandLineOption through(QStringLiteral("through"),
-                                     QStringLiteral("raw: prepared QSqlQuery statements (the floor); database: the "
-                                                    "link's Database class."),
-                                     QStringLiteral("raw|database"), QStringLiteral("raw"));
+        QStringLiteral("raw: prepared QSqlQuery statements (the floor); database: the "
+                       "link's Database class."),
+        QStringLiteral("raw|database"), QStringLiteral("raw"));
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Print the figures as one JSON line too."));
-    parser.addOptions({sqlite, pg, rides, firstRide, through, json});
+    parser.addOptions({ sqlite, pg, rides, firstRide, through, json });
     parser.process(app);
 
     const std::optional<Target> target = parseTarget(parser, sqlite, pg);
@@ -364,8 +361,8 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    const Result result = layer == QLatin1String("raw") ? runRaw(*target, count, first)
-                                                        : runThroughDatabase(*target, count, first);
+    const Result result
+        = layer == QLatin1String("raw") ? runRaw(*target, count, first) : runThroughDatabase(*target, count, first);
     QList<double> sorted = result.latenciesMs;
     std::sort(sorted.begin(), sorted.end());
     const double perSecond = result.seconds > 0 ? result.rides / result.seconds : 0;
@@ -375,18 +372,18 @@ int main(int argc, char *argv[])
     const QString kind = target->sqlite ? QStringLiteral("sqlite") : QStringLiteral("postgresql");
 
     std::printf("%s floor (%s): %d rides in %.3f s: %.1f rides/s; per ride median %.3f ms, p99 %.3f ms, max %.3f ms\n",
-                qPrintable(kind), qPrintable(layer), result.rides, result.seconds, perSecond, median, p99, max);
+        qPrintable(kind), qPrintable(layer), result.rides, result.seconds, perSecond, median, p99, max);
     if (parser.isSet(json)) {
         const auto ms = [](double value) { return std::round(value * 1000) / 1000; };
-        const QJsonObject summary{
-            {QStringLiteral("database"), kind},
-            {QStringLiteral("through"), layer},
-            {QStringLiteral("rides"), result.rides},
-            {QStringLiteral("seconds"), std::round(result.seconds * 1e6) / 1e6},
-            {QStringLiteral("ridesPerSecond"), std::round(perSecond * 10) / 10},
-            {QStringLiteral("latencyMedianMs"), ms(median)},
-            {QStringLiteral("latencyP99Ms"), ms(p99)},
-            {QStringLiteral("latencyMaxMs"), ms(max)},
+        const QJsonObject summary {
+            { QStringLiteral("database"), kind },
+            { QStringLiteral("through"), layer },
+            { QStringLiteral("rides"), result.rides },
+            { QStringLiteral("seconds"), std::round(result.seconds * 1e6) / 1e6 },
+            { QStringLiteral("ridesPerSecond"), std::round(perSecond * 10) / 10 },
+            { QStringLiteral("latencyMedianMs"), ms(median) },
+            { QStringLiteral("latencyP99Ms"), ms(p99) },
+            { QStringLiteral("latencyMaxMs"), ms(max) },
         };
         std::printf("%s\n", QJsonDocument(summary).toJson(QJsonDocument::Compact).constData());
     }

@@ -4,7 +4,7 @@
 
 #include "codec/FieldValues.h"
 #include "codec/Tags.h"
-#include "platform/AnsiCodePage.h"
+#include "codec/AnsiCodePage.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "platform/AnsiCodePage.h"
+#include "codec/AnsiCodePage.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "codec/AckNackBSA.h"
 #include "codec/Envelope.h"
 #include "codec/RitBSA.h"
-#include "platform/AnsiCodePage.h"
+#include "codec/AnsiCodePage.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "codec/RitBSA.h"
 #include "platform/Decimal.h"
-#include "shell/Settings.h"
+#include "settings/Settings.h"
 
 namespace {
 const QString CrLf = QStringLiteral("\r\n");
@@ -47,7 +47,7 @@ QString postcodeVorm(const QString &postcode)
 
 QVariant bedrag(qint64 units, int scale)
 {
-    return QVariant::fromValue(Decimal{units, scale});
+    return QVariant::fromValue(Decimal { units, scale });
 }
 
 // Appends one memo line the way the planning screens show them: every line starts with CR LF.
@@ -69,9 +69,9 @@ void zet(ColumnValues &kolommen, const QString &column, QVariant value)
             return;
         }
     }
-    kolommen.append({column, value});
+    kolommen.append({ column, value });
 }
-}
+} // namespace
 
 QDateTime NulDatumTijd()
 {
@@ -95,8 +95,7 @@ bool IsJa(const QString &text)
     return zonderBlanco(text) == QLatin1String("J");
 }
 
-Planningrij VulPlanningrij(const tRitBSA &rit, RitWijziging wijziging, const Settings &settings,
-                           const QString &tempKey)
+Planningrij VulPlanningrij(const tRitBSA &rit, RitWijziging wijziging, const Settings &settings, const QString &tempKey)
 {
     const bool nieuw = wijziging == RitWijziging::Nieuw;
     Planningrij rij;
@@ -150,7 +149,7 @@ Planningrij VulPlanningrij(const tRitBSA &rit, RitWijziging wijziging, const Set
         voegRegelToe(memo, QStringLiteral("Indicatie kenteken nodig"));
     if (!nieuw && rit.GratisKinderen > 0)
         voegRegelToe(memo, QStringLiteral("Gratis kinderen ") + QString::number(rit.GratisKinderen));
-    for (const QString *extra : {&rit.OphExtra1, &rit.OphExtra2, &rit.BestExtra1, &rit.BestExtra2}) {
+    for (const QString *extra : { &rit.OphExtra1, &rit.OphExtra2, &rit.BestExtra1, &rit.BestExtra2 }) {
         if (!extra->isEmpty())
             voegRegelToe(memo, *extra);
     }
@@ -159,14 +158,14 @@ Planningrij VulPlanningrij(const tRitBSA &rit, RitWijziging wijziging, const Set
         const QString &vlag;
         const char *regel;
     } aanduidingen[] = {
-        {rit.KamerTotKamer, "Kamer tot Kamer"},
-        {rit.Rollator, "Rollator"},
-        {rit.Scootmobiel, "Scootmobiel"},
-        {rit.Soho, "SOHO"},
-        {rit.OpvouwbareRolstoel, "Opvouwbare rolstoel"},
-        {rit.ElectrischeRolstoel, "Electrische rolstoel"},
-        {rit.Doof, "Doof"},
-        {rit.Blind, "Blind"},
+        { rit.KamerTotKamer, "Kamer tot Kamer" },
+        { rit.Rollator, "Rollator" },
+        { rit.Scootmobiel, "Scootmobiel" },
+        { rit.Soho, "SOHO" },
+        { rit.OpvouwbareRolstoel, "Opvouwbare rolstoel" },
+        { rit.ElectrischeRolstoel, "Electrische rolstoel" },
+        { rit.Doof, "Doof" },
+        { rit.Blind, "Blind" },
     };
     for (const auto &aanduiding : aanduidingen) {
         if (IsJa(aanduiding.vlag))
@@ -178,8 +177,9 @@ Planningrij VulPlanningrij(const tRitBSA &rit, RitWijziging wijziging, const Set
         voegRegelToe(memo, QString(rit.AanTekst).replace(QStringLiteral("#CRLF#"), CrLf));
         rij.aanLogregel = QStringLiteral("AAN: ") + rit.AanTekst;
     }
-    voegRegelToe(memo, rit.LageInstap == QLatin1String("J") ? QStringLiteral("LAGE INSTAP = JA")
-                                                            : QStringLiteral("LAGE INSTAP = NEE"));
+    voegRegelToe(memo,
+        rit.LageInstap == QLatin1String("J") ? QStringLiteral("LAGE INSTAP = JA")
+                                             : QStringLiteral("LAGE INSTAP = NEE"));
     voegRegelToe(memo, QStringLiteral("AFREKENWIJZE= ") + rit.Afrekenwijze);
     if (IsJa(rit.VoorinZitten))
         voegRegelToe(memo, QStringLiteral("Voorin zitten"));
@@ -207,7 +207,7 @@ Planningrij VulPlanningrij(const tRitBSA &rit, RitWijziging wijziging, const Set
     zet(k, QStringLiteral("pla_soortwagen"), rolstoel ? QStringLiteral("R") : QStringLiteral("T"));
     zet(k, QStringLiteral("pla_spoed"), rit.Spoed == QLatin1String("T") ? 1 : 0);
     // BSA sends the number without its leading 0.
-    zet(k, QStringLiteral("pla_telefoon"), rit.Telefoon > 0 ? QStringLiteral("0") + QString::number(rit.Telefoon)
-                                                            : QString());
+    zet(k, QStringLiteral("pla_telefoon"),
+        rit.Telefoon > 0 ? QStringLiteral("0") + QString::number(rit.Telefoon) : QString());
     return rij;
 }

@@ -27,25 +27,24 @@ public:
 
 signals:
     void logLine(const QString &message);
-    void rawLogLine(const QString &line);   // logged without a time stamp
+    void rawLogLine(const QString &line); // logged without a time stamp
     void exceptionRaised(const QString &message);
-    void pakketIn(const QStringList &fields);   // the fields of the message just handled, for "Pakket IN"
+    void pakketIn(const QStringList &fields); // the fields of the message just handled, for "Pakket IN"
 
 private:
-    enum class Afloop { Klaar, Fout };   // Fout: a database error ended the handling before an answer
-
-    Afloop VerwerkRit(const tRitBSA &rit, BSAConnection *connection);
-    Afloop VerwerkAnnulering(const tRitBSA &rit, BSAConnection *connection);
+    // False when a database error ended the handling before an answer; *error then holds the database's message.
+    bool VerwerkRit(const tRitBSA &rit, BSAConnection *connection, QString *error);
+    bool VerwerkAnnulering(const tRitBSA &rit, BSAConnection *connection, QString *error);
     // Sends the answer. False when it could not be sent; the failure has then gone to exceptionRaised and the
     // lines that would follow the answer are left out.
-    bool verstuur(BSAConnection *connection, const QString &soort, int ritnummer, QString *coLine);
+    bool sendAnswer(BSAConnection *connection, const QString &soort, int ritnummer, QString *coLine);
     bool StuurAntwoord(BSAConnection *connection, const QString &soort, int ritnummer);
-    void algemeenNegatiefAntwoord(BSAConnection *connection);
-    bool journaalVoorSleutel(const QString &key, int code);
-    bool sleutelInGebruik(const QString &key);
+    void sendGeneralRefusal(BSAConnection *connection);
+    bool journalByTempKey(const QString &key, int code, QString *error);
+    bool tempKeyInUse(const QString &key);
 
     Database &m_database;
     const Settings &m_settings;
-    Transactie m_journaal;
-    TempKeyGenerator m_sleutels;
+    Transactie m_journal;
+    TempKeyGenerator m_tempKeys;
 };

@@ -2,7 +2,7 @@
 
 #include "platform/BSAConnection.h"
 #include "platform/BSAServer.h"
-#include "shell/Settings.h"
+#include "settings/Settings.h"
 
 namespace {
 const QString StaleEntry = QStringLiteral("DISCONNECTED_UNIT");
@@ -25,7 +25,7 @@ void ServerLifecycle::BtnExecuteClick(const QDateTime &now)
         start(now);
 }
 
-void ServerLifecycle::AutomatischStarten(const QDateTime &now)
+void ServerLifecycle::startAutomatically(const QDateTime &now)
 {
     if (m_settings.BSAAuto && !m_server.isActive())
         start(now);
@@ -76,7 +76,7 @@ void ServerLifecycle::BSAServerClientConnect(BSAConnection *connection)
     const QString address = connection->peerAddress();
     const qsizetype earlier = m_st.indexOf(address);
     if (earlier >= 0)
-        m_st[earlier] = StaleEntry;   // a peer that reconnects has lost its old connection without a goodbye
+        m_st[earlier] = StaleEntry; // a peer that reconnects has lost its old connection without a goodbye
     m_st.append(address);
     emit stChanged(m_st);
     emit logLine(QStringLiteral("Verbinding met ") + address);

@@ -21,7 +21,7 @@ public:
     // happens.
     void BtnExecuteClick(const QDateTime &now);
     // Part of the one-second tick: keeps the endpoint started while BSAAuto is on, retrying a failed start.
-    void AutomatischStarten(const QDateTime &now);
+    void startAutomatically(const QDateTime &now);
 
     // Peer addresses in the order they connected; "DISCONNECTED_UNIT" marks an entry found stale.
     const QStringList &ST() const { return m_st; }

@@ -5,19 +5,18 @@
 #include <QRandomGenerator>
 
 namespace {
-constexpr int FirstNumbers = 1000;   // the first key of a second starts at a random number below this
+constexpr int FirstNumbers = 1000; // the first key of a second starts at a random number below this
 
 QString secondStamp(const QDateTime &moment)
 {
     return moment.toString(QStringLiteral("yyyyMMddHHmmss"));
 }
-}
+} // namespace
 
 TempKeyGenerator::TempKeyGenerator(const QDateTime &startup, KeyInUse keyInUse)
     : m_keyInUse(std::move(keyInUse))
     , m_newestSecond(secondStamp(startup))
-{
-}
+{ }
 
 QString TempKeyGenerator::format(const QDateTime &now, int number)
 {

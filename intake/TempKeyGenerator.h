@@ -24,8 +24,8 @@ public:
 
 private:
     KeyInUse m_keyInUse;
-    QString m_newestSecond;    // yyyyMMddHHmmss: every second up to this one may have keys stored already
-    QString m_currentSecond;   // the second of the last key handed out
+    QString m_newestSecond; // yyyyMMddHHmmss: every second up to this one may have keys stored already
+    QString m_currentSecond; // the second of the last key handed out
     int m_nextNumber = 0;
     bool m_checkCurrent = false;
 };

@@ -1,26 +1,25 @@
 #include "Transactie.h"
 
 #include "platform/Database.h"
-#include "shell/Settings.h"
+#include "settings/Settings.h"
 
 Transactie::Transactie(Database &database, const Settings &settings, QObject *parent)
     : QObject(parent)
     , m_database(database)
     , m_settings(settings)
-{
-}
+{ }
 
 void Transactie::LogTransactie(int ritstaat, int rit, int wagen, int chauffeur, int code, const QString &opmerking)
 {
-    const ColumnValues row{
-        {QStringLiteral("tra_gebruiker"), Settings::leadingInt(m_settings.Gebruiker)},
-        {QStringLiteral("tra_ritstaat"), ritstaat},
-        {QStringLiteral("tra_rit"), rit},
-        {QStringLiteral("tra_wagen"), wagen},
-        {QStringLiteral("tra_chauffeur"), chauffeur},
-        {QStringLiteral("tra_code"), code},
+    const ColumnValues row {
+        { QStringLiteral("tra_gebruiker"), Settings::leadingInt(m_settings.Gebruiker) },
+        { QStringLiteral("tra_ritstaat"), ritstaat },
+        { QStringLiteral("tra_rit"), rit },
+        { QStringLiteral("tra_wagen"), wagen },
+        { QStringLiteral("tra_chauffeur"), chauffeur },
+        { QStringLiteral("tra_code"), code },
         // An empty remark is stored as an empty text, never as NULL: reports on the journal compare with ''.
-        {QStringLiteral("tra_opmerking"), opmerking.isNull() ? QStringLiteral("") : opmerking},
+        { QStringLiteral("tra_opmerking"), opmerking.isNull() ? QStringLiteral("") : opmerking },
     };
     QString error;
     if (!m_database.insertRow(QStringLiteral("TRANSACTIES"), row, &error))

@@ -13,9 +13,9 @@ class Transactie final : public QObject
     Q_DISABLE_COPY_MOVE(Transactie)
 public:
     // Journal codes of the rides BSA sends.
-    static constexpr int NieuweRit = 91;
-    static constexpr int GewijzigdeRit = 92;
-    static constexpr int GeannuleerdeRit = 93;
+    static constexpr int NewRide = 91;
+    static constexpr int ChangedRide = 92;
+    static constexpr int CancelledRide = 93;
 
     Transactie(Database &database, const Settings &settings, QObject *parent = nullptr);
 

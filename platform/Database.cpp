@@ -1,18 +1,21 @@
 #include "platform/Database.h"
 
+#include <unordered_map>
+
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlField>
+#include <QSqlQuery>
 #include <QSqlRecord>
 
-#include "platform/AnsiCodePage.h"
+#include "codec/AnsiCodePage.h"
 #include "platform/DateTimeText.h"
 #include "platform/DbConnectionString.h"
 #include "platform/PlanningSchema.h"
-#include "shell/Settings.h"
 
 namespace {
 
@@ -55,17 +58,17 @@ bool isIdentifier(const QString &name)
 
 struct Database::Private
 {
-    Private(const Settings &s, const QString &home)
-        : settings(s)
+    Private(LoginSource source, const QString &home)
+        : login(std::move(source))
         , homeDir(home)
     { }
 
-    const Settings &settings;
+    const LoginSource login;
     const QString homeDir;
     QString connectionName;
     QSqlDatabase db; // invalid while closed
     Dialect openDialect = Dialect::SqlServer;
-    QHash<QString, QSqlQuery> statements; // prepared, by SQL text, for this connection only
+    std::unordered_map<QString, std::unique_ptr<QSqlQuery>> statements; // prepared, by SQL text, for this connection
     QHash<QString, QHash<QString, int>> textSizes; // lower-case table -> lower-case column -> declared size
     // The statement text of the last row write of each shape: the intake writes the same columns ride after ride,
     // and building and hashing a long INSERT anew each time costs more than comparing the names.
@@ -91,11 +94,11 @@ bool sameColumns(const QStringList &columns, const ColumnValues &values)
     }
     return true;
 }
-}
+} // namespace
 
-Database::Database(const Settings &settings, const QString &homeDir, QObject *parent)
+Database::Database(LoginSource login, const QString &homeDir, QObject *parent)
     : QObject(parent)
-    , d(std::make_unique<Private>(settings, homeDir))
+    , d(std::make_unique<Private>(std::move(login), homeDir))
 {
     d->connectionName = QStringLiteral("bsa-%1").arg(reinterpret_cast<quintptr>(this), 0, 16);
 }
@@ -112,7 +115,8 @@ bool Database::open(QString *error, bool *aborted)
     if (isOpen())
         return true;
     close();
-    if (d->settings.xLoginServer.isEmpty()) {
+    const DatabaseLogin login = d->login();
+    if (login.server.isEmpty()) {
         // No server configured: the connect is abandoned without a word, except to whoever asks.
         if (aborted)
             *aborted = true;
@@ -120,7 +124,7 @@ bool Database::open(QString *error, bool *aborted)
             *error = Aborted;
         return false;
     }
-    if (!connectNow(error)) {
+    if (!connectNow(login, error)) {
         close();
         return false;
     }
@@ -128,10 +132,10 @@ bool Database::open(QString *error, bool *aborted)
     return true;
 }
 
-bool Database::connectNow(QString *error)
+bool Database::connectNow(const DatabaseLogin &login, QString *error)
 {
     QString target;
-    const Dialect dialect = dialectOf(d->settings.xLoginServer, &target);
+    const Dialect dialect = dialectOf(login.server, &target);
     d->openDialect = dialect;
     switch (dialect) {
     case Dialect::SQLite: {
@@ -159,9 +163,9 @@ bool Database::connectNow(QString *error)
         if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
             host = host.mid(1, host.size() - 2);
         d->db.setHostName(host);
-        d->db.setDatabaseName(d->settings.xLoginDatabase);
-        d->db.setUserName(d->settings.xLoginSQL);
-        d->db.setPassword(d->settings.xPaswoordSQL);
+        d->db.setDatabaseName(login.database);
+        d->db.setUserName(login.user);
+        d->db.setPassword(login.password);
         // libpq would otherwise wait without end for a host that does not answer.
         d->db.setConnectOptions(QStringLiteral("connect_timeout=15"));
         break;
@@ -169,7 +173,9 @@ bool Database::connectNow(QString *error)
     case Dialect::Odbc:
     case Dialect::SqlServer:
         d->db = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), d->connectionName);
-        d->db.setDatabaseName(dialect == Dialect::Odbc ? target : sqlServerConnectionString(d->settings));
+        d->db.setDatabaseName(dialect == Dialect::Odbc
+                ? target
+                : DbConnectionString::sqlServer(login.server, login.database, login.user, login.password));
         d->db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=15"));
         break;
     }
@@ -228,7 +234,7 @@ bool Database::test(QString *error)
 
 Database::Dialect Database::dialect() const
 {
-    return isOpen() ? d->openDialect : dialectOf(d->settings.xLoginServer, nullptr);
+    return isOpen() ? d->openDialect : dialectOf(d->login().server, nullptr);
 }
 
 bool Database::fail(const QString &what, const QSqlError &sqlError, QString *error)
@@ -260,23 +266,24 @@ QVariant Database::boundValue(const QVariant &value) const
     return value;
 }
 
-std::optional<QSqlQuery> Database::exec(const QString &sql, const QVariantList &values, QString *error)
+std::optional<QueryResult> Database::exec(const QString &sql, const QVariantList &values, QString *error)
 {
     if (!open(error))
         return std::nullopt;
 
     auto cached = d->statements.find(sql);
     if (cached == d->statements.end()) {
-        QSqlQuery query(d->db);
-        if (!query.prepare(sql)) {
-            fail(QStringLiteral("Preparing \"%1\"").arg(sql), query.lastError(), error);
+        auto query = std::make_unique<QSqlQuery>(d->db);
+        query->setForwardOnly(true); // every row is read once, straight into the result
+        if (!query->prepare(sql)) {
+            fail(QStringLiteral("Preparing \"%1\"").arg(sql), query->lastError(), error);
             return std::nullopt;
         }
         if (d->statements.size() >= MaxCachedStatements)
             d->statements.clear();
-        cached = d->statements.insert(sql, query);
+        cached = d->statements.emplace(sql, std::move(query)).first;
     }
-    QSqlQuery &query = *cached;
+    QSqlQuery &query = *cached->second;
     for (int i = 0; i < values.size(); ++i)
         query.bindValue(i, boundValue(values.at(i)));
     if (!query.exec()) {
@@ -285,13 +292,31 @@ std::optional<QSqlQuery> Database::exec(const QString &sql, const QVariantList &
         fail(QStringLiteral("Running \"%1\"").arg(sql), sqlError, error);
         return std::nullopt;
     }
-    if (query.isSelect() && !query.isForwardOnly()) {
-        // Fetch every row now. An unfinished SELECT would hold an SQLite read snapshot open, so that the WAL could
-        // never be folded back into the file, and would keep an ODBC connection busy for the next statement.
-        query.last();
-        query.seek(-1);
+    QueryResult result;
+    if (query.isSelect()) {
+        const int columns = query.record().count();
+        while (query.next()) {
+            QVariantList row;
+            row.reserve(columns);
+            for (int i = 0; i < columns; ++i)
+                row << query.value(i);
+            result.rows << row;
+        }
+        // A fetch that broke off is a failure, not the end of the rows: a lookup that came back short would send
+        // a known ride down the road of a new one.
+        if (query.lastError().isValid()) {
+            const QSqlError sqlError = query.lastError();
+            query.finish();
+            fail(QStringLiteral("Reading the rows of \"%1\"").arg(sql), sqlError, error);
+            return std::nullopt;
+        }
+    } else {
+        result.rowsAffected = query.numRowsAffected();
     }
-    return query;
+    // Nothing stays open: an unfinished SELECT would hold an SQLite read snapshot, so that the WAL could never be
+    // folded back into the file, and would keep an ODBC connection busy for the next statement.
+    query.finish();
+    return result;
 }
 
 const QHash<QString, int> &Database::columnSizes(const QString &table)
@@ -409,20 +434,14 @@ bool Database::updateRow(
         statement.keyColumn = keyColumn;
         statement.columns = columns;
     }
-    std::optional<QSqlQuery> query = exec(statement.sql, bound, error);
-    if (!query)
+    const std::optional<QueryResult> result = exec(statement.sql, bound, error);
+    if (!result)
         return false;
-    if (query->numRowsAffected() == 0) {
+    if (result->rowsAffected == 0) {
         // The row went away after it was read: a change that landed nowhere must not count as written.
         if (error)
             *error = QStringLiteral("No row of %1 with %2 = %3 to change").arg(table, keyColumn, key.toString());
         return false;
     }
     return true;
-}
-
-QString Database::sqlServerConnectionString(const Settings &settings)
-{
-    return DbConnectionString::sqlServer(
-        settings.xLoginServer, settings.xLoginDatabase, settings.xLoginSQL, settings.xPaswoordSQL);
 }

@@ -1,23 +1,23 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 
 #include <QHash>
 #include <QObject>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QString>
 #include <QVariantList>
 
 #include "platform/ColumnValues.h"
+#include "platform/DatabaseLogin.h"
+#include "platform/QueryResult.h"
 
 class QSqlError;
-struct Settings;
 
 // The one connection to the planning database, shared by every component. It connects at its first use,
-// building the connection anew from the four login settings each time, and reconnects at the next use after
-// the connection was lost. The setting xLoginServer picks the database:
+// asking for the login anew each time, and reconnects at the next use after the connection was lost. The
+// login's server (the setting xLoginServer) picks the database:
 //   sqlite:PATH              an SQLite file, PATH relative to the program folder; tables created when missing
 //   postgresql:HOST[:PORT]   PostgreSQL
 //   odbc:CONNECTION-STRING   any ODBC data source, the connection string taken as it stands
@@ -29,10 +29,13 @@ class Database final : public QObject
 public:
     enum class Dialect { SQLite, PostgreSQL, SqlServer, Odbc };
 
-    Database(const Settings &settings, const QString &homeDir, QObject *parent = nullptr);
+    // Called before every connect, so that a changed login counts from the next connect on.
+    using LoginSource = std::function<DatabaseLogin()>;
+
+    Database(LoginSource login, const QString &homeDir, QObject *parent = nullptr);
     ~Database() override;
 
-    // Connects when not connected. An empty xLoginServer abandons the connect: false with "Operation aborted"
+    // Connects when not connected. An empty server abandons the connect: false with "Operation aborted"
     // and *aborted set, so that callers can stay silent about it.
     bool open(QString *error, bool *aborted = nullptr);
     void close();
@@ -40,14 +43,12 @@ public:
     // The TEST button: open, then close again (also when it had been open before).
     bool test(QString *error);
 
-    Dialect dialect() const; // of the open connection, or of the current setting when closed
+    Dialect dialect() const; // of the open connection, or of the current login when closed
 
-    // Runs one statement with positional (?) bound values, connecting first when needed. The prepared
-    // statement is kept for the next call with the same text. On failure: nullopt and the driver's message; a
-    // lost connection is closed so that the next use connects again.
-    // A SELECT's rows are all fetched before it returns: read them with next() (size() is -1 on SQLite). The
-    // result stays readable until the same text runs again.
-    std::optional<QSqlQuery> exec(const QString &sql, const QVariantList &values, QString *error);
+    // Runs one statement with positional (?) bound values, connecting first when needed, and gives back every row
+    // it fetched. The prepared statement is kept for the next call with the same text. On failure: nullopt and
+    // the driver's message; a lost connection is closed so that the next use connects again.
+    std::optional<QueryResult> exec(const QString &sql, const QVariantList &values, QString *error);
 
     // INSERT and UPDATE ... WHERE keyColumn = key, every value bound. Texts are limited to the 8-bit code page
     // (except the wide memo columns) and cut to their columns' declared sizes; Decimals are bound exactly.
@@ -60,15 +61,12 @@ public:
     // known columns; -1 for unlimited or unknown.
     int textColumnSize(const QString &table, const QString &column);
 
-    // The ODBC connection string for SQL Server (FreeTDS on Linux, the SQL Server driver on Windows).
-    static QString sqlServerConnectionString(const Settings &settings);
-
 signals:
     void connected();
 
 private:
     struct Private;
-    bool connectNow(QString *error);
+    bool connectNow(const DatabaseLogin &login, QString *error);
     bool fail(const QString &what, const QSqlError &sqlError, QString *error);
     QVariant boundValue(const QVariant &value) const;
     QVariant columnValue(const QString &table, const QString &column, const QVariant &value);

@@ -13,7 +13,7 @@ inline QString fill(char16_t *text, qsizetype length, const QDateTime &moment, c
 {
     const QDate date = moment.date();
     const QTime time = moment.time();
-    const int values[6] = {date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second()};
+    const int values[6] = { date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second() };
     for (int part = 0; part < 6; ++part) {
         int value = values[part];
         const int width = part == 0 ? 4 : 2;
@@ -22,20 +22,20 @@ inline QString fill(char16_t *text, qsizetype length, const QDateTime &moment, c
     }
     return QString(reinterpret_cast<const QChar *>(text), length);
 }
-}
+} // namespace Detail
 
 // "2011-01-09 14:05:07", as date columns take it.
 inline QString sql(const QDateTime &moment)
 {
     char16_t text[] = u"0000-00-00 00:00:00";
-    return Detail::fill(text, 19, moment, {0, 5, 8, 11, 14, 17});
+    return Detail::fill(text, 19, moment, { 0, 5, 8, 11, 14, 17 });
 }
 
 // "09-01-2011 14:05:07", the operator log's stamp.
 inline QString log(const QDateTime &moment)
 {
     char16_t text[] = u"00-00-0000 00:00:00";
-    return Detail::fill(text, 19, moment, {6, 3, 0, 11, 14, 17});
+    return Detail::fill(text, 19, moment, { 6, 3, 0, 11, 14, 17 });
 }
 
 } // namespace DateTimeText

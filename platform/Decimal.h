@@ -7,8 +7,8 @@
 // The database receives its decimal text, never a binary fraction.
 struct Decimal
 {
-    qint64 units = 0;   // the value times 10^scale
-    int scale = 0;      // digits after the decimal point
+    qint64 units = 0; // the value times 10^scale
+    int scale = 0; // digits after the decimal point
 
     QString toString() const
     {

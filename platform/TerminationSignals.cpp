@@ -9,14 +9,14 @@
 
 namespace {
 // The handler may only write to a pipe; the event loop reads the other end. One pair for the whole process.
-int s_pipe[2] = {-1, -1};
+int s_pipe[2] = { -1, -1 };
 
 void onSignal(int signalNumber)
 {
     const char byte = char(signalNumber);
     [[maybe_unused]] const ssize_t written = ::write(s_pipe[1], &byte, 1);
 }
-}
+} // namespace
 
 TerminationSignals::TerminationSignals(QObject *parent)
     : QObject(parent)
@@ -60,11 +60,10 @@ BOOL WINAPI onConsoleEvent(DWORD event)
     // Called on a thread of its own: hand the request to the event loop.
     if (!s_instance)
         return FALSE;
-    QMetaObject::invokeMethod(s_instance.data(), "terminationRequested", Qt::QueuedConnection,
-                              Q_ARG(int, int(event)));
+    QMetaObject::invokeMethod(s_instance.data(), "terminationRequested", Qt::QueuedConnection, Q_ARG(int, int(event)));
     return TRUE;
 }
-}
+} // namespace
 
 TerminationSignals::TerminationSignals(QObject *parent)
     : QObject(parent)

@@ -13,34 +13,40 @@ void writeLine(FILE *stream, const QString &line)
 {
     const QByteArray bytes = line.toLocal8Bit() + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);   // a service manager's journal should see each line as it happens
+    std::fflush(stream); // a service manager's journal should see each line as it happens
 }
-}
+} // namespace
 
 int runHeadless(const QString &programFolder, const QString &serverPort)
 {
     Koppeling koppeling(programFolder);
-    QObject::connect(&koppeling.log(), &OperatorLog::lineAdded, &koppeling,
-                     [](const QString &line) { writeLine(stdout, line); });
+    QObject::connect(
+        &koppeling, &Koppeling::logLineAdded, &koppeling, [](const QString &line) { writeLine(stdout, line); });
 
     QString error;
     if (!koppeling.start(&error)) {
         writeLine(stderr, QStringLiteral("KorvelBSA: ") + error);
         return 1;
     }
-    if (!serverPort.isEmpty())
-        koppeling.settings().BSAServerPoort = serverPort;
+    if (!serverPort.isEmpty()) {
+        Settings settings = koppeling.settings();
+        settings.BSAServerPoort = serverPort;
+        koppeling.setSettings(settings);
+    }
 
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &koppeling, [&koppeling] {
         // Nobody is there to answer a question: end through the close sequence at once. A log that cannot be
         // archived must not keep a service from stopping; its lines went to standard output already.
-        if (!koppeling.afsluitenGeaccepteerd(QDateTime::currentDateTime()))
+        if (!koppeling.closeConfirmed(QDateTime::currentDateTime()))
             writeLine(stderr, QStringLiteral("KorvelBSA: the operator log could not be archived"));
-        koppeling.finish();
+        // The log is archived by now: standard error is the only place left to say that the settings were lost.
+        QString error;
+        if (!koppeling.finish(&error))
+            writeLine(stderr, QStringLiteral("KorvelBSA: ") + error);
         QCoreApplication::quit();
     });
 
-    koppeling.serverLifecycle().BtnExecuteClick(QDateTime::currentDateTime());
+    koppeling.BtnExecuteClick(QDateTime::currentDateTime());
     return QCoreApplication::exec();
 }

@@ -8,7 +8,7 @@
 #include "shell/WorkingFolders.h"
 
 namespace {
-constexpr std::chrono::milliseconds Timer1Interval{1000};
+constexpr std::chrono::milliseconds Timer1Interval { 1000 };
 }
 
 Koppeling::Koppeling(const QString &programFolder, QObject *parent)
@@ -16,7 +16,13 @@ Koppeling::Koppeling(const QString &programFolder, QObject *parent)
     , m_programFolder(programFolder)
     , m_store(programFolder)
     , m_log(programFolder)
-    , m_database(m_settings, programFolder)
+    , m_database(
+          [this] {
+              // Read at every connect, so that an edited login counts from the next connect on.
+              return DatabaseLogin { m_settings.xLoginServer, m_settings.xLoginDatabase, m_settings.xLoginSQL,
+                  m_settings.xPaswoordSQL };
+          },
+          programFolder)
     , m_lifecycle(m_server, m_settings)
     , m_intake(m_database, m_settings)
 {
@@ -36,6 +42,8 @@ Koppeling::Koppeling(const QString &programFolder, QObject *parent)
     connect(&m_intake, &RideIntake::rawLogLine, &m_log, &OperatorLog::addLine);
     connect(&m_intake, &RideIntake::exceptionRaised, this, hook);
     connect(&m_intake, &RideIntake::pakketIn, this, &Koppeling::pakketIn);
+    connect(&m_log, &OperatorLog::lineAdded, this, &Koppeling::logLineAdded);
+    connect(&m_log, &OperatorLog::cleared, this, &Koppeling::logCleared);
 }
 
 Koppeling::~Koppeling()
@@ -60,9 +68,39 @@ void Koppeling::Timer1Timer()
     const QDateTime now = QDateTime::currentDateTime();
     // An archive that cannot be written ends the tick; the next tick tries again.
     if (m_log.housekeeping(now))
-        m_lifecycle.AutomatischStarten(now);
+        m_lifecycle.startAutomatically(now);
     if (!m_finished)
         m_timer1.start();
+}
+
+void Koppeling::setSettings(const Settings &settings)
+{
+    m_settings = settings;
+}
+
+void Koppeling::CaptureSettings()
+{
+    m_store.CaptureSettings(m_settings);
+}
+
+void Koppeling::BtnExecuteClick(const QDateTime &now)
+{
+    m_lifecycle.BtnExecuteClick(now);
+}
+
+bool Koppeling::isServerActive() const
+{
+    return m_server.isActive();
+}
+
+QStringList Koppeling::ST() const
+{
+    return m_lifecycle.ST();
+}
+
+QStringList Koppeling::logLines() const
+{
+    return m_log.lines();
 }
 
 bool Koppeling::Button3Click(QString *error)
@@ -77,7 +115,7 @@ bool Koppeling::Button3Click(QString *error)
     return false;
 }
 
-bool Koppeling::afsluitenGeaccepteerd(const QDateTime &now)
+bool Koppeling::closeConfirmed(const QDateTime &now)
 {
     m_log.Logger(QStringLiteral("afsluiten software geaccepteerd"), now);
     if (!m_log.archive(now))
@@ -86,10 +124,10 @@ bool Koppeling::afsluitenGeaccepteerd(const QDateTime &now)
     return true;
 }
 
-void Koppeling::finish()
+bool Koppeling::finish(QString *error)
 {
     if (m_finished)
-        return;
+        return true;
     m_finished = true;
     m_timer1.stop();
     // Closing the server drops its connections without the disconnect handling: the list is not saved anyway.
@@ -97,8 +135,8 @@ void Koppeling::finish()
         m_server.setActive(false);
     m_database.close();
     if (!m_started)
-        return;   // a run that never read its settings must not overwrite the file with defaults
+        return true; // a run that never read its settings must not overwrite the file with defaults
     if (!m_store.captured())
         m_store.CaptureSettings(m_settings);
-    m_store.WriteSettingsFile();
+    return m_store.WriteSettingsFile(error);
 }

@@ -2,21 +2,22 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include "intake/RideIntake.h"
 #include "intake/ServerLifecycle.h"
 #include "platform/BSAServer.h"
 #include "platform/Database.h"
+#include "settings/Settings.h"
+#include "settings/SettingsStore.h"
 #include "shell/OperatorLog.h"
-#include "shell/Settings.h"
-#include "shell/SettingsStore.h"
 
 class QDateTime;
 
 // The owner of every component of the link, for the whole run: settings and their file, the operator log, the
-// database connection, the BSA server with its intake, and the one-second tick. The window and the headless
-// program are both built on it.
+// database connection, the BSA server with its intake, and the one-second tick. A front end (the window, or the
+// headless program) talks to the link through the calls and signals below only, never to a component itself.
 class Koppeling final : public QObject
 {
     Q_OBJECT
@@ -33,28 +34,43 @@ public:
     // The close sequence once the operator said yes (or the system asked the headless program to end): the log is
     // archived and the settings are captured. False when the archive could not be written; the log keeps its
     // lines and the error is in it.
-    bool afsluitenGeaccepteerd(const QDateTime &now);
+    bool closeConfirmed(const QDateTime &now);
     // The end of the run: the server closes its connections, the database connection closes, and the settings
-    // file is written (captured first when no capture happened since start-up). Safe to call twice.
-    void finish();
+    // file is written (captured first when no capture happened since start-up). False, with the reason, when the
+    // file could not be written; the log is archived by then, so the front end reports it. Safe to call twice.
+    bool finish(QString *error = nullptr);
+
+    // The operator's values, as the window's fields show them.
+    const Settings &settings() const { return m_settings; }
+    // Takes the operator's edits. Every component reads a value when it uses it, so an edit counts from its next
+    // use on: the login at the next connect, the server port at the next start.
+    void setSettings(const Settings &settings);
+    // Copies the current values into the settings document (hiding the window does this); the file itself is
+    // written at the end of the run.
+    void CaptureSettings();
+
+    // "Server AAN/UIT": starts the BSA server when it is stopped, stops it when it listens.
+    void BtnExecuteClick(const QDateTime &now);
+    bool isServerActive() const;
+    // The connected BSA peers, as the tab "Verbindingen" lists them; stChanged tells every change.
+    QStringList ST() const;
+
+    // The database TEST button: connects and closes again. A failure is added to the log, which keeps its
+    // earlier lines; the front end tells the operator about success.
+    bool Button3Click(QString *error);
+
+    // The operator log as it stands; logLineAdded and logCleared tell every change.
+    QStringList logLines() const;
+
+    QString programFolder() const { return m_programFolder; }
 
     // The one-second tick: log housekeeping, then the automatic server start.
     void Timer1Timer();
-    // The database TEST button: connects and closes again. A failure is added to the log, which keeps its
-    // earlier lines; the window tells the operator about success.
-    bool Button3Click(QString *error);
-
-    QString programFolder() const { return m_programFolder; }
-    Settings &settings() { return m_settings; }
-    SettingsStore &settingsStore() { return m_store; }
-    OperatorLog &log() { return m_log; }
-    Database &database() { return m_database; }
-    BSAServer &server() { return m_server; }
-    ServerLifecycle &serverLifecycle() { return m_lifecycle; }
-    RideIntake &intake() { return m_intake; }
 
 signals:
-    void pakketIn(const QStringList &fields);
+    void logLineAdded(const QString &line);
+    void logCleared(); // the log was archived, or replaced
+    void pakketIn(const QStringList &fields); // the fields of the last message received, for "Pakket IN"
     void stChanged(const QStringList &st);
 
 private:

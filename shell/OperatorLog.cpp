@@ -5,14 +5,13 @@
 #include <QFile>
 #include <QRegularExpression>
 
-#include "platform/AnsiCodePage.h"
+#include "codec/AnsiCodePage.h"
 #include "platform/DateTimeText.h"
 
 OperatorLog::OperatorLog(const QString &programFolder, QObject *parent)
     : QObject(parent)
     , m_programFolder(programFolder)
-{
-}
+{ }
 
 void OperatorLog::Logger(const QString &message)
 {
@@ -28,7 +27,7 @@ void OperatorLog::addLine(const QString &line)
 {
     // The log counts what it shows: a message holding line breaks takes one line per displayed line.
     if (!line.contains(QLatin1Char('\r')) && !line.contains(QLatin1Char('\n'))) {
-        m_lines.append(line);   // the usual case, without the cost of a split on every line
+        m_lines.append(line); // the usual case, without the cost of a split on every line
         emit lineAdded(line);
         return;
     }

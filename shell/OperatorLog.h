@@ -13,7 +13,7 @@ class OperatorLog final : public QObject
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(OperatorLog)
 public:
-    static constexpr int MaxLines = 5000;   // housekeeping archives a log that holds more
+    static constexpr int MaxLines = 5000; // housekeeping archives a log that holds more
 
     explicit OperatorLog(const QString &programFolder, QObject *parent = nullptr);
 

@@ -4,9 +4,9 @@
 
 QStringList workingFolderNames()
 {
-    return { QStringLiteral("BSA"),         QStringLiteral("BSA/LOGS"),        QStringLiteral("BSA/BACKUPS"),
-             QStringLiteral("BSA/BACKUPS/IN"), QStringLiteral("BSA/BACKUPS/UIT"), QStringLiteral("Backups"),
-             QStringLiteral("TempDownloads") };
+    return { QStringLiteral("BSA"), QStringLiteral("BSA/LOGS"), QStringLiteral("BSA/BACKUPS"),
+        QStringLiteral("BSA/BACKUPS/IN"), QStringLiteral("BSA/BACKUPS/UIT"), QStringLiteral("Backups"),
+        QStringLiteral("TempDownloads") };
 }
 
 void createWorkingFolders(const QString &home)

@@ -17,16 +17,15 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption headless(QStringLiteral("headless"),
-                                      QStringLiteral("Run without a window; every log line also goes to standard "
-                                                     "output. SIGTERM or SIGINT ends the run."));
+        QStringLiteral("Run without a window; every log line also goes to standard "
+                       "output. SIGTERM or SIGINT ends the run."));
     const QCommandLineOption home(QStringLiteral("home"),
-                                  QStringLiteral("Program folder: settings file, BSA/, Backups/, TempDownloads/ "
-                                                 "(default: the folder of the program file)."),
-                                  QStringLiteral("DIR"));
+        QStringLiteral("Program folder: settings file, BSA/, Backups/, TempDownloads/ "
+                       "(default: the folder of the program file)."),
+        QStringLiteral("DIR"));
     const QCommandLineOption serverPort(QStringLiteral("server-port"),
-                                        QStringLiteral("Port on which the BSA server listens (default 12001)."),
-                                        QStringLiteral("N"));
-    parser.addOptions({headless, home, serverPort});
+        QStringLiteral("Port on which the BSA server listens (default 12001)."), QStringLiteral("N"));
+    parser.addOptions({ headless, home, serverPort });
     parser.process(app);
 
     const QString port = parser.value(serverPort);
@@ -34,8 +33,8 @@ int main(int argc, char *argv[])
         bool isNumber = false;
         const int value = port.toInt(&isNumber);
         if (!isNumber || value < 1 || value > 65535) {
-            std::fprintf(stderr, "KorvelBSA: --server-port wants a port number from 1 to 65535, not '%s'\n",
-                         qPrintable(port));
+            std::fprintf(
+                stderr, "KorvelBSA: --server-port wants a port number from 1 to 65535, not '%s'\n", qPrintable(port));
             return 2;
         }
     }

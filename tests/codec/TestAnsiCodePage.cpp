@@ -1,6 +1,6 @@
 #include <QtTest>
 
-#include "platform/AnsiCodePage.h"
+#include "codec/AnsiCodePage.h"
 
 // The 8-bit code page of the wire (Windows-1252 off Windows): what each character becomes and back.
 class TestAnsiCodePage final : public QObject

@@ -2,8 +2,6 @@
 
 #include <QHostAddress>
 #include <QSignalSpy>
-#include <QSqlQuery>
-#include <QSqlRecord>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -11,7 +9,8 @@
 #include "platform/BSAConnection.h"
 #include "platform/BSAServer.h"
 #include "platform/Database.h"
-#include "shell/Settings.h"
+#include "settings/Settings.h"
+#include "tests/support/LoopbackPeer.h"
 #include "tests/support/TestDatabaseServer.h"
 
 Q_DECLARE_METATYPE(TestDatabaseServer::Kind)
@@ -27,7 +26,7 @@ QStringList standaardVelden()
     QStringList f(75, QString());
     f[0] = "BN", f[1] = "BSA", f[2] = "6", f[5] = "4711", f[6] = "0", f[7] = "PRJ1", f[8] = "LOC1";
     f[9] = "201101091405", f[11] = "201101091350", f[12] = "J. Jansen", f[13] = "201234567";
-    for (int k : {15, 16, 17, 18, 26, 58, 70, 71, 72, 73, 74, 75})
+    for (int k : { 15, 16, 17, 18, 26, 58, 70, 71, 72, 73, 74, 75 })
         f[k - 1] = "0";
     f[18] = "Amsterdam", f[19] = "1234AB", f[20] = "Dorpsstraat", f[21] = "12";
     f[26] = "Utrecht", f[27] = "3511AB", f[28] = "Stationsplein", f[29] = "1";
@@ -35,7 +34,7 @@ QStringList standaardVelden()
     f[39] = "Rolstoel mee", f[40] = "T";
     for (int k = 42; k <= 57; ++k)
         f[k - 1] = "N";
-    f[51] = "J";   // low entry
+    f[51] = "J"; // low entry
     f[58] = "CONTANT";
     for (int k = 60; k <= 63; ++k)
         f[k - 1] = "N";
@@ -70,8 +69,8 @@ QStringList binnen(const QString &text, int ritnummer, const QString &soort)
 {
     QString shown = text;
     shown.replace(Tab, QStringLiteral(",")).replace(QStringLiteral("\x1bLF"), QStringLiteral("#CRLF#"));
-    return {"L:SI: " + QString::fromLatin1(envelop(text)), "R:SI: " + shown,
-            "L:00: PAKKET RITNUMMER = " + QString::number(ritnummer), "L:00: PAKKET SOORT = " + soort};
+    return { "L:SI: " + QString::fromLatin1(envelop(text)), "R:SI: " + shown,
+        "L:00: PAKKET RITNUMMER = " + QString::number(ritnummer), "L:00: PAKKET SOORT = " + soort };
 }
 
 QString co(const QString &soort, int ritnummer)
@@ -81,7 +80,7 @@ QString co(const QString &soort, int ritnummer)
 
 QStringList algemeenNegatief()
 {
-    return {co("NC", 0), "L:<NACK - RIT NIET GEVONDEN>"};
+    return { co("NC", 0), "L:<NACK - RIT NIET GEVONDEN>" };
 }
 
 // A column value as the same text on every database: dates as wall-clock text, amounts with two decimals.
@@ -95,7 +94,7 @@ QString alsTekst(const QVariant &value)
         return QString::number(value.toDouble(), 'f', 2);
     return value.toString();
 }
-}
+} // namespace
 
 class TestRideIntake final : public QObject
 {
@@ -119,13 +118,13 @@ private slots:
     void showsTheFieldsOfTheLastMessage();
 
 private:
-    std::unique_ptr<QTcpSocket> verbind();
     // Writes each part with a pause between, and returns what came back once `answers` answers arrived.
-    QByteArray stuur(QTcpSocket &peer, const QByteArrayList &parts, int answers);
-    void voegRijToe(const QString &rij);   // "ritnummer|status|route|temp", NULL for a null value
-    QStringList rijen(const QString &sql);
+    QByteArray exchange(QTcpSocket &peer, const QByteArrayList &parts, int answers);
+    void addPlanningRow(const QString &rij); // "ritnummer|status|route|temp", NULL for a null value
+    QStringList rows(const QString &sql);
 
     QTemporaryDir m_dir;
+    DatabaseLogin m_login;
     Settings m_settings;
     std::unique_ptr<Database> m_database;
     std::unique_ptr<BSAServer> m_server;
@@ -144,9 +143,10 @@ void TestRideIntake::initTestCase_data()
 void TestRideIntake::init()
 {
     QFETCH_GLOBAL(TestDatabaseServer::Kind, kind);
-    BSA_PREPARE_TEST_DATABASE(kind, m_dir, m_settings);
+    BSA_PREPARE_TEST_DATABASE(kind, m_dir, m_login);
+    m_settings = Settings();
     m_settings.Gebruiker = QStringLiteral("12x");
-    m_database = std::make_unique<Database>(m_settings, m_dir.path());
+    m_database = std::make_unique<Database>(TestDatabaseServer::loginFrom(m_login), m_dir.path());
     QString error;
     QVERIFY2(m_database->open(&error), qPrintable(error));
 
@@ -157,7 +157,7 @@ void TestRideIntake::init()
     connect(m_server.get(), &BSAServer::envelopeReceived, m_intake.get(), &RideIntake::BSAServerClientRead);
 
     m_log.clear();
-    m_pakketIn = QStringList{"<never shown>"};
+    m_pakketIn = QStringList { "<never shown>" };
     connect(m_intake.get(), &RideIntake::logLine, this, [this](const QString &line) { m_log << "L:" + line; });
     connect(m_intake.get(), &RideIntake::rawLogLine, this, [this](const QString &line) { m_log << "R:" + line; });
     connect(m_intake.get(), &RideIntake::exceptionRaised, this, [this](const QString &line) { m_log << "E:" + line; });
@@ -173,30 +173,20 @@ void TestRideIntake::cleanup()
     if (kind == TestDatabaseServer::Kind::PostgreSQL) {
         // The server's database outlives the test: take away what a test put in the way of the next one.
         QString error;
-        QVERIFY2(TestDatabaseServer::runOnServer({QStringLiteral("DROP TRIGGER IF EXISTS weiger ON planning"),
-                                                  QStringLiteral("DROP FUNCTION IF EXISTS weiger()")},
-                                                 &error),
-                 qPrintable(error));
+        QVERIFY2(TestDatabaseServer::runOnServer({ QStringLiteral("DROP TRIGGER IF EXISTS weiger ON planning"),
+                                                     QStringLiteral("DROP FUNCTION IF EXISTS weiger()") },
+                     &error),
+            qPrintable(error));
     }
 }
 
-std::unique_ptr<QTcpSocket> TestRideIntake::verbind()
-{
-    QSignalSpy accepted(m_server.get(), &BSAServer::clientConnected);
-    auto peer = std::make_unique<QTcpSocket>();
-    peer->connectToHost(QHostAddress::LocalHost, m_server->serverPort());
-    if (!peer->waitForConnected(5000) || !accepted.wait(5000))
-        return nullptr;
-    return peer;
-}
-
-QByteArray TestRideIntake::stuur(QTcpSocket &peer, const QByteArrayList &parts, int answers)
+QByteArray TestRideIntake::exchange(QTcpSocket &peer, const QByteArrayList &parts, int answers)
 {
     QByteArray received;
     for (const QByteArray &part : parts) {
         peer.write(part);
         peer.flush();
-        QTest::qWait(20);   // lets the server read each part on its own
+        QTest::qWait(20); // lets the server read each part on its own
     }
     (void)QTest::qWaitFor(
         [&] {
@@ -208,7 +198,7 @@ QByteArray TestRideIntake::stuur(QTcpSocket &peer, const QByteArrayList &parts, 
     return received + peer.readAll();
 }
 
-void TestRideIntake::voegRijToe(const QString &rij)
+void TestRideIntake::addPlanningRow(const QString &rij)
 {
     const QStringList values = rij.split(QLatin1Char('|'));
     const auto tekst = [](const QString &v) {
@@ -221,100 +211,100 @@ void TestRideIntake::voegRijToe(const QString &rij)
     QVERIFY2(m_database->exec(QStringLiteral("INSERT INTO planning (pla_extern_ritnummer, pla_status, pla_route, "
                                              "pla_temp, pla_opmerking, pla_spoed, pla_eigenaar, pla_bdr_id) "
                                              "VALUES (?, ?, ?, ?, 'oud', 0, '999', 77)"),
-                              {getal(values.at(0)), tekst(values.at(1)), getal(values.at(2)), tekst(values.at(3))},
-                              &error),
-             qPrintable(error));
+                 { getal(values.at(0)), tekst(values.at(1)), getal(values.at(2)), tekst(values.at(3)) }, &error),
+        qPrintable(error));
 }
 
-QStringList TestRideIntake::rijen(const QString &sql)
+QStringList TestRideIntake::rows(const QString &sql)
 {
     QString error;
-    std::optional<QSqlQuery> query = m_database->exec(sql, {}, &error);
-    if (!query)
-        return {"error: " + error};
-    QStringList rows;
-    while (query->next()) {
+    const std::optional<QueryResult> result = m_database->exec(sql, {}, &error);
+    if (!result)
+        return { "error: " + error };
+    QStringList lines;
+    for (const QVariantList &row : result->rows) {
         QStringList values;
-        for (int i = 0; i < query->record().count(); ++i)
-            values << alsTekst(query->value(i));
-        rows << values.join(QLatin1Char('|'));
+        for (const QVariant &value : row)
+            values << alsTekst(value);
+        lines << values.join(QLatin1Char('|'));
     }
-    return rows;
+    return lines;
 }
 
 void TestRideIntake::handlesEachKindOfMessage_data()
 {
-    QTest::addColumn<QStringList>("bestaand");   // planning rows before the message
+    QTest::addColumn<QStringList>("bestaand"); // planning rows before the message
     QTest::addColumn<QString>("tekst");
-    QTest::addColumn<QString>("antwoord");       // the answer's text; empty when none may come
+    QTest::addColumn<QString>("antwoord"); // the answer's text; empty when none may come
     QTest::addColumn<QStringList>("regels");
     QTest::addColumn<QStringList>("planning");
     QTest::addColumn<QStringList>("journaal");
 
     const QString rit = bericht();
-    const QString geannuleerd = bericht({{1, "BV"}});
+    const QString geannuleerd = bericht({ { 1, "BV" } });
     const QStringList nieuw = binnen(rit, 4711, "BN");
     const QStringList annulering = binnen(geannuleerd, 4711, "BV");
     const QStringList geweigerd = nieuw
-        + QStringList{"L:<BN - BESTAAT NIET MEER, TOEGEWEZEN OF IN ROUTE>", co("NC", 4711),
-                      "L:<NACK - (BN) NIET VERWERKT>"};
-    const QStringList gewijzigd = nieuw + QStringList{"L:<BN - UPDATE RIT>", co("AC", 4711), "L:<ACK - (BN) VERWERKT>"};
+        + QStringList { "L:<BN - BESTAAT NIET MEER, TOEGEWEZEN OF IN ROUTE>", co("NC", 4711),
+              "L:<NACK - (BN) NIET VERWERKT>" };
+    const QStringList gewijzigd
+        = nieuw + QStringList { "L:<BN - UPDATE RIT>", co("AC", 4711), "L:<ACK - (BN) VERWERKT>" };
 
     QTest::newRow("a new ride is stored, journalled once and acknowledged")
         << QStringList() << rit << antwoordTekst("AC", 4711)
-        << nieuw + QStringList{"L:<BN - NIEUWE RIT>", co("AC", 4711), "L:<ACK - (BN) VERWERKT>"}
-        << QStringList{"4711|W|0|J. Jansen|0|010|1"} << QStringList{"12|1|91|"};
+        << nieuw + QStringList { "L:<BN - NIEUWE RIT>", co("AC", 4711), "L:<ACK - (BN) VERWERKT>" }
+        << QStringList { "4711|W|0|J. Jansen|0|010|1" } << QStringList { "12|1|91|" };
     QTest::newRow("a waiting ride without a route is changed and journalled twice")
-        << QStringList{"4711|W|0|Pold"} << rit << antwoordTekst("AC", 4711) << gewijzigd
-        << QStringList{"4711|W|0|J. Jansen|0|010|77"} << QStringList{"12|1|92|", "12|1|92|"};
+        << QStringList { "4711|W|0|Pold" } << rit << antwoordTekst("AC", 4711) << gewijzigd
+        << QStringList { "4711|W|0|J. Jansen|0|010|77" } << QStringList { "12|1|92|", "12|1|92|" };
     QTest::newRow("a waiting ride with no route at all is changed")
-        << QStringList{"4711|W|NULL|Pold"} << rit << antwoordTekst("AC", 4711) << gewijzigd
-        << QStringList{"4711|W|NULL|J. Jansen|0|010|77"} << QStringList{"12|1|92|", "12|1|92|"};
+        << QStringList { "4711|W|NULL|Pold" } << rit << antwoordTekst("AC", 4711) << gewijzigd
+        << QStringList { "4711|W|NULL|J. Jansen|0|010|77" } << QStringList { "12|1|92|", "12|1|92|" };
     QTest::newRow("of two rows with the ride number only the first is changed")
-        << QStringList{"4711|W|0|Pold1", "4711|W|0|Pold2"} << rit << antwoordTekst("AC", 4711) << gewijzigd
-        << QStringList{"4711|W|0|J. Jansen|0|010|77", "4711|W|0|oud|0|999|77"}
-        << QStringList{"12|1|92|", "12|1|92|"};
+        << QStringList { "4711|W|0|Pold1", "4711|W|0|Pold2" } << rit << antwoordTekst("AC", 4711) << gewijzigd
+        << QStringList { "4711|W|0|J. Jansen|0|010|77", "4711|W|0|oud|0|999|77" }
+        << QStringList { "12|1|92|", "12|1|92|" };
     QTest::newRow("a changed row without a key is journalled once and never under another ride")
-        << QStringList{"4711|W|0|", "99|W|0|"} << rit << antwoordTekst("AC", 4711) << gewijzigd
-        << QStringList{"4711|W|0|J. Jansen|0|010|77", "99|W|0|oud|0|999|77"} << QStringList{"12|1|92|"};
+        << QStringList { "4711|W|0|", "99|W|0|" } << rit << antwoordTekst("AC", 4711) << gewijzigd
+        << QStringList { "4711|W|0|J. Jansen|0|010|77", "99|W|0|oud|0|999|77" } << QStringList { "12|1|92|" };
     QTest::newRow("a planned ride is refused and left as it was")
-        << QStringList{"4711|P|0|Pold"} << rit << antwoordTekst("NC", 4711) << geweigerd
-        << QStringList{"4711|P|0|oud|0|999|77"} << QStringList();
+        << QStringList { "4711|P|0|Pold" } << rit << antwoordTekst("NC", 4711) << geweigerd
+        << QStringList { "4711|P|0|oud|0|999|77" } << QStringList();
     QTest::newRow("a waiting ride on a route is refused")
-        << QStringList{"4711|W|3|Pold"} << rit << antwoordTekst("NC", 4711) << geweigerd
-        << QStringList{"4711|W|3|oud|0|999|77"} << QStringList();
+        << QStringList { "4711|W|3|Pold" } << rit << antwoordTekst("NC", 4711) << geweigerd
+        << QStringList { "4711|W|3|oud|0|999|77" } << QStringList();
     QTest::newRow("a ride without a status is refused")
-        << QStringList{"4711|NULL|0|Pold"} << rit << antwoordTekst("NC", 4711) << geweigerd
-        << QStringList{"4711|NULL|0|oud|0|999|77"} << QStringList();
+        << QStringList { "4711|NULL|0|Pold" } << rit << antwoordTekst("NC", 4711) << geweigerd
+        << QStringList { "4711|NULL|0|oud|0|999|77" } << QStringList();
     QTest::newRow("a cancellation marks the ride as cancelled and journals it")
-        << QStringList{"4711|P|5|Pold"} << geannuleerd << antwoordTekst("AC", 4711)
-        << annulering + QStringList{"L:<VR>4711", co("AC", 4711), "L:<ACK - (VR) VERWERKT>"}
-        << QStringList{"4711|P|5|(VERWIJDERD DOOR OPDRACHTGEVER)|1|010|77"} << QStringList{"12|1|93|"};
+        << QStringList { "4711|P|5|Pold" } << geannuleerd << antwoordTekst("AC", 4711)
+        << annulering + QStringList { "L:<VR>4711", co("AC", 4711), "L:<ACK - (VR) VERWERKT>" }
+        << QStringList { "4711|P|5|(VERWIJDERD DOOR OPDRACHTGEVER)|1|010|77" } << QStringList { "12|1|93|" };
     QTest::newRow("a cancellation of an unknown ride is acknowledged and changes nothing")
-        << QStringList{"99|W|0|Pold"} << geannuleerd << antwoordTekst("AC", 4711)
-        << annulering + QStringList{"L:<VR>4711", co("AC", 4711), "L:<ACK - (VR) VERWERKT>"}
-        << QStringList{"99|W|0|oud|0|999|77"} << QStringList();
+        << QStringList { "99|W|0|Pold" } << geannuleerd << antwoordTekst("AC", 4711)
+        << annulering + QStringList { "L:<VR>4711", co("AC", 4711), "L:<ACK - (VR) VERWERKT>" }
+        << QStringList { "99|W|0|oud|0|999|77" } << QStringList();
     QTest::newRow("a kind in lower case gets no answer and changes nothing")
-        << QStringList{"4711|W|0|Pold"} << bericht({{1, "bn"}}) << QString()
-        << binnen(bericht({{1, "bn"}}), 4711, "bn") << QStringList{"4711|W|0|oud|0|999|77"} << QStringList();
+        << QStringList { "4711|W|0|Pold" } << bericht({ { 1, "bn" } }) << QString()
+        << binnen(bericht({ { 1, "bn" } }), 4711, "bn") << QStringList { "4711|W|0|oud|0|999|77" } << QStringList();
     QTest::newRow("an unknown kind gets no answer")
-        << QStringList() << bericht({{1, "VR"}}) << QString() << binnen(bericht({{1, "VR"}}), 4711, "VR")
+        << QStringList() << bericht({ { 1, "VR" } }) << QString() << binnen(bericht({ { 1, "VR" } }), 4711, "VR")
         << QStringList() << QStringList();
     QTest::newRow("a message of 58 fields gets the general negative answer")
-        << QStringList{"4711|W|0|Pold"} << bericht({}, 58) << antwoordTekst("NC", 0)
-        << QStringList{"L:SI: " + QString::fromLatin1(envelop(bericht({}, 58)))} + algemeenNegatief()
-        << QStringList{"4711|W|0|oud|0|999|77"} << QStringList();
+        << QStringList { "4711|W|0|Pold" } << bericht({}, 58) << antwoordTekst("NC", 0)
+        << QStringList { "L:SI: " + QString::fromLatin1(envelop(bericht({}, 58))) } + algemeenNegatief()
+        << QStringList { "4711|W|0|oud|0|999|77" } << QStringList();
     QTest::newRow("a ride number that is no number gets the general negative answer")
-        << QStringList{"0|W|0|Pold"} << bericht({{6, "abc"}}) << antwoordTekst("NC", 0)
-        << binnen(bericht({{6, "abc"}}), 0, "BN") + algemeenNegatief() << QStringList{"0|W|0|oud|0|999|77"}
+        << QStringList { "0|W|0|Pold" } << bericht({ { 6, "abc" } }) << antwoordTekst("NC", 0)
+        << binnen(bericht({ { 6, "abc" } }), 0, "BN") + algemeenNegatief() << QStringList { "0|W|0|oud|0|999|77" }
         << QStringList();
     QTest::newRow("a cancellation of ride number 0 cancels nothing")
-        << QStringList{"0|W|0|Pold"} << bericht({{1, "BV"}, {6, "0"}}) << antwoordTekst("NC", 0)
-        << binnen(bericht({{1, "BV"}, {6, "0"}}), 0, "BV") + algemeenNegatief()
-        << QStringList{"0|W|0|oud|0|999|77"} << QStringList();
+        << QStringList { "0|W|0|Pold" } << bericht({ { 1, "BV" }, { 6, "0" } }) << antwoordTekst("NC", 0)
+        << binnen(bericht({ { 1, "BV" }, { 6, "0" } }), 0, "BV") + algemeenNegatief()
+        << QStringList { "0|W|0|oud|0|999|77" } << QStringList();
     QTest::newRow("a negative ride number gets the general negative answer")
-        << QStringList{"-3|W|0|Pold"} << bericht({{6, "-3"}}) << antwoordTekst("NC", 0)
-        << binnen(bericht({{6, "-3"}}), -3, "BN") + algemeenNegatief() << QStringList{"-3|W|0|oud|0|999|77"}
+        << QStringList { "-3|W|0|Pold" } << bericht({ { 6, "-3" } }) << antwoordTekst("NC", 0)
+        << binnen(bericht({ { 6, "-3" } }), -3, "BN") + algemeenNegatief() << QStringList { "-3|W|0|oud|0|999|77" }
         << QStringList();
 }
 
@@ -327,23 +317,23 @@ void TestRideIntake::handlesEachKindOfMessage()
     QFETCH(QStringList, planning);
     QFETCH(QStringList, journaal);
     for (const QString &rij : bestaand)
-        voegRijToe(rij);
-    auto peer = verbind();
+        addPlanningRow(rij);
+    auto peer = connectLoopbackPeer(*m_server);
     QVERIFY(peer);
 
     // A cancellation of a ride nobody has follows, so that a missing answer shows as the wrong answer.
-    const QString volgend = bericht({{1, "BV"}, {6, "5"}});
-    const QByteArray expected = (antwoord.isEmpty() ? QByteArray() : envelop(antwoord)) + envelop(antwoordTekst("AC", 5));
-    QCOMPARE(stuur(*peer, {envelop(tekst) + envelop(volgend)}, antwoord.isEmpty() ? 1 : 2), expected);
+    const QString volgend = bericht({ { 1, "BV" }, { 6, "5" } });
+    const QByteArray expected
+        = (antwoord.isEmpty() ? QByteArray() : envelop(antwoord)) + envelop(antwoordTekst("AC", 5));
+    QCOMPARE(exchange(*peer, { envelop(tekst) + envelop(volgend) }, antwoord.isEmpty() ? 1 : 2), expected);
 
     const qsizetype probe = m_log.indexOf("L:SI: " + QString::fromLatin1(envelop(volgend)));
     QVERIFY(probe >= 0);
     QCOMPARE(m_log.mid(0, probe), regels);
-    QCOMPARE(rijen("SELECT pla_extern_ritnummer, pla_status, pla_route, pla_opmerking, pla_spoed, pla_eigenaar, "
-                   "pla_bdr_id FROM planning ORDER BY pla_id"),
-             planning);
-    QCOMPARE(rijen("SELECT tra_gebruiker, tra_rit, tra_code, tra_opmerking FROM TRANSACTIES ORDER BY tra_id"),
-             journaal);
+    QCOMPARE(rows("SELECT pla_extern_ritnummer, pla_status, pla_route, pla_opmerking, pla_spoed, pla_eigenaar, "
+                  "pla_bdr_id FROM planning ORDER BY pla_id"),
+        planning);
+    QCOMPARE(rows("SELECT tra_gebruiker, tra_rit, tra_code, tra_opmerking FROM TRANSACTIES ORDER BY tra_id"), journaal);
 }
 
 void TestRideIntake::storesEveryColumnOfANewRideAndItsChange()
@@ -351,18 +341,11 @@ void TestRideIntake::storesEveryColumnOfANewRideAndItsChange()
     m_settings.BSA_BDR = QStringLiteral("21");
     m_settings.BSA_DEB = QStringLiteral("22");
     m_settings.BSA_Tarief = QStringLiteral("23");
-    auto peer = verbind();
+    auto peer = connectLoopbackPeer(*m_server);
     QVERIFY(peer);
-    const QString rit = bericht({{7, "987654"},
-                                 {13, "de Vries, A_B"},
-                                 {22, "12-14 achter"},
-                                 {35, "1"},
-                                 {47, "J"},
-                                 {51, "T"},
-                                 {68, "Bel aan\x1bLFAchterdeur"},
-                                 {69, "F7"},
-                                 {75, "2"}});
-    QCOMPARE(stuur(*peer, {envelop(rit)}, 1), envelop(antwoordTekst("AC", 4711)));
+    const QString rit = bericht({ { 7, "987654" }, { 13, "de Vries, A_B" }, { 22, "12-14 achter" }, { 35, "1" },
+        { 47, "J" }, { 51, "T" }, { 68, "Bel aan\x1bLFAchterdeur" }, { 69, "F7" }, { 75, "2" } });
+    QCOMPARE(exchange(*peer, { envelop(rit) }, 1), envelop(antwoordTekst("AC", 4711)));
     QVERIFY(m_log.contains("L:AAN: Bel aan#CRLF#Achterdeur"));
     QCOMPARE(m_log.indexOf("L:AAN: Bel aan#CRLF#Achterdeur") + 1, m_log.indexOf("L:<BN - NIEUWE RIT>"));
 
@@ -374,41 +357,42 @@ void TestRideIntake::storesEveryColumnOfANewRideAndItsChange()
         "pla_ophnummer, pla_ophstad, pla_bestpostcode, pla_besstraat, pla_bestnummer, pla_zone_van, pla_zone_naar, "
         "pla_beststad, pla_soortrit, pla_filter, pla_opmerking, pla_combineren, pla_rolstoel, pla_soortwagen, "
         "pla_spoed, pla_telefoon, pla_status, pla_route, pla_retour_rbs");
-    const QStringList vast{"P", "010", "21", "22", "23", "987654", "PRJ1", "LOC1", "2011-01-09 14:05:00",
-                           "2011-01-09 14:05:00", "2011-01-09 13:50:00", "de Vries, A_B", "1", "1", "123.45",
-                           "123.45", "7.01", "2", "12.50", "12.50", "0", "4711", "4711", "1234 AB", "Dorpsstraat",
-                           "12-14 ", "Amsterdam", "3511 AB", "Stationsplein", "1", "0", "0", "Utrecht", "S", "P",
-                           "de Vries, A_B", "1", "1", "R", "1", "0201234567", "W", "0", "0"};
-    QCOMPARE(rijen("SELECT " + kolommen + " FROM planning").value(0).split(QLatin1Char('|')), vast);
-    QCOMPARE(rijen("SELECT pla_tekst FROM planning"),
-             QStringList{"Rolstoel mee\r\nExtra beenruimte\r\nFactuurcode: F7\r\nBel aan\r\nAchterdeur"
-                         "\r\nLAGE INSTAP = JA\r\nAFREKENWIJZE= CONTANT"});
-    const QStringList sleutel = rijen("SELECT pla_temp FROM planning");
+    const QStringList vast { "P", "010", "21", "22", "23", "987654", "PRJ1", "LOC1", "2011-01-09 14:05:00",
+        "2011-01-09 14:05:00", "2011-01-09 13:50:00", "de Vries, A_B", "1", "1", "123.45", "123.45", "7.01", "2",
+        "12.50", "12.50", "0", "4711", "4711", "1234 AB", "Dorpsstraat", "12-14 ", "Amsterdam", "3511 AB",
+        "Stationsplein", "1", "0", "0", "Utrecht", "S", "P", "de Vries, A_B", "1", "1", "R", "1", "0201234567", "W",
+        "0", "0" };
+    QCOMPARE(rows("SELECT " + kolommen + " FROM planning").value(0).split(QLatin1Char('|')), vast);
+    QCOMPARE(rows("SELECT pla_tekst FROM planning"),
+        QStringList { "Rolstoel mee\r\nExtra beenruimte\r\nFactuurcode: F7\r\nBel aan\r\nAchterdeur"
+                      "\r\nLAGE INSTAP = JA\r\nAFREKENWIJZE= CONTANT" });
+    const QStringList sleutel = rows("SELECT pla_temp FROM planning");
     QVERIFY2(QRegularExpression("^P\\d{17,21}$").match(sleutel.value(0)).hasMatch(), qPrintable(sleutel.value(0)));
 
     // The change: new settings do not touch the company, client, tariff or key of a ride that exists.
     m_settings.BSA_BDR = QStringLiteral("31");
     const QString wijziging
-        = bericht({{13, "K. Klaassen"}, {36, "-5"}, {10, "201113011405"}, {75, "2"}, {14, "0"}, {9, ""}});
-    QCOMPARE(stuur(*peer, {envelop(wijziging)}, 1), envelop(antwoordTekst("AC", 4711)));
-    QCOMPARE(rijen("SELECT pla_bdr_id, pla_temp, pla_naam_reiziger, pla_bedrag, pla_datum, pla_rolstoel, "
-                   "pla_soortwagen, pla_spoed, pla_telefoon, pla_extern_locatie FROM planning"),
-             QStringList{"21|" + sleutel.value(0) + "|K. Klaassen|-0.05|1899-12-30 00:00:00|0|T|0||"});
-    QCOMPARE(rijen("SELECT pla_tekst FROM planning"),
-             QStringList{"Rolstoel mee\r\nGratis kinderen 2\r\nLAGE INSTAP = JA\r\nAFREKENWIJZE= CONTANT"});
-    QCOMPARE(rijen("SELECT tra_rit, tra_code FROM TRANSACTIES ORDER BY tra_id"),
-             QStringList({"1|91", "1|92", "1|92"}));
+        = bericht({ { 13, "K. Klaassen" }, { 36, "-5" }, { 10, "201113011405" }, { 75, "2" }, { 14, "0" }, { 9, "" } });
+    QCOMPARE(exchange(*peer, { envelop(wijziging) }, 1), envelop(antwoordTekst("AC", 4711)));
+    QCOMPARE(rows("SELECT pla_bdr_id, pla_temp, pla_naam_reiziger, pla_bedrag, pla_datum, pla_rolstoel, "
+                  "pla_soortwagen, pla_spoed, pla_telefoon, pla_extern_locatie FROM planning"),
+        QStringList { "21|" + sleutel.value(0) + "|K. Klaassen|-0.05|1899-12-30 00:00:00|0|T|0||" });
+    QCOMPARE(rows("SELECT pla_tekst FROM planning"),
+        QStringList { "Rolstoel mee\r\nGratis kinderen 2\r\nLAGE INSTAP = JA\r\nAFREKENWIJZE= CONTANT" });
+    QCOMPARE(
+        rows("SELECT tra_rit, tra_code FROM TRANSACTIES ORDER BY tra_id"), QStringList({ "1|91", "1|92", "1|92" }));
 }
 
 void TestRideIntake::answersWithCrLfWhenTheSettingIsOnAtThatMoment()
 {
-    auto peer = verbind();
+    auto peer = connectLoopbackPeer(*m_server);
     QVERIFY(peer);
-    const QString annulering = bericht({{1, "BV"}});
+    const QString annulering = bericht({ { 1, "BV" } });
     m_settings.bsaCRLF = true;
-    QCOMPARE(stuur(*peer, {envelop(annulering)}, 1), QByteArray("<ZORVAN>4143094253410936093437313109<EINDE>\r\n"));
+    QCOMPARE(
+        exchange(*peer, { envelop(annulering) }, 1), QByteArray("<ZORVAN>4143094253410936093437313109<EINDE>\r\n"));
     m_settings.bsaCRLF = false;
-    QCOMPARE(stuur(*peer, {envelop(annulering)}, 1), QByteArray("<ZORVAN>4143094253410936093437313109<EINDE>"));
+    QCOMPARE(exchange(*peer, { envelop(annulering) }, 1), QByteArray("<ZORVAN>4143094253410936093437313109<EINDE>"));
     // The log shows the answer without CR LF either way.
     QCOMPARE(m_log.count("L:CO: <ZORVAN>4143094253410936093437313109<EINDE>"), 2);
 }
@@ -416,45 +400,45 @@ void TestRideIntake::answersWithCrLfWhenTheSettingIsOnAtThatMoment()
 void TestRideIntake::answersEveryEnvelopeOfAConnectionInOrder_data()
 {
     QTest::addColumn<QByteArrayList>("writes");
-    QTest::addColumn<QList<int>>("answered");   // ride numbers, in the order of the answers
+    QTest::addColumn<QList<int>>("answered"); // ride numbers, in the order of the answers
 
-    const QByteArray een = envelop(bericht({{1, "BV"}, {6, "1"}}));
-    const QByteArray twee = envelop(bericht({{1, "BV"}, {6, "2"}}));
+    const QByteArray een = envelop(bericht({ { 1, "BV" }, { 6, "1" } }));
+    const QByteArray twee = envelop(bericht({ { 1, "BV" }, { 6, "2" } }));
     QTest::newRow("two envelopes in one write are both answered in order")
-        << QByteArrayList{een + twee} << QList<int>{1, 2};
+        << QByteArrayList { een + twee } << QList<int> { 1, 2 };
     QTest::newRow("an envelope split over three writes is answered once")
-        << QByteArrayList{een.left(5), een.mid(5, 300), een.mid(305)} << QList<int>{1};
+        << QByteArrayList { een.left(5), een.mid(5, 300), een.mid(305) } << QList<int> { 1 };
     QTest::newRow("CR LF after the end tag changes nothing")
-        << QByteArrayList{een + "\r\n", twee + "\r\n"} << QList<int>{1, 2};
+        << QByteArrayList { een + "\r\n", twee + "\r\n" } << QList<int> { 1, 2 };
     QTest::newRow("an envelope split right after the first of two completes")
-        << QByteArrayList{een + twee.left(20), twee.mid(20)} << QList<int>{1, 2};
+        << QByteArrayList { een + twee.left(20), twee.mid(20) } << QList<int> { 1, 2 };
 }
 
 void TestRideIntake::answersEveryEnvelopeOfAConnectionInOrder()
 {
     QFETCH(QByteArrayList, writes);
     QFETCH(QList<int>, answered);
-    auto peer = verbind();
+    auto peer = connectLoopbackPeer(*m_server);
     QVERIFY(peer);
     QByteArray expected;
     for (int ritnummer : answered)
         expected += envelop(antwoordTekst("AC", ritnummer));
-    QCOMPARE(stuur(*peer, writes, int(answered.size())), expected);
+    QCOMPARE(exchange(*peer, writes, int(answered.size())), expected);
     QVERIFY(m_log.contains("L:<VR>1"));
     QVERIFY(!m_log.contains(QStringLiteral("L:<NACK - RIT NIET GEVONDEN>")));
 }
 
 void TestRideIntake::keepsInterleavedConnectionsApart()
 {
-    auto first = verbind();
-    auto second = verbind();
+    auto first = connectLoopbackPeer(*m_server);
+    auto second = connectLoopbackPeer(*m_server);
     QVERIFY(first && second);
-    const QByteArray een = envelop(bericht({{1, "BV"}, {6, "1"}}));
-    const QByteArray twee = envelop(bericht({{1, "BV"}, {6, "2"}}));
-    QCOMPARE(stuur(*first, {een.left(100)}, 0), QByteArray());
-    QCOMPARE(stuur(*second, {twee.left(200)}, 0), QByteArray());
-    QCOMPARE(stuur(*first, {een.mid(100)}, 1), envelop(antwoordTekst("AC", 1)));
-    QCOMPARE(stuur(*second, {twee.mid(200)}, 1), envelop(antwoordTekst("AC", 2)));
+    const QByteArray een = envelop(bericht({ { 1, "BV" }, { 6, "1" } }));
+    const QByteArray twee = envelop(bericht({ { 1, "BV" }, { 6, "2" } }));
+    QCOMPARE(exchange(*first, { een.left(100) }, 0), QByteArray());
+    QCOMPARE(exchange(*second, { twee.left(200) }, 0), QByteArray());
+    QCOMPARE(exchange(*first, { een.mid(100) }, 1), envelop(antwoordTekst("AC", 1)));
+    QCOMPARE(exchange(*second, { twee.mid(200) }, 1), envelop(antwoordTekst("AC", 2)));
 }
 
 void TestRideIntake::answersNcZeroWhenTheDatabaseIsDown()
@@ -465,15 +449,21 @@ void TestRideIntake::answersNcZeroWhenTheDatabaseIsDown()
         // A folder that cannot be made: a file stands where it should be.
         QFile blocker(m_dir.filePath(QStringLiteral("not-a-folder")));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
-        m_settings.xLoginServer = "sqlite:" + blocker.fileName() + "/planning.db";
+        m_login.server = "sqlite:" + blocker.fileName() + "/planning.db";
     } else {
-        m_settings.xLoginServer = QStringLiteral("postgresql:127.0.0.1:1");
+        m_login.server = QStringLiteral("postgresql:127.0.0.1:1");
     }
-    auto peer = verbind();
+    auto peer = connectLoopbackPeer(*m_server);
     QVERIFY(peer);
     const QString rit = bericht();
-    QCOMPARE(stuur(*peer, {envelop(rit)}, 1), envelop(antwoordTekst("NC", 0)));
-    QCOMPARE(m_log, binnen(rit, 4711, "BN") + algemeenNegatief());
+    QCOMPARE(exchange(*peer, { envelop(rit) }, 1), envelop(antwoordTekst("NC", 0)));
+    // The database's own message is logged before the general negative answer, so the operator sees why.
+    const QStringList eerst = binnen(rit, 4711, "BN");
+    QCOMPARE(m_log.size(), eerst.size() + 3);
+    QCOMPARE(m_log.mid(0, eerst.size()), eerst);
+    const QString reden = m_log.at(eerst.size());
+    QVERIFY2(reden.startsWith(QLatin1String("E:")) && reden.size() > 2, qPrintable(reden));
+    QCOMPARE(m_log.mid(eerst.size() + 1), algemeenNegatief());
 }
 
 void TestRideIntake::acknowledgesAStoredRideWhoseJournalFails()
@@ -484,11 +474,11 @@ void TestRideIntake::acknowledgesAStoredRideWhoseJournalFails()
     if (kind == TestDatabaseServer::Kind::SQLite)
         QVERIFY2(m_database->exec(drop, {}, &error), qPrintable(error));
     else
-        QVERIFY2(TestDatabaseServer::runOnServer({drop}, &error), qPrintable(error));
-    auto peer = verbind();
+        QVERIFY2(TestDatabaseServer::runOnServer({ drop }, &error), qPrintable(error));
+    auto peer = connectLoopbackPeer(*m_server);
     QVERIFY(peer);
-    QCOMPARE(stuur(*peer, {envelop(bericht())}, 1), envelop(antwoordTekst("AC", 4711)));
-    QCOMPARE(rijen("SELECT pla_extern_ritnummer FROM planning"), QStringList{"4711"});
+    QCOMPARE(exchange(*peer, { envelop(bericht()) }, 1), envelop(antwoordTekst("AC", 4711)));
+    QCOMPARE(rows("SELECT pla_extern_ritnummer FROM planning"), QStringList { "4711" });
     const QStringList errors = m_log.filter(QRegularExpression("^E:"));
     QCOMPARE(errors.size(), 1);
     QVERIFY2(errors.at(0).contains(QLatin1String("TRANSACTIES"), Qt::CaseInsensitive), qPrintable(errors.at(0)));
@@ -497,13 +487,13 @@ void TestRideIntake::acknowledgesAStoredRideWhoseJournalFails()
 
 void TestRideIntake::answersNcZeroAndJournalsNothingWhenTheRowCannotBeWritten_data()
 {
-    QTest::addColumn<QString>("operatie");   // what the database refuses
+    QTest::addColumn<QString>("operatie"); // what the database refuses
     QTest::addColumn<QStringList>("bestaand");
     QTest::addColumn<QString>("tekst");
     QTest::newRow("a new ride that cannot be inserted") << "INSERT" << QStringList() << bericht();
-    QTest::newRow("a change that cannot be written") << "UPDATE" << QStringList{"4711|W|0|Pold"} << bericht();
+    QTest::newRow("a change that cannot be written") << "UPDATE" << QStringList { "4711|W|0|Pold" } << bericht();
     QTest::newRow("a cancellation that cannot be written")
-        << "UPDATE" << QStringList{"4711|W|0|Pold"} << bericht({{1, "BV"}});
+        << "UPDATE" << QStringList { "4711|W|0|Pold" } << bericht({ { 1, "BV" } });
 }
 
 void TestRideIntake::answersNcZeroAndJournalsNothingWhenTheRowCannotBeWritten()
@@ -513,41 +503,44 @@ void TestRideIntake::answersNcZeroAndJournalsNothingWhenTheRowCannotBeWritten()
     QFETCH(QStringList, bestaand);
     QFETCH(QString, tekst);
     for (const QString &rij : bestaand)
-        voegRijToe(rij);
-    const QStringList voor = rijen("SELECT * FROM planning");
+        addPlanningRow(rij);
+    const QStringList voor = rows("SELECT * FROM planning");
     QString error;
     if (kind == TestDatabaseServer::Kind::SQLite) {
         QVERIFY2(m_database->exec("CREATE TRIGGER weiger BEFORE " + operatie
-                                      + " ON planning BEGIN SELECT RAISE(ABORT, 'planning is read-only'); END",
-                                  {}, &error),
-                 qPrintable(error));
+                         + " ON planning BEGIN SELECT RAISE(ABORT, 'planning is read-only'); END",
+                     {}, &error),
+            qPrintable(error));
     } else {
         QVERIFY2(TestDatabaseServer::runOnServer(
-                     {"CREATE FUNCTION weiger() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION 'planning is read-only'; "
-                      "END $$ LANGUAGE plpgsql",
-                      "CREATE TRIGGER weiger BEFORE " + operatie
-                          + " ON planning FOR EACH ROW EXECUTE FUNCTION weiger()"},
+                     { "CREATE FUNCTION weiger() RETURNS trigger AS $$ BEGIN RAISE EXCEPTION 'planning is read-only'; "
+                       "END $$ LANGUAGE plpgsql",
+                         "CREATE TRIGGER weiger BEFORE " + operatie
+                             + " ON planning FOR EACH ROW EXECUTE FUNCTION weiger()" },
                      &error),
-                 qPrintable(error));
+            qPrintable(error));
     }
-    auto peer = verbind();
+    auto peer = connectLoopbackPeer(*m_server);
     QVERIFY(peer);
-    QCOMPARE(stuur(*peer, {envelop(tekst)}, 1), envelop(antwoordTekst("NC", 0)));
+    QCOMPARE(exchange(*peer, { envelop(tekst) }, 1), envelop(antwoordTekst("NC", 0)));
     QCOMPARE(m_log.mid(m_log.size() - 2), algemeenNegatief());
-    QCOMPARE(rijen("SELECT * FROM planning"), voor);
-    QCOMPARE(rijen("SELECT tra_code FROM TRANSACTIES"), QStringList());
+    const QString reden = m_log.value(m_log.size() - 3);
+    QVERIFY2(reden.startsWith(QLatin1String("E:")) && reden.contains(QLatin1String("planning is read-only")),
+        qPrintable(reden));
+    QCOMPARE(rows("SELECT * FROM planning"), voor);
+    QCOMPARE(rows("SELECT tra_code FROM TRANSACTIES"), QStringList());
 }
 
 void TestRideIntake::showsTheFieldsOfTheLastMessage()
 {
-    auto peer = verbind();
+    auto peer = connectLoopbackPeer(*m_server);
     QVERIFY(peer);
-    stuur(*peer, {envelop(bericht({{1, "BV"}, {13, "de Vries"}}))}, 1);
-    QCOMPARE(m_pakketIn.mid(0, 6), QStringList({"BV", "BSA", "6", "", "", "4711"}));
+    exchange(*peer, { envelop(bericht({ { 1, "BV" }, { 13, "de Vries" } })) }, 1);
+    QCOMPARE(m_pakketIn.mid(0, 6), QStringList({ "BV", "BSA", "6", "", "", "4711" }));
     // The name shows on two lines: the display cuts at spaces too.
     QVERIFY(m_pakketIn.contains("de") && m_pakketIn.contains("Vries"));
 
-    stuur(*peer, {envelop(bericht({}, 58))}, 1);
+    exchange(*peer, { envelop(bericht({}, 58)) }, 1);
     QCOMPARE(m_pakketIn, QStringList());
 }
 

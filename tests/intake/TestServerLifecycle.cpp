@@ -8,7 +8,8 @@
 
 #include "intake/ServerLifecycle.h"
 #include "platform/BSAServer.h"
-#include "shell/Settings.h"
+#include "settings/Settings.h"
+#include "tests/support/FreePort.h"
 #include "tests/support/LoopbackPeer.h"
 
 // Starting and stopping the BSA endpoint and the list of connected peers, over real loopback TCP.
@@ -28,8 +29,6 @@ private slots:
     void stopKeepsTheListAndAReconnectMarksTheOldEntry();
 
 private:
-    // A port that was free a moment ago; the lifecycle takes its port from the settings text.
-    static quint16 freePort();
     std::unique_ptr<QTcpSocket> connectPeer();
     QStringList logged() const;
 
@@ -37,21 +36,13 @@ private:
     std::unique_ptr<BSAServer> m_server;
     std::unique_ptr<ServerLifecycle> m_lifecycle;
     std::unique_ptr<QSignalSpy> m_log;
-    const QDateTime m_now{QDate(2025, 12, 9), QTime(14, 3, 7)};
+    const QDateTime m_now { QDate(2025, 12, 9), QTime(14, 3, 7) };
 };
-
-quint16 TestServerLifecycle::freePort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return probe.serverPort();
-}
 
 void TestServerLifecycle::init()
 {
     m_settings = Settings();
-    m_settings.BSAServerPoort = QString::number(freePort());
+    m_settings.BSAServerPoort = QString::number(freeLoopbackPort());
     m_server = std::make_unique<BSAServer>();
     m_lifecycle = std::make_unique<ServerLifecycle>(*m_server, m_settings);
     m_log = std::make_unique<QSignalSpy>(m_lifecycle.get(), &ServerLifecycle::logLine);
@@ -91,10 +82,9 @@ void TestServerLifecycle::startAndStopLogTheirLines()
     QVERIFY(!m_server->isActive());
 
     QCOMPARE(logged(),
-             QStringList({"09-12-2025 14:03:07 - BSA Callcenter Server werd gestart op adres " + host + " via poort "
-                              + port,
-                          "09-12-2025 14:04:07 - BSA Callcenter Server werd gestopt op adres " + host
-                              + " via poort 1"}));
+        QStringList(
+            { "09-12-2025 14:03:07 - BSA Callcenter Server werd gestart op adres " + host + " via poort " + port,
+                "09-12-2025 14:04:07 - BSA Callcenter Server werd gestopt op adres " + host + " via poort 1" }));
 }
 
 void TestServerLifecycle::refusesAPortThatIsNoPortNumber_data()
@@ -113,7 +103,7 @@ void TestServerLifecycle::refusesAPortThatIsNoPortNumber()
     m_settings.BSAServerPoort = port;
     m_lifecycle->BtnExecuteClick(m_now);
     QVERIFY(!m_server->isActive());
-    QCOMPARE(logged(), QStringList{"'" + port + "' is geen geldig poortnummer"});
+    QCOMPARE(logged(), QStringList { "'" + port + "' is geen geldig poortnummer" });
 }
 
 void TestServerLifecycle::logsAPortInUseAndRetriesEverySecondWhenAutomatic()
@@ -123,8 +113,8 @@ void TestServerLifecycle::logsAPortInUseAndRetriesEverySecondWhenAutomatic()
     m_settings.BSAServerPoort = QString::number(other.serverPort());
     m_settings.BSAAuto = true;
 
-    m_lifecycle->AutomatischStarten(m_now);
-    m_lifecycle->AutomatischStarten(m_now.addSecs(1));
+    m_lifecycle->startAutomatically(m_now);
+    m_lifecycle->startAutomatically(m_now.addSecs(1));
     QVERIFY(!m_server->isActive());
     const QStringList lines = logged();
     QCOMPARE(lines.size(), 2);
@@ -132,28 +122,28 @@ void TestServerLifecycle::logsAPortInUseAndRetriesEverySecondWhenAutomatic()
     QCOMPARE(lines.at(1), lines.at(0));
 
     other.close();
-    m_lifecycle->AutomatischStarten(m_now.addSecs(2));
+    m_lifecycle->startAutomatically(m_now.addSecs(2));
     QVERIFY(m_server->isActive());
     QVERIFY(logged().constLast().contains(QLatin1String("werd gestart")));
 }
 
 void TestServerLifecycle::startsAutomaticallyOnlyWhenAskedTo()
 {
-    m_lifecycle->AutomatischStarten(m_now);
+    m_lifecycle->startAutomatically(m_now);
     QVERIFY(!m_server->isActive());
     QVERIFY(logged().isEmpty());
 
     m_settings.BSAAuto = true;
-    m_lifecycle->AutomatischStarten(m_now);
+    m_lifecycle->startAutomatically(m_now);
     QVERIFY(m_server->isActive());
     // Listening already: a tick changes nothing.
-    m_lifecycle->AutomatischStarten(m_now);
+    m_lifecycle->startAutomatically(m_now);
     QCOMPARE(logged().size(), 1);
 
     // The operator's stop is undone at the next tick.
     m_lifecycle->BtnExecuteClick(m_now);
     QVERIFY(!m_server->isActive());
-    m_lifecycle->AutomatischStarten(m_now);
+    m_lifecycle->startAutomatically(m_now);
     QVERIFY(m_server->isActive());
 }
 
@@ -165,20 +155,20 @@ void TestServerLifecycle::keepsTheConnectionList()
 
     auto first = connectPeer();
     QVERIFY(first);
-    QCOMPARE(m_lifecycle->ST(), QStringList{"127.0.0.1"});
+    QCOMPARE(m_lifecycle->ST(), QStringList { "127.0.0.1" });
     auto second = connectPeer();
     QVERIFY(second);
-    QCOMPARE(m_lifecycle->ST(), QStringList({"DISCONNECTED_UNIT", "127.0.0.1"}));
+    QCOMPARE(m_lifecycle->ST(), QStringList({ "DISCONNECTED_UNIT", "127.0.0.1" }));
 
     QSignalSpy gone(m_server.get(), &BSAServer::clientDisconnected);
     second->disconnectFromHost();
     QVERIFY(gone.wait(5000));
-    QCOMPARE(m_lifecycle->ST(), QStringList{"DISCONNECTED_UNIT"});
+    QCOMPARE(m_lifecycle->ST(), QStringList { "DISCONNECTED_UNIT" });
     QCOMPARE(changes.size(), 3);
-    QCOMPARE(changes.constLast().at(0).toStringList(), QStringList{"DISCONNECTED_UNIT"});
+    QCOMPARE(changes.constLast().at(0).toStringList(), QStringList { "DISCONNECTED_UNIT" });
 
-    QCOMPARE(logged().mid(1), QStringList({"Verbinding met 127.0.0.1", "Verbinding met 127.0.0.1",
-                                            "Verbinding verbroken 127.0.0.1"}));
+    QCOMPARE(logged().mid(1),
+        QStringList({ "Verbinding met 127.0.0.1", "Verbinding met 127.0.0.1", "Verbinding verbroken 127.0.0.1" }));
 }
 
 void TestServerLifecycle::stopKeepsTheListAndAReconnectMarksTheOldEntry()
@@ -188,15 +178,15 @@ void TestServerLifecycle::stopKeepsTheListAndAReconnectMarksTheOldEntry()
     QVERIFY(first);
     m_lifecycle->BtnExecuteClick(m_now);
     QVERIFY(!m_server->isActive());
-    QCOMPARE(m_lifecycle->ST(), QStringList{"127.0.0.1"});
+    QCOMPARE(m_lifecycle->ST(), QStringList { "127.0.0.1" });
 
     // The port may have been taken meanwhile by someone else: start on a fresh one.
-    m_settings.BSAServerPoort = QString::number(freePort());
+    m_settings.BSAServerPoort = QString::number(freeLoopbackPort());
     m_lifecycle->BtnExecuteClick(m_now);
     QVERIFY(m_server->isActive());
     auto again = connectPeer();
     QVERIFY(again);
-    QCOMPARE(m_lifecycle->ST(), QStringList({"DISCONNECTED_UNIT", "127.0.0.1"}));
+    QCOMPARE(m_lifecycle->ST(), QStringList({ "DISCONNECTED_UNIT", "127.0.0.1" }));
 }
 
 QTEST_GUILESS_MAIN(TestServerLifecycle)

@@ -83,7 +83,7 @@ void TestTempKeyGenerator::neverRepeatsAKeyAfterTheClockWentBack()
     const QDateTime later = first.addSecs(5);
     QSet<QString> stored;
     TempKeyGenerator generator(first.addSecs(-10), [&](const QString &key) { return stored.contains(key); });
-    for (const QDateTime &now : {first, later, first, later, first}) {
+    for (const QDateTime &now : { first, later, first, later, first }) {
         for (int i = 0; i < 600; ++i) {
             const QString key = generator.next(now);
             QVERIFY2(!stored.contains(key), qPrintable(key));

@@ -11,6 +11,7 @@
 
 #include "platform/BSAClient.h"
 #include "platform/SocketError.h"
+#include "tests/support/FreePort.h"
 
 // The connection to the BSA host over real loopback TCP, and the Winsock form of socket failures.
 class TestBSAClient final : public QObject
@@ -27,17 +28,7 @@ private slots:
     void mapsSocketErrorsToWinsockCodes_data();
     void mapsSocketErrorsToWinsockCodes();
     void buildsBothMessageForms();
-
-private:
-    static quint16 closedPort();
 };
-
-quint16 TestBSAClient::closedPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort(); // closed again when probe goes
-}
 
 void TestBSAClient::connectsSendsAndReceives_data()
 {
@@ -92,7 +83,7 @@ void TestBSAClient::reportsARefusedConnect()
     QSignalSpy connected(&client, &BSAClient::connected);
     QSignalSpy errors(&client, &BSAClient::errorOccurred);
     client.setHost(QStringLiteral("127.0.0.1"));
-    client.setPort(closedPort());
+    client.setPort(freeLoopbackPort());
     client.activate();
     QVERIFY(errors.count() == 1 || errors.wait(5000));
     QCOMPARE(errors.first().at(0).toString(), QStringLiteral("Asynchronous socket error 10061"));
@@ -106,7 +97,7 @@ void TestBSAClient::reportsAHostThatCannotBeFound()
     BSAClient client;
     QSignalSpy errors(&client, &BSAClient::errorOccurred);
     client.setHost(QString());
-    client.setPort(closedPort());
+    client.setPort(freeLoopbackPort());
     client.activate();
     QVERIFY(errors.count() == 1 || errors.wait(5000));
     const QString message = errors.first().at(0).toString();

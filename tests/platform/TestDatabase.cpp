@@ -7,7 +7,7 @@
 
 #include "platform/Database.h"
 #include "platform/DbConnectionString.h"
-#include "shell/Settings.h"
+#include "platform/DatabaseLogin.h"
 #include "tests/support/TestDatabaseServer.h"
 
 using Kind = TestDatabaseServer::Kind;
@@ -79,42 +79,42 @@ int TestDatabase::insertRide(Database &db, int ritnummer, ColumnValues values)
         qWarning("insert failed: %s", qPrintable(error));
         return -1;
     }
-    std::optional<QSqlQuery> query
+    const std::optional<QueryResult> found
         = db.exec(QStringLiteral("SELECT pla_id FROM planning WHERE pla_extern_ritnummer = ?"), { ritnummer }, &error);
-    if (!query || !query->next()) {
+    if (!found || found->rows.isEmpty()) {
         qWarning("row not found again: %s", qPrintable(error));
         return -1;
     }
-    return query->value(0).toInt();
+    return found->rows.constFirst().at(0).toInt();
 }
 
 QVariant TestDatabase::readColumn(Database &db, int id, const QString &expression)
 {
     QString error;
-    std::optional<QSqlQuery> query
+    const std::optional<QueryResult> found
         = db.exec(QStringLiteral("SELECT %1 FROM planning WHERE pla_id = ?").arg(expression), { id }, &error);
-    if (!query || !query->next()) {
+    if (!found || found->rows.isEmpty()) {
         qWarning("read failed: %s", qPrintable(error));
         return {};
     }
-    return query->value(0);
+    return found->rows.constFirst().at(0);
 }
 
 void TestDatabase::connectsAtFirstUse()
 {
     QFETCH(Kind, kind);
-    Settings settings;
-    BSA_PREPARE_TEST_DATABASE(kind, m_dir, settings);
-    Database db(settings, m_dir.path());
+    DatabaseLogin login;
+    BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
+    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
     QSignalSpy connected(&db, &Database::connected);
     QVERIFY(!db.isOpen());
     QCOMPARE(connected.count(), 0);
 
     QString error;
-    std::optional<QSqlQuery> query = db.exec(QStringLiteral("SELECT count(*) FROM planning"), {}, &error);
-    QVERIFY2(query, qPrintable(error));
-    QVERIFY(query->next());
-    QCOMPARE(query->value(0).toInt(), 0);
+    const std::optional<QueryResult> count = db.exec(QStringLiteral("SELECT count(*) FROM planning"), {}, &error);
+    QVERIFY2(count, qPrintable(error));
+    QCOMPARE(count->rows.size(), 1);
+    QCOMPARE(count->rows.constFirst().at(0).toInt(), 0);
     QVERIFY(db.isOpen());
     QVERIFY(db.exec(QStringLiteral("SELECT count(*) FROM TRANSACTIES"), {}, &error));
     QCOMPARE(connected.count(), 1); // once connected it stays connected
@@ -126,8 +126,8 @@ void TestDatabase::connectsAtFirstUse()
 
 void TestDatabase::abortsSilentlyWithoutServer()
 {
-    Settings settings;
-    Database db(settings, m_dir.path());
+    DatabaseLogin login;
+    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
     QSignalSpy connected(&db, &Database::connected);
     QString error;
     bool aborted = false;
@@ -145,7 +145,7 @@ void TestDatabase::abortsSilentlyWithoutServer()
     QCOMPARE(connected.count(), 0);
 
     // The setting is read at every connect: filled in, the next use connects.
-    settings.xLoginServer = QStringLiteral("sqlite:aborted.db");
+    login.server = QStringLiteral("sqlite:aborted.db");
     QVERIFY2(db.open(&error, &aborted), qPrintable(error));
     QVERIFY(!aborted);
     QVERIFY(QFile::exists(m_dir.filePath(QStringLiteral("aborted.db")))); // relative to the program folder
@@ -154,9 +154,9 @@ void TestDatabase::abortsSilentlyWithoutServer()
 void TestDatabase::testOpensAndClosesAgain()
 {
     QFETCH(Kind, kind);
-    Settings settings;
-    BSA_PREPARE_TEST_DATABASE(kind, m_dir, settings);
-    Database db(settings, m_dir.path());
+    DatabaseLogin login;
+    BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
+    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
     QString error;
     QVERIFY2(db.test(&error), qPrintable(error));
     QVERIFY(!db.isOpen());
@@ -170,8 +170,8 @@ void TestDatabase::testOpensAndClosesAgain()
 void TestDatabase::testReportsTheDriversMessage_data()
 {
     QTest::addColumn<Kind>("kind");
-    QTest::addColumn<QString>("server"); // replaces xLoginServer; empty keeps the prepared one
-    QTest::addColumn<QString>("password"); // replaces xPaswoordSQL; empty keeps the prepared one
+    QTest::addColumn<QString>("server"); // replaces the server; empty keeps the prepared one
+    QTest::addColumn<QString>("password"); // replaces the password; empty keeps the prepared one
     QTest::addColumn<QString>("expected"); // part of the message
     QTest::newRow("an SQLite file below a plain file cannot open") << Kind::SQLite << "sqlite:blocker/planning.db"
                                                                    << ""
@@ -186,9 +186,10 @@ void TestDatabase::testReportsTheDriversMessage_data()
         << Kind::Odbc << "odbc:DRIVER={No Such Driver};SERVER=x"
         << ""
         << "No Such Driver";
-    QTest::newRow("SQL Server through FreeTDS that does not listen is reported") << Kind::SQLite << "127.0.0.1,1"
-                                                                                 << ""
-                                                                                 << "";
+    QTest::newRow("SQL Server through FreeTDS that does not listen is reported")
+        << Kind::SQLite << "127.0.0.1,1"
+        << ""
+        << "[FreeTDS][SQL Server]Unable to connect";
 }
 
 void TestDatabase::testReportsTheDriversMessage()
@@ -197,18 +198,18 @@ void TestDatabase::testReportsTheDriversMessage()
     QFETCH(QString, server);
     QFETCH(QString, password);
     QFETCH(QString, expected);
-    Settings settings;
-    BSA_PREPARE_TEST_DATABASE(kind, m_dir, settings);
-    const Settings good = settings;
+    DatabaseLogin login;
+    BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
+    const DatabaseLogin good = login;
     QFile blocker(m_dir.filePath(QStringLiteral("blocker")));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     if (!server.isEmpty())
-        settings.xLoginServer = server;
+        login.server = server;
     if (!password.isEmpty())
-        settings.xPaswoordSQL = password;
+        login.password = password;
 
-    Database db(settings, m_dir.path());
+    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
     QString error;
     bool aborted = true;
     QVERIFY(!db.open(&error, &aborted));
@@ -221,17 +222,17 @@ void TestDatabase::testReportsTheDriversMessage()
     QVERIFY(!error.isEmpty());
     QVERIFY(!db.exec(QStringLiteral("SELECT 1"), {}, &error));
 
-    settings = good; // the next use tries again, with the settings as they are then
+    login = good; // the next use tries again, with the login as it is then
     QVERIFY2(db.exec(QStringLiteral("SELECT 1"), {}, &error), qPrintable(error));
 }
 
 void TestDatabase::createsTheSqliteSchemaInWalMode()
 {
-    Settings settings;
-    BSA_PREPARE_TEST_DATABASE(Kind::SQLite, m_dir, settings);
-    const QString file = settings.xLoginServer.mid(int(qstrlen("sqlite:")));
+    DatabaseLogin login;
+    BSA_PREPARE_TEST_DATABASE(Kind::SQLite, m_dir, login);
+    const QString file = login.server.mid(int(qstrlen("sqlite:")));
     {
-        Database db(settings, m_dir.path());
+        Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
         QString error;
         const int id = insertRide(db, 4711, {});
         QVERIFY(id > 0);
@@ -242,16 +243,17 @@ void TestDatabase::createsTheSqliteSchemaInWalMode()
         QVERIFY2(db.insertRow(QStringLiteral("TRANSACTIES"),
                      { { QStringLiteral("tra_rit"), id }, { QStringLiteral("tra_code"), 91 } }, &error),
             qPrintable(error));
-        std::optional<QSqlQuery> journal
+        const std::optional<QueryResult> journal
             = db.exec(QStringLiteral("SELECT tra_id, tra_datum FROM TRANSACTIES WHERE tra_rit = ?"), { id }, &error);
-        QVERIFY(journal && journal->next());
-        QCOMPARE(journal->value(0).toInt(), 1);
-        const QDateTime stamped
-            = QDateTime::fromString(journal->value(1).toString(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-        QVERIFY2(qAbs(stamped.secsTo(QDateTime::currentDateTime())) < 600, qPrintable(journal->value(1).toString()));
-        std::optional<QSqlQuery> sync = db.exec(QStringLiteral("PRAGMA synchronous"), {}, &error);
-        QVERIFY2(sync && sync->next(), qPrintable(error));
-        QCOMPARE(sync->value(0).toInt(), 2); // FULL: every commit reaches the disk before it returns
+        QVERIFY2(journal, qPrintable(error));
+        QCOMPARE(journal->rows.size(), 1);
+        const QVariantList row = journal->rows.constFirst();
+        QCOMPARE(row.at(0).toInt(), 1);
+        const QDateTime stamped = QDateTime::fromString(row.at(1).toString(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        QVERIFY2(qAbs(stamped.secsTo(QDateTime::currentDateTime())) < 600, qPrintable(row.at(1).toString()));
+        const std::optional<QueryResult> sync = db.exec(QStringLiteral("PRAGMA synchronous"), {}, &error);
+        QVERIFY2(sync && sync->rows.size() == 1, qPrintable(error));
+        QCOMPARE(sync->rows.constFirst().at(0).toInt(), 2); // FULL: every commit reaches the disk before it returns
     }
     {
         // A second connection sees the journal mode and the indexes; reopening keeps the rows.
@@ -270,34 +272,33 @@ void TestDatabase::createsTheSqliteSchemaInWalMode()
         raw.close();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("raw"));
-    Database again(settings, m_dir.path());
+    Database again(TestDatabaseServer::loginFrom(login), m_dir.path());
     QString error;
-    std::optional<QSqlQuery> count = again.exec(QStringLiteral("SELECT count(*) FROM planning"), {}, &error);
-    QVERIFY2(count && count->next(), qPrintable(error));
-    QCOMPARE(count->value(0).toInt(), 1);
+    const std::optional<QueryResult> count = again.exec(QStringLiteral("SELECT count(*) FROM planning"), {}, &error);
+    QVERIFY2(count && count->rows.size() == 1, qPrintable(error));
+    QCOMPARE(count->rows.constFirst().at(0).toInt(), 1);
 }
 
 void TestDatabase::heldLookupBlocksNothing()
 {
     // A caller keeps the result of a lookup while it writes: the write is committed at once, the held result still
     // reads, and no read is left open in the file.
-    Settings settings;
-    BSA_PREPARE_TEST_DATABASE(Kind::SQLite, m_dir, settings);
-    Database db(settings, m_dir.path());
+    DatabaseLogin login;
+    BSA_PREPARE_TEST_DATABASE(Kind::SQLite, m_dir, login);
+    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
     QVERIFY(insertRide(db, 1, {}) > 0);
     QVERIFY(insertRide(db, 2, {}) > 0);
     QString error;
-    std::optional<QSqlQuery> lookup
+    const std::optional<QueryResult> lookup
         = db.exec(QStringLiteral("SELECT pla_id FROM planning ORDER BY pla_id"), {}, &error);
-    QVERIFY(lookup && lookup->next());
-    const int first = lookup->value(0).toInt();
+    QVERIFY2(lookup, qPrintable(error));
+    QCOMPARE(lookup->rows.size(), 2); // every row is in the result before the next statement runs
     QVERIFY2(db.insertRow(QStringLiteral("planning"), { { QStringLiteral("pla_extern_ritnummer"), 3 } }, &error),
         qPrintable(error));
-    QCOMPARE(lookup->value(0).toInt(), first); // the held result still reads
-    QVERIFY(lookup->next());
+    QCOMPARE(lookup->rows.size(), 2); // the held result is a value: the write does not change it
 
     QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
-    other.setDatabaseName(settings.xLoginServer.mid(int(qstrlen("sqlite:"))));
+    other.setDatabaseName(login.server.mid(int(qstrlen("sqlite:"))));
     other.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
     QVERIFY(other.open());
     {
@@ -318,12 +319,12 @@ void TestDatabase::heldLookupBlocksNothing()
 void TestDatabase::lockedFileFailsTheWriteOnly()
 {
     // Another program holding the write lock makes a write fail soon, not freeze the link; the connection stays.
-    Settings settings;
-    BSA_PREPARE_TEST_DATABASE(Kind::SQLite, m_dir, settings);
-    Database db(settings, m_dir.path());
+    DatabaseLogin login;
+    BSA_PREPARE_TEST_DATABASE(Kind::SQLite, m_dir, login);
+    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
     QVERIFY(insertRide(db, 1, {}) > 0);
     QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("locker"));
-    other.setDatabaseName(settings.xLoginServer.mid(int(qstrlen("sqlite:"))));
+    other.setDatabaseName(login.server.mid(int(qstrlen("sqlite:"))));
     QVERIFY(other.open());
     {
         QSqlQuery lock(other);
@@ -332,9 +333,9 @@ void TestDatabase::lockedFileFailsTheWriteOnly()
         QVERIFY(!db.insertRow(QStringLiteral("planning"), { { QStringLiteral("pla_extern_ritnummer"), 2 } }, &error));
         QVERIFY2(error.contains(QLatin1String("locked")), qPrintable(error));
         QVERIFY(db.isOpen());
-        std::optional<QSqlQuery> read = db.exec(QStringLiteral("SELECT count(*) FROM planning"), {}, &error);
-        QVERIFY2(read && read->next(), qPrintable(error)); // readers go on in WAL mode
-        QCOMPARE(read->value(0).toInt(), 1);
+        const std::optional<QueryResult> read = db.exec(QStringLiteral("SELECT count(*) FROM planning"), {}, &error);
+        QVERIFY2(read && read->rows.size() == 1, qPrintable(error)); // readers go on in WAL mode
+        QCOMPARE(read->rows.constFirst().at(0).toInt(), 1);
         QVERIFY(lock.exec(QStringLiteral("COMMIT")));
     }
     other.close();
@@ -373,9 +374,9 @@ void TestDatabase::cutsTextsToTheirColumns()
     QFETCH(QString, column);
     QFETCH(QString, written);
     QFETCH(QString, stored);
-    Settings settings;
-    BSA_PREPARE_TEST_DATABASE(kind, m_dir, settings);
-    Database db(settings, m_dir.path());
+    DatabaseLogin login;
+    BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
+    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
     const int inserted = insertRide(db, 10, { { column, written } });
     const int updated = insertRide(db, 11, {});
     QVERIFY(inserted > 0 && updated > 0);
@@ -391,13 +392,13 @@ void TestDatabase::usesTheDriverReportedSize()
 {
     // A site may declare a column narrower than usual: the database's own declaration wins over the known sizes.
     QFETCH(Kind, kind);
-    Settings settings;
-    BSA_PREPARE_TEST_DATABASE(kind, m_dir, settings);
+    DatabaseLogin login;
+    BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
     QString error;
     QVERIFY2(TestDatabaseServer::runOnServer(
                  { QStringLiteral("ALTER TABLE planning ALTER COLUMN pla_opmerking TYPE varchar(8)") }, &error),
         qPrintable(error));
-    Database db(settings, m_dir.path());
+    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
     QCOMPARE(db.textColumnSize(QStringLiteral("planning"), QStringLiteral("pla_opmerking")), 8);
     QCOMPARE(db.textColumnSize(QStringLiteral("PLANNING"), QStringLiteral("PLA_EIGENAAR")), 3);
     QCOMPARE(db.textColumnSize(QStringLiteral("TRANSACTIES"), QStringLiteral("tra_opmerking")), 255);
@@ -412,9 +413,9 @@ void TestDatabase::usesTheDriverReportedSize()
 
 void TestDatabase::knowsTheSizesWithoutADriverFigure()
 {
-    Settings settings;
-    BSA_PREPARE_TEST_DATABASE(Kind::SQLite, m_dir, settings);
-    Database db(settings, m_dir.path());
+    DatabaseLogin login;
+    BSA_PREPARE_TEST_DATABASE(Kind::SQLite, m_dir, login);
+    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
     QCOMPARE(db.textColumnSize(QStringLiteral("planning"), QStringLiteral("pla_opmerking")), 50);
     QCOMPARE(db.textColumnSize(QStringLiteral("planning"), QStringLiteral("pla_temp")), 40);
     QCOMPARE(db.textColumnSize(QStringLiteral("TRANSACTIES"), QStringLiteral("tra_opmerking")), 255);
@@ -440,17 +441,17 @@ void TestDatabase::storesDecimalsExactly()
     QFETCH(Kind, kind);
     QFETCH(Decimal, amount);
     QFETCH(QString, text);
-    Settings settings;
-    BSA_PREPARE_TEST_DATABASE(kind, m_dir, settings);
-    Database db(settings, m_dir.path());
+    DatabaseLogin login;
+    BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
+    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
     const int id = insertRide(db, 12, { { QStringLiteral("pla_bedrag"), QVariant::fromValue(amount) } });
     QVERIFY(id > 0);
     QCOMPARE(readColumn(db, id, QStringLiteral("CAST(pla_bedrag AS VARCHAR(40))")).toString(), text);
     QString error;
-    std::optional<QSqlQuery> match = db.exec(
+    const std::optional<QueryResult> match = db.exec(
         QStringLiteral("SELECT count(*) FROM planning WHERE pla_bedrag = ?"), { QVariant::fromValue(amount) }, &error);
-    QVERIFY2(match && match->next(), qPrintable(error));
-    QCOMPARE(match->value(0).toInt(), 1);
+    QVERIFY2(match && match->rows.size() == 1, qPrintable(error));
+    QCOMPARE(match->rows.constFirst().at(0).toInt(), 1);
 }
 
 void TestDatabase::storesDateTimes_data()
@@ -473,9 +474,9 @@ void TestDatabase::storesDateTimes()
     QFETCH(Kind, kind);
     QFETCH(QDateTime, written);
     QFETCH(QString, text);
-    Settings settings;
-    BSA_PREPARE_TEST_DATABASE(kind, m_dir, settings);
-    Database db(settings, m_dir.path());
+    DatabaseLogin login;
+    BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
+    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
     const int id = insertRide(
         db, 13, { { QStringLiteral("pla_datum"), written }, { QStringLiteral("pla_tijdstip"), QDateTime() } });
     QVERIFY(id > 0);
@@ -489,9 +490,9 @@ void TestDatabase::storesDateTimes()
 void TestDatabase::bindsQuotesAndSemicolonsVerbatim()
 {
     QFETCH(Kind, kind);
-    Settings settings;
-    BSA_PREPARE_TEST_DATABASE(kind, m_dir, settings);
-    Database db(settings, m_dir.path());
+    DatabaseLogin login;
+    BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
+    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
     const QString name = QStringLiteral("O'Brien'); DELETE FROM planning;--");
     const int id = insertRide(db, 14,
         { { QStringLiteral("pla_tekst"), name },
@@ -500,18 +501,18 @@ void TestDatabase::bindsQuotesAndSemicolonsVerbatim()
     QCOMPARE(readColumn(db, id, QStringLiteral("pla_tekst")).toString(), name);
     QCOMPARE(readColumn(db, id, QStringLiteral("pla_ophstad")).toString(), QStringLiteral("'s-Hertogenbosch;"));
     QString error;
-    std::optional<QSqlQuery> found
+    const std::optional<QueryResult> found
         = db.exec(QStringLiteral("SELECT pla_id FROM planning WHERE pla_tekst = ?"), { name }, &error);
-    QVERIFY2(found && found->next(), qPrintable(error));
-    QCOMPARE(found->value(0).toInt(), id);
+    QVERIFY2(found, qPrintable(error));
+    QCOMPARE(found->rows, QList<QVariantList> { { id } });
 }
 
 void TestDatabase::updatesOnlyTheKeyedRow()
 {
     QFETCH(Kind, kind);
-    Settings settings;
-    BSA_PREPARE_TEST_DATABASE(kind, m_dir, settings);
-    Database db(settings, m_dir.path());
+    DatabaseLogin login;
+    BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
+    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
     const int first = insertRide(db, 21, { { QStringLiteral("pla_retour_rbs"), 1 } });
     const int second = insertRide(db, 22, { { QStringLiteral("pla_retour_rbs"), 1 } });
     QVERIFY(first > 0 && second > 0);
@@ -539,9 +540,9 @@ void TestDatabase::reconnectsAfterTheConnectionWasLost_data()
 void TestDatabase::reconnectsAfterTheConnectionWasLost()
 {
     QFETCH(Kind, kind);
-    Settings settings;
-    BSA_PREPARE_TEST_DATABASE(kind, m_dir, settings);
-    Database db(settings, m_dir.path());
+    DatabaseLogin login;
+    BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
+    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
     QSignalSpy connected(&db, &Database::connected);
     QVERIFY(insertRide(db, 31, {}) > 0);
     QCOMPARE(connected.count(), 1);
@@ -564,8 +565,8 @@ void TestDatabase::passwordWithSeparatorsLogsIn()
 {
     // A password holding the separators of a connection string logs in as itself, through libpq and through the
     // ODBC driver (whose string quotes it), and a wrong one is refused.
-    Settings settings;
-    BSA_PREPARE_TEST_DATABASE(Kind::PostgreSQL, m_dir, settings);
+    DatabaseLogin login;
+    BSA_PREPARE_TEST_DATABASE(Kind::PostgreSQL, m_dir, login);
     const TestDatabaseServer::Facts server = TestDatabaseServer::facts();
     const QString role = QStringLiteral("quoted_%1").arg(QCoreApplication::applicationPid());
     const QString password = QStringLiteral("a;b}c=d{e f'g\\h");
@@ -578,24 +579,24 @@ void TestDatabase::passwordWithSeparatorsLogsIn()
                  &error),
         qPrintable(error));
 
-    settings.xLoginSQL = role;
-    settings.xPaswoordSQL = password;
-    Database libpq(settings, m_dir.path());
+    login.user = role;
+    login.password = password;
+    Database libpq(TestDatabaseServer::loginFrom(login), m_dir.path());
     QVERIFY2(libpq.test(&error), qPrintable(error));
 
-    Settings odbc;
+    DatabaseLogin odbc;
     const auto odbcServer = [&](const QString &pwd) {
         return QStringLiteral("odbc:DRIVER={PostgreSQL Unicode};SERVER=%1;PORT=%2;DATABASE=%3;UID=%4;PWD=%5")
             .arg(server.host)
             .arg(server.port)
-            .arg(settings.xLoginDatabase, role, DbConnectionString::odbcValue(pwd));
+            .arg(login.database, role, DbConnectionString::odbcValue(pwd));
     };
-    odbc.xLoginServer = odbcServer(password);
-    Database db(odbc, m_dir.path());
+    odbc.server = odbcServer(password);
+    Database db(TestDatabaseServer::loginFrom(odbc), m_dir.path());
     QVERIFY2(db.test(&error), qPrintable(error));
-    odbc.xLoginServer = odbcServer(QStringLiteral("a;b"));
+    odbc.server = odbcServer(QStringLiteral("a;b"));
     QVERIFY(!db.test(&error));
-    settings.xPaswoordSQL = QStringLiteral("a;b");
+    login.password = QStringLiteral("a;b");
     QVERIFY(!libpq.test(&error));
 }
 

@@ -1,8 +1,6 @@
 #include <QTest>
 
-#include "platform/Database.h"
 #include "platform/DbConnectionString.h"
-#include "shell/Settings.h"
 
 // The ODBC connection strings: the SQL Server string built from the login settings, and the quoting that keeps a
 // value from adding keys of its own.
@@ -91,12 +89,8 @@ void TestDatabaseConnectionString::buildsTheSqlServerString()
     QFETCH(QString, server);
     QFETCH(QString, password);
     QFETCH(QString, expected);
-    Settings settings;
-    settings.xLoginServer = server;
-    settings.xLoginDatabase = QStringLiteral("Planning");
-    settings.xLoginSQL = QStringLiteral("sa");
-    settings.xPaswoordSQL = password;
-    QCOMPARE(Database::sqlServerConnectionString(settings), expected);
+    QCOMPARE(
+        DbConnectionString::sqlServer(server, QStringLiteral("Planning"), QStringLiteral("sa"), password), expected);
 }
 
 QTEST_GUILESS_MAIN(TestDatabaseConnectionString)

@@ -51,12 +51,12 @@ void TestOperatorLog::loggerPutsTheTimeStampInFront()
     log.Logger(QStringLiteral("Verbinding met 10.1.2.3"), At);
     log.addLine(QStringLiteral("SI: BN,BSA,6"));
     const QStringList expected { QStringLiteral("09-12-2025 14:03:07 - Verbinding met 10.1.2.3"),
-                                 QStringLiteral("SI: BN,BSA,6") };
+        QStringLiteral("SI: BN,BSA,6") };
     QCOMPARE(log.lines(), expected);
     QCOMPARE(added.count(), 2);
     QCOMPARE(added.at(0).at(0).toString(), expected.at(0));
-    QCOMPARE(OperatorLog::timeStamp(QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5))),
-             QStringLiteral("02-01-2026 03:04:05"));
+    QCOMPARE(
+        OperatorLog::timeStamp(QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5))), QStringLiteral("02-01-2026 03:04:05"));
 }
 
 void TestOperatorLog::archiveStampHasFourteenToSixteenDigits_data()
@@ -65,8 +65,7 @@ void TestOperatorLog::archiveStampHasFourteenToSixteenDigits_data()
     QTest::addColumn<QString>("stamp");
     QTest::newRow("one-digit month and second give 14 digits")
         << QDateTime(QDate(2025, 3, 5), QTime(8, 4, 9)) << QStringLiteral("05032508040939");
-    QTest::newRow("a two-digit month gives 15 digits")
-        << At << QStringLiteral("091225140307127");
+    QTest::newRow("a two-digit month gives 15 digits") << At << QStringLiteral("091225140307127");
     QTest::newRow("a two-digit month and second give 16 digits")
         << QDateTime(QDate(2025, 12, 31), QTime(23, 59, 59)) << QStringLiteral("3112252359591259");
     QTest::newRow("midnight on New Year's day")
@@ -114,12 +113,11 @@ void TestOperatorLog::exceptionHookLeavesOutAbortedConnections()
 void TestOperatorLog::housekeepingArchivesOnlyAboveFiveThousandLines_data()
 {
     QTest::addColumn<int>("plainLines");
-    QTest::addColumn<QString>("lastMessage");   // added after the plain lines, when not empty
+    QTest::addColumn<QString>("lastMessage"); // added after the plain lines, when not empty
     QTest::addColumn<bool>("archived");
     QTest::newRow("exactly 5000 lines stay") << 5000 << QString() << false;
     QTest::newRow("5001 lines are archived") << 5001 << QString() << true;
-    QTest::newRow("a message of two lines counts twice")
-        << 4999 << QStringLiteral("eerste\r\ntweede") << true;
+    QTest::newRow("a message of two lines counts twice") << 4999 << QStringLiteral("eerste\r\ntweede") << true;
 }
 
 void TestOperatorLog::housekeepingArchivesOnlyAboveFiveThousandLines()
@@ -152,7 +150,7 @@ void TestOperatorLog::archiveIsCodePageTextWithCrLf()
     QString error;
     QVERIFY2(log.archive(At, &error), qPrintable(error));
     QCOMPARE(readAll(dir.filePath("BSA/LOGS/BS_091225140307127.TXT")),
-             QByteArray("caf\xe9 \x80\r\n09-12-2025 14:03:07 - afsluiten software geaccepteerd\r\n"));
+        QByteArray("caf\xe9 \x80\r\n09-12-2025 14:03:07 - afsluiten software geaccepteerd\r\n"));
     QCOMPARE(log.lineCount(), 0);
 }
 
@@ -172,20 +170,19 @@ void TestOperatorLog::archiveThatCannotBeWrittenKeepsTheLog_data()
     QTest::addColumn<QDateTime>("now");
     QTest::newRow("the log and the error stay in the log") << At;
     // The file name then holds the digits 10053; the failure must not be taken for an aborted connection.
-    QTest::newRow("an archive at 10:05:30 still reports its failure")
-        << QDateTime(QDate(2025, 1, 2), QTime(10, 5, 30));
+    QTest::newRow("an archive at 10:05:30 still reports its failure") << QDateTime(QDate(2025, 1, 2), QTime(10, 5, 30));
 }
 
 void TestOperatorLog::archiveThatCannotBeWrittenKeepsTheLog()
 {
     QFETCH(QDateTime, now);
-    QTemporaryDir home;   // no working folders: "BSA/LOGS" is missing
+    QTemporaryDir home; // no working folders: "BSA/LOGS" is missing
     OperatorLog log(home.path());
     for (int i = 0; i <= OperatorLog::MaxLines; ++i)
         log.addLine(QStringLiteral("regel %1").arg(i));
     QSignalSpy cleared(&log, &OperatorLog::cleared);
 
-    QVERIFY(!log.housekeeping(now));   // ends the tick
+    QVERIFY(!log.housekeeping(now)); // ends the tick
     QCOMPARE(cleared.count(), 0);
     QCOMPARE(log.lineCount(), OperatorLog::MaxLines + 2);
     QCOMPARE(log.lines().at(OperatorLog::MaxLines), QStringLiteral("regel 5000"));
@@ -216,16 +213,16 @@ void TestOperatorLog::workingFoldersAreCreatedParentsFirst()
 {
     QTemporaryDir home;
     createWorkingFolders(home.path());
-    createWorkingFolders(home.path());   // a second start finds them all
-    for (const QString &name : { "BSA", "BSA/LOGS", "BSA/BACKUPS", "BSA/BACKUPS/IN", "BSA/BACKUPS/UIT", "Backups",
-                                 "TempDownloads" })
-        QVERIFY2(QFileInfo(home.filePath(name)).isDir(), qPrintable(name));
+    createWorkingFolders(home.path()); // a second start finds them all
+    for (const char *name :
+        { "BSA", "BSA/LOGS", "BSA/BACKUPS", "BSA/BACKUPS/IN", "BSA/BACKUPS/UIT", "Backups", "TempDownloads" })
+        QVERIFY2(QFileInfo(home.filePath(QString::fromLatin1(name))).isDir(), name);
 }
 
 void TestOperatorLog::workingFolderThatCannotBeMadeIsSkipped()
 {
     QTemporaryDir home;
-    QFile blocker(home.filePath("BSA"));   // a file where the folder should be
+    QFile blocker(home.filePath("BSA")); // a file where the folder should be
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     createWorkingFolders(home.path());

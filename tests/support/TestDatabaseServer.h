@@ -10,14 +10,16 @@
 #include <QTest>
 #include <QUuid>
 
+#include "platform/Database.h"
+#include "platform/DatabaseLogin.h"
 #include "platform/PlanningSchema.h"
-#include "shell/Settings.h"
 
 // Ready databases for tests: a new SQLite file in a temporary folder, or a clean database of this test program on
-// the throwaway PostgreSQL server (tests/pg.cmake), reached through QPSQL or through the ODBC driver psqlodbc.
-// A test that uses the server is registered with bsa_requires_pg(TestX). Usage in a test function:
-//     Settings settings;
-//     BSA_PREPARE_TEST_DATABASE(TestDatabaseServer::Kind::PostgreSQL, m_dir, settings);
+// the throwaway PostgreSQL server (started by tests/CMakeLists.txt), reached through QPSQL or through the ODBC driver
+// psqlodbc. A test that uses the server is registered with bsa_requires_pg(TestX). Usage in a test function:
+//     DatabaseLogin login;
+//     BSA_PREPARE_TEST_DATABASE(TestDatabaseServer::Kind::PostgreSQL, m_dir, login);
+//     Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
 namespace TestDatabaseServer {
 
 enum class Kind { SQLite, PostgreSQL, Odbc };
@@ -143,9 +145,9 @@ inline bool cleanServerDatabase(const Facts &facts, QString *error)
     return runOn(facts, databaseName(), statements, error);
 }
 
-inline Outcome prepare(Kind kind, const QTemporaryDir &dir, Settings *settings, QString *message)
+inline Outcome prepare(Kind kind, const QTemporaryDir &dir, DatabaseLogin *login, QString *message)
 {
-    *settings = Settings();
+    *login = DatabaseLogin();
     if (kind == Kind::SQLite) {
         if (!dir.isValid()) {
             *message = QStringLiteral("no temporary folder");
@@ -153,7 +155,7 @@ inline Outcome prepare(Kind kind, const QTemporaryDir &dir, Settings *settings, 
         }
         // A file of its own at every call: a clean database even when an earlier connection still holds a file.
         static int files = 0;
-        settings->xLoginServer = QStringLiteral("sqlite:%1/planning-%2.db").arg(dir.path()).arg(++files);
+        login->server = QStringLiteral("sqlite:%1/planning-%2.db").arg(dir.path()).arg(++files);
         return Outcome::Ready;
     }
 
@@ -166,32 +168,40 @@ inline Outcome prepare(Kind kind, const QTemporaryDir &dir, Settings *settings, 
         return Outcome::Failed;
     const QString name = databaseName();
     if (kind == Kind::PostgreSQL) {
-        settings->xLoginServer = QStringLiteral("postgresql:%1:%2").arg(server.host).arg(server.port);
-        settings->xLoginDatabase = name;
-        settings->xLoginSQL = server.user;
-        settings->xPaswoordSQL = server.password;
+        login->server = QStringLiteral("postgresql:%1:%2").arg(server.host).arg(server.port);
+        login->database = name;
+        login->user = server.user;
+        login->password = server.password;
     } else {
-        settings->xLoginServer = QStringLiteral("odbc:DRIVER={PostgreSQL Unicode};SERVER=%1;PORT=%2;DATABASE=%3;"
-                                                "UID=%4;PWD=%5")
-                                     .arg(server.host)
-                                     .arg(server.port)
-                                     .arg(name, server.user, server.password);
+        login->server = QStringLiteral("odbc:DRIVER={PostgreSQL Unicode};SERVER=%1;PORT=%2;DATABASE=%3;"
+                                       "UID=%4;PWD=%5")
+                            .arg(server.host)
+                            .arg(server.port)
+                            .arg(name, server.user, server.password);
     }
     return Outcome::Ready;
 }
 
+// A login source that reads `login` at every connect, as the owner reads the settings: a test that changes the
+// login sees the change at the next connect. `login` must outlive the Database.
+inline Database::LoginSource loginFrom(const DatabaseLogin &login)
+{
+    return [&login] { return login; };
+}
+
 } // namespace TestDatabaseServer
 
-// Fills `settings` for a ready database of `kind`; skips the test when the server could not start and fails it
+// Fills `login` for a ready database of `kind`; skips the test when the server could not start and fails it
 // when the database could not be prepared.
-#define BSA_PREPARE_TEST_DATABASE(kind, dir, settings)                                                                 \
+#define BSA_PREPARE_TEST_DATABASE(kind, dir, login)                                                                    \
     do {                                                                                                               \
         QString bsaMessage_;                                                                                           \
-        switch (TestDatabaseServer::prepare((kind), (dir), &(settings), &bsaMessage_)) {                               \
+        switch (TestDatabaseServer::prepare((kind), (dir), &(login), &bsaMessage_)) {                                  \
         case TestDatabaseServer::Outcome::Ready:                                                                       \
             break;                                                                                                     \
         case TestDatabaseServer::Outcome::Unavailable:                                                                 \
-            QSKIP(qPrintable(bsaMessage_));                                                                            \
+            QTest::qSkip(qPrintable(bsaMessage_), __FILE__, __LINE__);                                                 \
+            return;                                                                                                    \
         case TestDatabaseServer::Outcome::Failed:                                                                      \
             QFAIL(qPrintable(bsaMessage_));                                                                            \
         }                                                                                                              \

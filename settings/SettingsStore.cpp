@@ -7,12 +7,12 @@
 #include <QStringDecoder>
 #include <QXmlStreamReader>
 
-#include "platform/AnsiCodePage.h"
-#include "shell/Settings.h"
+#include "codec/AnsiCodePage.h"
+#include "settings/Settings.h"
 
 namespace {
 
-constexpr int MaxDepth = 256;   // far beyond any real settings file; keeps a damaged one from exhausting the stack
+constexpr int MaxDepth = 256; // far beyond any real settings file; keeps a damaged one from exhausting the stack
 
 // The stored settings in the order of a new file. A text setting is stored as <name>_Text, a flag as
 // <name>_Checked.
@@ -80,20 +80,31 @@ void appendEscaped(QString &out, QStringView value)
     for (qsizetype i = 0; i < value.size(); ++i) {
         const char16_t c = value.at(i).unicode();
         switch (c) {
-        case u'<': out += u"&lt;"; continue;
-        case u'>': out += u"&gt;"; continue;
-        case u'&': out += u"&amp;"; continue;
-        case u'"': out += u"&quot;"; continue;
-        case u'\'': out += u"&apos;"; continue;
-        default: break;
+        case u'<':
+            out += u"&lt;";
+            continue;
+        case u'>':
+            out += u"&gt;";
+            continue;
+        case u'&':
+            out += u"&amp;";
+            continue;
+        case u'"':
+            out += u"&quot;";
+            continue;
+        case u'\'':
+            out += u"&apos;";
+            continue;
+        default:
+            break;
         }
         if (QChar::isHighSurrogate(c) && i + 1 < value.size() && QChar::isLowSurrogate(value.at(i + 1).unicode())) {
             // One reference for the whole character: a reference to half of it is not valid XML.
-            out += QStringLiteral("&#x%1;").arg(QChar::surrogateToUcs4(c, value.at(i + 1).unicode()), 2, 16,
-                                               QLatin1Char('0'));
+            out += QStringLiteral("&#x%1;").arg(
+                QChar::surrogateToUcs4(c, value.at(i + 1).unicode()), 2, 16, QLatin1Char('0'));
             ++i;
         } else if (QChar::isSurrogate(c) || c == 0xFFFE || c == 0xFFFF
-                   || (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r')) {
+            || (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r')) {
             out += u'?';
         } else if (c >= 0x20AC) {
             out += QStringLiteral("&#x%1;").arg(uint(c), 2, 16, QLatin1Char('0'));
@@ -287,7 +298,7 @@ void SettingsStore::RestoreSettings(Settings &settings)
             formVersion = -1;
     }
     if (formVersion < 0)
-        return;   // a layout this program does not know: every field keeps its default
+        return; // a layout this program does not know: every field keeps its default
 
     for (const StoredSetting &setting : Stored) {
         // An element without text is an emptied field, which must not come back as its default.
@@ -318,8 +329,9 @@ void SettingsStore::CaptureSettings(const Settings &settings)
 {
     store(FormVersionName, QStringLiteral("0"));
     for (const StoredSetting &setting : Stored) {
-        const QString value = setting.text ? settings.*setting.text
-                                           : (settings.*setting.flag ? QStringLiteral("TRUE") : QStringLiteral("FALSE"));
+        const QString value = setting.text
+            ? settings.*setting.text
+            : (settings.*setting.flag ? QStringLiteral("TRUE") : QStringLiteral("FALSE"));
         store(QString::fromLatin1(setting.element), value);
     }
     m_captured = true;
@@ -343,8 +355,8 @@ bool SettingsStore::WriteSettingsFile(QString *error)
     const QString shownName = QDir::toNativeSeparators(m_fileName);
     const QFileInfo info(m_fileName);
     if (info.exists()) {
-        const bool writeBit = info.permissions() & (QFileDevice::WriteOwner | QFileDevice::WriteGroup
-                                                    | QFileDevice::WriteOther);
+        const bool writeBit
+            = info.permissions() & (QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther);
         if (!info.isWritable() || !writeBit) {
             if (error)
                 *error = QStringLiteral("Het instellingenbestand %1 is alleen-lezen").arg(shownName);
@@ -361,8 +373,8 @@ bool SettingsStore::WriteSettingsFile(QString *error)
     QSaveFile file(m_fileName);
     const QByteArray bytes = toBytes();
     const bool written = file.open(QIODevice::WriteOnly)
-        && file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-        && file.write(bytes) == bytes.size() && file.commit();
+        && file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) && file.write(bytes) == bytes.size()
+        && file.commit();
     if (!written) {
         if (error)
             *error = QStringLiteral("Het instellingenbestand %1 kan niet geschreven worden: %2")

@@ -16,7 +16,7 @@ int Settings::leadingInt(const QString &text)
     for (; i < text.size() && text.at(i) >= QLatin1Char('0') && text.at(i) <= QLatin1Char('9'); ++i) {
         value = value * 10 + (text.at(i).unicode() - '0');
         if (value > std::numeric_limits<int>::max())
-            return 0;   // does not fit: no usable number
+            return 0; // does not fit: no usable number
     }
     return int(negative ? -value : value);
 }

@@ -1,7 +1,7 @@
 #include <QtTest>
 
-#include "shell/Settings.h"
-#include "shell/SettingsStore.h"
+#include "settings/Settings.h"
+#include "settings/SettingsStore.h"
 
 // The settings file "KorvelBSA.xml": its exact layout, what survives a round trip, and the files it must refuse
 // or leave alone.
@@ -106,7 +106,7 @@ void TestSettingsStore::firstRunWritesEveryDefaultInTableOrder()
     QCOMPARE(settings.xLoginServer, QString());
     QCOMPARE(settings.BSAHostPoort, QStringLiteral("12000"));
     store.CaptureSettings(settings);
-    QVERIFY(!QFile::exists(store.fileName()));   // a capture never touches the file
+    QVERIFY(!QFile::exists(store.fileName())); // a capture never touches the file
     QVERIFY(store.WriteSettingsFile());
     QCOMPARE(readAll(home.filePath("KorvelBSA.xml")), FirstRunFile);
 }
@@ -114,7 +114,7 @@ void TestSettingsStore::firstRunWritesEveryDefaultInTableOrder()
 void TestSettingsStore::textValuesSurviveTheRoundTrip_data()
 {
     QTest::addColumn<QString>("typed");
-    QTest::addColumn<QByteArray>("stored");     // between the tags of BSA_BDR_Text
+    QTest::addColumn<QByteArray>("stored"); // between the tags of BSA_BDR_Text
     QTest::addColumn<QString>("restored");
     QTest::newRow("an ampersand and a less-than sign are stored as entities")
         << QStringLiteral("A & B <C>") << QByteArray("A &amp; B &lt;C&gt;") << QStringLiteral("A & B <C>");
@@ -122,9 +122,8 @@ void TestSettingsStore::textValuesSurviveTheRoundTrip_data()
         << QStringLiteral("\"it's\"") << QByteArray("&quot;it&apos;s&quot;") << QStringLiteral("\"it's\"");
     QTest::newRow("the euro sign is stored as a reference with the digits 20ac")
         << QStringLiteral("5 \u20ac") << QByteArray("5 &#x20ac;") << QStringLiteral("5 \u20ac");
-    QTest::newRow("a character of the code page is stored as its own byte")
-        << QStringLiteral("caf\u00e9 \u2018x\u2019") << QByteArray("caf\xe9 \x91x\x92")
-        << QStringLiteral("caf\u00e9 \u2018x\u2019");
+    QTest::newRow("a character of the code page is stored as its own byte") << QStringLiteral(
+        "caf\u00e9 \u2018x\u2019") << QByteArray("caf\xe9 \x91x\x92") << QStringLiteral("caf\u00e9 \u2018x\u2019");
     QTest::newRow("spaces around a value are kept")
         << QStringLiteral("  srv  ") << QByteArray("  srv  ") << QStringLiteral("  srv  ");
     QTest::newRow("a character the code page lacks becomes a question mark")
@@ -133,8 +132,7 @@ void TestSettingsStore::textValuesSurviveTheRoundTrip_data()
         << QString::fromUtf8("a\xF0\x9F\x98\x80") << QByteArray("a&#x1f600;") << QString::fromUtf8("a\xF0\x9F\x98\x80");
     QTest::newRow("a control character becomes a question mark so the file stays readable")
         << QStringLiteral("a\x01z") << QByteArray("a?z") << QStringLiteral("a?z");
-    QTest::newRow("an emptied value comes back empty, not as its default")
-        << QString() << QByteArray() << QString();
+    QTest::newRow("an emptied value comes back empty, not as its default") << QString() << QByteArray() << QString();
 }
 
 void TestSettingsStore::textValuesSurviveTheRoundTrip()
@@ -187,7 +185,7 @@ void TestSettingsStore::unknownElementsStayInPlaceAndMissingOnesAreAppended()
     Settings settings = restoredFrom(home.path(), before, &store);
     QCOMPARE(settings.xLoginServer, QStringLiteral("srv"));
     QCOMPARE(settings.BSATerug, true);
-    QCOMPARE(settings.BSA_BDR, QStringLiteral("1"));   // missing: keeps its default
+    QCOMPARE(settings.BSA_BDR, QStringLiteral("1")); // missing: keeps its default
 
     settings.xLoginServer = QStringLiteral("other");
     settings.BSATerug = false;
@@ -252,9 +250,10 @@ void TestSettingsStore::formVersionDecidesWhetherStoredValuesApply()
     QTemporaryDir home;
     SettingsStore store(home.path());
     Settings settings = restoredFrom(home.path(),
-                                     fileWith(formVersionLine + "    <xLoginServer_Text>srv</xLoginServer_Text>\r\n"
-                                              "    <BSAAuto_Checked>TRUE</BSAAuto_Checked>\r\n"),
-                                     &store);
+        fileWith(formVersionLine
+            + "    <xLoginServer_Text>srv</xLoginServer_Text>\r\n"
+              "    <BSAAuto_Checked>TRUE</BSAAuto_Checked>\r\n"),
+        &store);
     QCOMPARE(settings.xLoginServer, applied ? QStringLiteral("srv") : QString());
     QCOMPARE(settings.BSAAuto, applied);
 
@@ -293,7 +292,7 @@ void TestSettingsStore::flagWordsAreReadLeniently()
     QTemporaryDir home;
     SettingsStore store(home.path());
     Settings settings;
-    settings.bsaCRLF = !checked;   // the stored word must decide, whatever the field held
+    settings.bsaCRLF = !checked; // the stored word must decide, whatever the field held
     writeAll(store.fileName(), fileWith("    <bsaCRLF_Checked>" + word + "</bsaCRLF_Checked>\r\n"));
     QVERIFY(store.LoadSettingsFile());
     store.RestoreSettings(settings);
@@ -301,8 +300,8 @@ void TestSettingsStore::flagWordsAreReadLeniently()
 
     store.CaptureSettings(settings);
     QVERIFY(store.WriteSettingsFile());
-    const QByteArray written = QByteArray("    <bsaCRLF_Checked>") + (checked ? "TRUE" : "FALSE")
-        + "</bsaCRLF_Checked>\r\n";
+    const QByteArray written
+        = QByteArray("    <bsaCRLF_Checked>") + (checked ? "TRUE" : "FALSE") + "</bsaCRLF_Checked>\r\n";
     QVERIFY(readAll(store.fileName()).contains(written));
 }
 
@@ -375,15 +374,13 @@ void TestSettingsStore::unparsableFileIsRefusedAndLeftAlone_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<int>("line");
     QTest::newRow("a mismatched end tag")
-        << QByteArray("<?xml version=\"1.0\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n  </Configuration>\r\n")
-        << 4;
+        << QByteArray("<?xml version=\"1.0\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n  </Configuration>\r\n") << 4;
     QTest::newRow("a file cut off halfway")
         << QByteArray("<?xml version=\"1.0\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n    <xLogin") << 4;
     QTest::newRow("text that is no XML at all") << QByteArray("xLoginServer=srv\r\n") << 1;
-    QTest::newRow("an undeclared entity")
-        << QByteArray("<Configuration>\r\n<Hoofdscherm><xLoginServer_Text>&nbsp;</xLoginServer_Text>"
-                      "</Hoofdscherm></Configuration>")
-        << 2;
+    QTest::newRow("an undeclared entity") << QByteArray(
+        "<Configuration>\r\n<Hoofdscherm><xLoginServer_Text>&nbsp;</xLoginServer_Text>"
+        "</Hoofdscherm></Configuration>") << 2;
 }
 
 void TestSettingsStore::unparsableFileIsRefusedAndLeftAlone()
@@ -424,8 +421,8 @@ void TestSettingsStore::fileIsReadableByItsOwnerOnly()
         QVERIFY(permissions & QFileDevice::ReadOwner);
         QVERIFY(permissions & QFileDevice::WriteOwner);
         QCOMPARE(permissions & others, QFileDevice::Permissions());
-        QVERIFY(QFile::setPermissions(store.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                          | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+        QVERIFY(QFile::setPermissions(store.fileName(),
+            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
     }
 }
 

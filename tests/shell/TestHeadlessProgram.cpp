@@ -4,13 +4,13 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include "codec/AckNackBSA.h"
 #include "codec/Envelope.h"
 #include "codec/EnvelopeFramer.h"
+#include "tests/support/FreePort.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
 
 // KorvelBSA --headless as a service manager runs it: it must listen, answer BSA, print its log, and leave its
@@ -21,18 +21,12 @@ class TestHeadlessProgram final : public QObject
 private slots:
     void answersARideAndEndsCleanlyOnSigterm();
     void refusesToStartOnADamagedSettingsFile();
+    void reportsASettingsFileItCannotWriteAtTheEnd();
     void commandLine_data();
     void commandLine();
 };
 
 namespace {
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 void writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
@@ -58,21 +52,21 @@ bool waitForOutput(QProcess &process, QByteArray &output, const QByteArray &text
     }
     return output.contains(text);
 }
-}
+} // namespace
 
 void TestHeadlessProgram::answersARideAndEndsCleanlyOnSigterm()
 {
     QTemporaryDir home;
     QVERIFY(home.isValid());
     writeFile(home.filePath("KorvelBSA.xml"),
-              "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n"
-              "    <FormVersion>0</FormVersion>\r\n"
-              "    <xLoginServer_Text>sqlite:BSA/planning.db</xLoginServer_Text>\r\n"
-              "  </Hoofdscherm>\r\n</Configuration>\r\n");
-    const quint16 port = freePort();
+        "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n"
+        "    <FormVersion>0</FormVersion>\r\n"
+        "    <xLoginServer_Text>sqlite:BSA/planning.db</xLoginServer_Text>\r\n"
+        "  </Hoofdscherm>\r\n</Configuration>\r\n");
+    const quint16 port = freeLoopbackPort();
 
     QProcess program;
-    program.start(KORVELBSA_PROGRAM, {"--headless", "--home", home.path(), "--server-port", QString::number(port)});
+    program.start(KORVELBSA_PROGRAM, { "--headless", "--home", home.path(), "--server-port", QString::number(port) });
     QVERIFY(program.waitForStarted(5000));
     QByteArray output;
     QVERIFY2(waitForOutput(program, output, "BSA Callcenter Server werd gestart"), output.constData());
@@ -98,7 +92,7 @@ void TestHeadlessProgram::answersARideAndEndsCleanlyOnSigterm()
     QVERIFY2(waitForOutput(program, output, "<ACK - (BN) VERWERKT>"), output.constData());
     QVERIFY(output.contains("Verbinding met 127.0.0.1"));
 
-    program.terminate();   // SIGTERM
+    program.terminate(); // SIGTERM
     QVERIFY(program.waitForFinished(10000));
     output += program.readAllStandardOutput();
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
@@ -109,15 +103,15 @@ void TestHeadlessProgram::answersARideAndEndsCleanlyOnSigterm()
     QVERIFY(settings.contains("<xLoginServer_Text>sqlite:BSA/planning.db</xLoginServer_Text>\r\n"));
     QVERIFY(settings.contains("<BSAAuto_Checked>FALSE</BSAAuto_Checked>"));
     QCOMPARE(QFile::permissions(home.filePath("KorvelBSA.xml")) & (QFile::ReadOther | QFile::ReadGroup),
-             QFile::Permissions());
+        QFile::Permissions());
 
-    const QStringList archives = QDir(home.filePath("BSA/LOGS")).entryList({"BS_*.TXT"}, QDir::Files);
+    const QStringList archives = QDir(home.filePath("BSA/LOGS")).entryList({ "BS_*.TXT" }, QDir::Files);
     QCOMPARE(archives.size(), 1);
     const QByteArray archive = readFile(home.filePath("BSA/LOGS/" + archives.first()));
     QVERIFY(archive.contains("<ACK - (BN) VERWERKT>\r\n"));
     QVERIFY(archive.endsWith("afsluiten software geaccepteerd\r\n"));
     QVERIFY(QFile::exists(home.filePath("BSA/planning.db")));
-    for (const char *folder : {"BSA/BACKUPS/IN", "BSA/BACKUPS/UIT", "Backups", "TempDownloads"})
+    for (const char *folder : { "BSA/BACKUPS/IN", "BSA/BACKUPS/UIT", "Backups", "TempDownloads" })
         QVERIFY2(QDir(home.filePath(folder)).exists(), folder);
 }
 
@@ -129,24 +123,50 @@ void TestHeadlessProgram::refusesToStartOnADamagedSettingsFile()
     writeFile(home.filePath("KorvelBSA.xml"), damaged);
 
     QProcess program;
-    program.start(KORVELBSA_PROGRAM, {"--headless", "--home", home.path(), "--server-port", QString::number(freePort())});
+    program.start(KORVELBSA_PROGRAM,
+        { "--headless", "--home", home.path(), "--server-port", QString::number(freeLoopbackPort()) });
     QVERIFY(program.waitForFinished(10000));
     QCOMPARE(program.exitCode(), 1);
     QVERIFY(program.readAllStandardError().contains("KorvelBSA.xml"));
     QCOMPARE(readFile(home.filePath("KorvelBSA.xml")), damaged);
 }
 
+void TestHeadlessProgram::reportsASettingsFileItCannotWriteAtTheEnd()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const QString file = home.filePath("KorvelBSA.xml");
+    const QByteArray stored
+        = "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n"
+          "    <FormVersion>0</FormVersion>\r\n  </Hoofdscherm>\r\n</Configuration>\r\n";
+    writeFile(file, stored);
+    QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+
+    QProcess program;
+    program.start(KORVELBSA_PROGRAM,
+        { "--headless", "--home", home.path(), "--server-port", QString::number(freeLoopbackPort()) });
+    QVERIFY(program.waitForStarted(5000));
+    QByteArray output;
+    QVERIFY2(waitForOutput(program, output, "BSA Callcenter Server werd gestart"), output.constData());
+    program.terminate(); // SIGTERM
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitCode(), 0);
+    const QByteArray errors = program.readAllStandardError();
+    QVERIFY2(errors.contains("KorvelBSA.xml") && errors.contains("alleen-lezen"), errors.constData());
+    QCOMPARE(readFile(file), stored);
+}
+
 void TestHeadlessProgram::commandLine_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QByteArray>("expected");   // in standard output or standard error
+    QTest::addColumn<QByteArray>("expected"); // in standard output or standard error
     QTest::newRow("--version names the program and its version")
-        << QStringList{"--version"} << 0 << QByteArray("KorvelBSA " BSA_VERSION);
-    QTest::newRow("--help lists the options") << QStringList{"--help"} << 0 << QByteArray("--server-port");
+        << QStringList { "--version" } << 0 << QByteArray("KorvelBSA " BSA_VERSION);
+    QTest::newRow("--help lists the options") << QStringList { "--help" } << 0 << QByteArray("--server-port");
     QTest::newRow("a port that is not a number is refused")
-        << QStringList{"--headless", "--server-port", "abc"} << 2 << QByteArray("--server-port");
-    QTest::newRow("port 0 is refused") << QStringList{"--headless", "--server-port", "0"} << 2
+        << QStringList { "--headless", "--server-port", "abc" } << 2 << QByteArray("--server-port");
+    QTest::newRow("port 0 is refused") << QStringList { "--headless", "--server-port", "0" } << 2
                                        << QByteArray("--server-port");
 }
 

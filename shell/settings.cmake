@@ -1,9 +1,0 @@
-# The settings and their file (Qt Core only).
-add_library(bsa_settings STATIC Settings.cpp SettingsStore.cpp)
-target_include_directories(bsa_settings PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(bsa_settings PUBLIC Qt6::Core PRIVATE bsa_ansi)
-
-# The operator log, its archives and the working folders (Qt Core only).
-add_library(bsa_oplog STATIC OperatorLog.cpp WorkingFolders.cpp)
-target_include_directories(bsa_oplog PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(bsa_oplog PUBLIC Qt6::Core PRIVATE bsa_ansi bsa_values)

@@ -1,3 +1,0 @@
-bsa_add_test(platform/TestDatabase bsa_db)
-bsa_requires_pg(TestDatabase)
-bsa_add_test(platform/TestDatabaseConnectionString bsa_db)

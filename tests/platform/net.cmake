@@ -1,2 +1,0 @@
-bsa_add_test(platform/TestBSAServer bsa_net)
-bsa_add_test(platform/TestBSAClient bsa_net)

@@ -1,0 +1,128 @@
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "shell/Koppeling.h"
+#include "tests/support/FreePort.h"
+
+// The owner as a front end sees it: the database test button, the server button and the one-second tick, the
+// settings it reads and changes, and the log lines it is told about.
+class TestKoppeling final : public QObject
+{
+    Q_OBJECT
+private slots:
+    void testButtonKeepsTheLogAndAddsTheFailure();
+    void testButtonUsesTheLoginAsItIsThen();
+    void tickStartsTheServerWhenAutomaticStartIsOn();
+    void frontEndIsToldOfEveryLogChange();
+    void editsAfterTheLastCaptureAreNotStored();
+};
+
+void TestKoppeling::testButtonKeepsTheLogAndAddsTheFailure()
+{
+    QTemporaryDir home;
+    Koppeling koppeling(home.path());
+    QVERIFY(koppeling.start(nullptr));
+    Settings settings = koppeling.settings();
+    settings.BSAServerPoort = QStringLiteral("abc");
+    koppeling.setSettings(settings);
+    koppeling.BtnExecuteClick(QDateTime::currentDateTime()); // an earlier line: the port is refused
+    QString error;
+    QVERIFY(!koppeling.Button3Click(&error)); // no SQL server set: the connect is abandoned
+    QCOMPARE(error, QStringLiteral("Operation aborted"));
+    const QStringList lines = koppeling.logLines();
+    QCOMPARE(lines.size(), 3);
+    QVERIFY2(lines.at(0).endsWith(QStringLiteral(" - 'abc' is geen geldig poortnummer")), qPrintable(lines.at(0)));
+    QCOMPARE(lines.at(1), QStringLiteral("Operation aborted"));
+    QVERIFY(lines.at(2).endsWith(QStringLiteral(" - Operation aborted")));
+}
+
+void TestKoppeling::testButtonUsesTheLoginAsItIsThen()
+{
+    QTemporaryDir home;
+    Koppeling koppeling(home.path());
+    QVERIFY(koppeling.start(nullptr));
+    QVERIFY(!koppeling.Button3Click(nullptr));
+    Settings settings = koppeling.settings();
+    settings.xLoginServer = QStringLiteral("sqlite:BSA/planning.db");
+    koppeling.setSettings(settings);
+    QString error;
+    QVERIFY2(koppeling.Button3Click(&error), qPrintable(error));
+    QVERIFY(QFile::exists(home.filePath(QStringLiteral("BSA/planning.db"))));
+    QCOMPARE(koppeling.logLines().size(), 2); // the first failure only
+}
+
+void TestKoppeling::tickStartsTheServerWhenAutomaticStartIsOn()
+{
+    QTemporaryDir home;
+    Koppeling koppeling(home.path());
+    QVERIFY(koppeling.start(nullptr));
+    QSignalSpy st(&koppeling, &Koppeling::stChanged);
+    Settings settings = koppeling.settings();
+    settings.BSAServerPoort = QString::number(freeLoopbackPort());
+    koppeling.setSettings(settings);
+
+    koppeling.Timer1Timer();
+    QVERIFY(!koppeling.isServerActive());
+    settings.BSAAuto = true;
+    koppeling.setSettings(settings);
+    koppeling.Timer1Timer();
+    QVERIFY(koppeling.isServerActive());
+    QVERIFY(koppeling.logLines().constLast().endsWith(QStringLiteral(" via poort ") + settings.BSAServerPoort));
+
+    QTcpSocket bsa;
+    bsa.connectToHost(QHostAddress::LocalHost, quint16(settings.BSAServerPoort.toInt()));
+    QVERIFY(st.wait(5000));
+    QCOMPARE(koppeling.ST(), QStringList { QStringLiteral("127.0.0.1") });
+    QCOMPARE(st.constLast().at(0).toStringList(), koppeling.ST());
+
+    // An operator's stop is undone by the next tick.
+    koppeling.BtnExecuteClick(QDateTime::currentDateTime());
+    QVERIFY(!koppeling.isServerActive());
+    koppeling.Timer1Timer();
+    QVERIFY(koppeling.isServerActive());
+}
+
+void TestKoppeling::frontEndIsToldOfEveryLogChange()
+{
+    QTemporaryDir home;
+    Koppeling koppeling(home.path());
+    QVERIFY(koppeling.start(nullptr));
+    QSignalSpy added(&koppeling, &Koppeling::logLineAdded);
+    QSignalSpy cleared(&koppeling, &Koppeling::logCleared);
+    QVERIFY(!koppeling.Button3Click(nullptr));
+    QCOMPARE(added.size(), 2);
+    QCOMPARE(added.at(0).at(0).toString(), QStringLiteral("Operation aborted"));
+
+    QVERIFY(koppeling.closeConfirmed(QDateTime::currentDateTime()));
+    QCOMPARE(added.size(), 3);
+    QVERIFY(added.constLast().at(0).toString().endsWith(QStringLiteral(" - afsluiten software geaccepteerd")));
+    QCOMPARE(cleared.size(), 1); // archived
+    QCOMPARE(koppeling.logLines(), QStringList());
+}
+
+void TestKoppeling::editsAfterTheLastCaptureAreNotStored()
+{
+    // The window captures when it hides to the tray; an end without the close question (the updater's hand-off)
+    // writes what was captured then, not what was typed since.
+    QTemporaryDir home;
+    {
+        Koppeling koppeling(home.path());
+        QVERIFY(koppeling.start(nullptr));
+        Settings settings = koppeling.settings();
+        settings.BSA_BDR = QStringLiteral("21");
+        koppeling.setSettings(settings);
+        koppeling.CaptureSettings();
+        settings.BSA_BDR = QStringLiteral("31");
+        koppeling.setSettings(settings);
+        QString error;
+        QVERIFY2(koppeling.finish(&error), qPrintable(error));
+    }
+    Koppeling again(home.path());
+    QVERIFY(again.start(nullptr));
+    QCOMPARE(again.settings().BSA_BDR, QStringLiteral("21"));
+}
+
+QTEST_GUILESS_MAIN(TestKoppeling)
+#include "TestKoppeling.moc"
