@@ -12,7 +12,7 @@ Transactie::Transactie(Database &database, const Settings &settings, QObject *pa
 void Transactie::LogTransactie(int ritstaat, int rit, int wagen, int chauffeur, int code, const QString &opmerking)
 {
     const ColumnValues row {
-        { QStringLiteral("tra_gebruiker"), Settings::leadingInt(m_settings.Gebruiker) },
+        { QStringLiteral("tra_gebruiker"), Settings::leadingInt(m_settings.Gebruiker, Settings::NumberStart::Digits) },
         { QStringLiteral("tra_ritstaat"), ritstaat },
         { QStringLiteral("tra_rit"), rit },
         { QStringLiteral("tra_wagen"), wagen },

@@ -11,6 +11,10 @@ BSAClient::BSAClient(QObject *parent)
     connect(&m_socket, &QAbstractSocket::disconnected, this, &BSAClient::socketDisconnected);
     connect(&m_socket, &QIODevice::readyRead, this, &BSAClient::readAvailable);
     connect(&m_socket, &QAbstractSocket::errorOccurred, this, &BSAClient::socketError);
+    connect(&m_socket, &QIODevice::bytesWritten, this, [this] {
+        if (m_socket.bytesToWrite() == 0)
+            emit allWritten();
+    });
 }
 
 BSAClient::~BSAClient()
@@ -22,11 +26,18 @@ BSAClient::~BSAClient()
 
 void BSAClient::activate()
 {
-    if (isActive())
+    const QAbstractSocket::SocketState state = m_socket.state();
+    if (state == QAbstractSocket::ConnectedState)
+        return;
+    // Starting anew every second would never let a slow lookup or a distant host finish connecting.
+    const bool underWay = state == QAbstractSocket::HostLookupState || state == QAbstractSocket::ConnectingState;
+    if (underWay && m_attemptHost == m_host && m_attemptPort == m_port)
         return;
     // A replaced attempt must not leave its socket behind, nor report its failure later.
     m_socket.abort();
     m_framer.clear();
+    m_attemptHost = m_host;
+    m_attemptPort = m_port;
     m_socket.connectToHost(m_host, m_port, QIODevice::ReadWrite, QAbstractSocket::IPv4Protocol);
 }
 
@@ -38,8 +49,14 @@ qint64 BSAClient::send(const QByteArray &bytes, QString *error)
         return -1;
     }
     const qint64 taken = m_socket.write(bytes);
-    if (taken < 0 && error)
-        *error = SocketError::callFailed(m_socket.error(), m_socket.errorString(), QStringLiteral("send"));
+    if (taken < 0) {
+        if (error)
+            *error = SocketError::callFailed(m_socket.error(), m_socket.errorString(), QStringLiteral("send"));
+        return taken;
+    }
+    // Handed to the system now rather than at the next turn of the event loop, so that the caller can tell
+    // whether the host keeps up.
+    m_socket.flush();
     return taken;
 }
 
@@ -61,7 +78,7 @@ void BSAClient::socketError(QAbstractSocket::SocketError error)
         return;
     // The lookup of a host name is a call of its own that fails, not a notification on the socket.
     if (error == QAbstractSocket::HostNotFoundError) {
-        emit errorOccurred(SocketError::callFailed(error, m_socket.errorString(), QStringLiteral("gethostbyname")));
+        emit lookupFailed(SocketError::callFailed(error, m_socket.errorString(), QStringLiteral("gethostbyname")));
         return;
     }
     emit errorOccurred(SocketError::asyncFailed(error, m_socket.errorString()));

@@ -21,21 +21,30 @@ public:
     void setPort(quint16 port) { m_port = port; }
     quint16 port() const { return m_port; }
 
-    // Starts connecting and returns at once. While an attempt is under way it is dropped and started again with
-    // the current host and port; while connected nothing changes.
+    // Starts connecting and returns at once. An attempt under way to the same host and port is left to finish (the
+    // socket layer ends it within half a minute); one to another host or port is closed and replaced. While
+    // connected nothing changes.
     void activate();
     // True only once connected: false while connecting and after a disconnect.
     bool isActive() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
 
-    // Queues the whole buffer for sending; the bytes taken, or -1 (with a message) when not connected.
+    // Hands the whole buffer to the connection and passes as much as the system takes on at once, without
+    // waiting; the bytes taken, or -1 (with a message) when not connected.
     qint64 send(const QByteArray &bytes, QString *error = nullptr);
+    // Bytes sent that the system has not taken yet: a host that stops reading lets them pile up here.
+    qint64 bytesToWrite() const { return m_socket.bytesToWrite(); }
 
 signals:
     void connected();
     void disconnected();
+    // Every byte sent so far has been handed to the system.
+    void allWritten();
     void envelopeReceived(const QByteArray &payload);
     void bufferDropped(const QString &peer);
-    // Socket failures in the operator log's form, e.g. a refused connect.
+    // The host's name could not be resolved, in the form of a failing call:
+    // "Windows socket error: <text> (11001), on API 'gethostbyname'".
+    void lookupFailed(const QString &message);
+    // Other socket failures in the operator log's form, e.g. a refused connect.
     void errorOccurred(const QString &message);
 
 private:
@@ -47,4 +56,7 @@ private:
     EnvelopeFramer m_framer; // the bytes of the current connection only
     QString m_host;
     quint16 m_port = 0;
+    // Where the attempt under way (or the connection) goes.
+    QString m_attemptHost;
+    quint16 m_attemptPort = 0;
 };

@@ -33,7 +33,15 @@ struct Settings
     QString BSAServerPoort = QStringLiteral("12001");
     QString Ritnummer = QStringLiteral("0");
 
-    // The value of the leading digits of a setting: leading spaces skipped, an optional sign, digits up to the
-    // first other character; 0 when there are none.
-    static int leadingInt(const QString &text);
+    // How much of a setting's text may come before its digits. Each number the link reads from a setting has its
+    // own rule, because the operators' files were written against those rules.
+    enum class NumberStart {
+        Digits, // the text begins with its digits (Gebruiker)
+        SpacesThenDigits, // leading spaces are skipped (BSA_BDR, BSA_DEB, BSA_Tarief, BSAHostPoort, Ritnummer)
+        SpacesThenSignedDigits, // leading spaces, then an optional "+" or "-" (BSABedrijf)
+    };
+
+    // The number formed by the digits at the start of a setting, up to the first other character; 0 when the text
+    // does not start (as `start` allows) with a digit, or when the number does not fit in 32 bits.
+    static int leadingInt(const QString &text, NumberStart start);
 };

@@ -15,6 +15,26 @@ void writeLine(FILE *stream, const QString &line)
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fflush(stream); // a service manager's journal should see each line as it happens
 }
+
+// The tests' hook for shorter timers: BSA_TEST_INTERVALS_MS="RETOURZENDER,TIMER1" in milliseconds. Without it the
+// timers run at 15000 and 1000 ms.
+void applyTestIntervals(Koppeling &koppeling)
+{
+    const QString value = qEnvironmentVariable("BSA_TEST_INTERVALS_MS");
+    if (value.isEmpty())
+        return;
+    const QStringList parts = value.split(QLatin1Char(','));
+    bool retourOk = false;
+    bool timer1Ok = false;
+    const int retour = parts.value(0).toInt(&retourOk);
+    const int timer1 = parts.value(1).toInt(&timer1Ok);
+    if (parts.size() != 2 || !retourOk || !timer1Ok || retour < 1 || timer1 < 1) {
+        writeLine(stderr, QStringLiteral("KorvelBSA: BSA_TEST_INTERVALS_MS ignored: '%1'").arg(value));
+        return;
+    }
+    writeLine(stderr, QStringLiteral("KorvelBSA: test intervals %1 ms and %2 ms").arg(retour).arg(timer1));
+    koppeling.setTimerIntervalsForTest(std::chrono::milliseconds(retour), std::chrono::milliseconds(timer1));
+}
 } // namespace
 
 int runHeadless(const QString &programFolder, const QString &serverPort)
@@ -23,6 +43,7 @@ int runHeadless(const QString &programFolder, const QString &serverPort)
     QObject::connect(
         &koppeling, &Koppeling::logLineAdded, &koppeling, [](const QString &line) { writeLine(stdout, line); });
 
+    applyTestIntervals(koppeling);
     QString error;
     if (!koppeling.start(&error)) {
         writeLine(stderr, QStringLiteral("KorvelBSA: ") + error);

@@ -3,7 +3,10 @@
 #include <chrono>
 
 #include <QDateTime>
+#include <QDir>
 
+#include "codec/AckNackBSA.h"
+#include "codec/Envelope.h"
 #include "platform/BSAConnection.h"
 #include "shell/WorkingFolders.h"
 
@@ -25,6 +28,10 @@ Koppeling::Koppeling(const QString &programFolder, QObject *parent)
           programFolder)
     , m_lifecycle(m_server, m_settings)
     , m_intake(m_database, m_settings)
+    , m_queue(QDir(programFolder).filePath(QStringLiteral("BSA/BACKUPS/UIT")))
+    , m_statusBuilder(m_database, m_settings, m_queue)
+    , m_retourZender(m_database, m_settings, m_statusBuilder, m_queue)
+    , m_hostSender(m_client, m_queue, m_settings)
 {
     m_timer1.setInterval(Timer1Interval);
     connect(&m_timer1, &QTimer::timeout, this, &Koppeling::Timer1Timer);
@@ -42,6 +49,22 @@ Koppeling::Koppeling(const QString &programFolder, QObject *parent)
     connect(&m_intake, &RideIntake::rawLogLine, &m_log, &OperatorLog::addLine);
     connect(&m_intake, &RideIntake::exceptionRaised, this, hook);
     connect(&m_intake, &RideIntake::pakketIn, this, &Koppeling::pakketIn);
+
+    connect(&m_statusBuilder, &StatusMessageBuilder::rawLogLine, &m_log, &OperatorLog::addLine);
+    connect(&m_statusBuilder, &StatusMessageBuilder::exceptionRaised, this, hook);
+    connect(&m_retourZender, &RetourZender::logLine, this, logger);
+    connect(&m_retourZender, &RetourZender::exceptionRaised, this, hook);
+    connect(&m_hostSender, &HostSender::logLine, this, logger);
+    connect(&m_hostSender, &HostSender::exceptionRaised, this, hook);
+    connect(&m_client, &BSAClient::envelopeReceived, &m_hostReplies, &HostReplies::BSAClientRead);
+    connect(&m_client, &BSAClient::bufferDropped, this, [this](const QString &peer) {
+        m_log.Logger(QStringLiteral("CI: ONVOLLEDIG BERICHT VAN %1 GROTER DAN 1 MB, VERWORPEN").arg(peer));
+    });
+    connect(&m_hostReplies, &HostReplies::logLine, this, logger);
+    connect(&m_hostReplies, &HostReplies::exceptionRaised, this, hook);
+    connect(&m_queue, &OutgoingQueue::logLine, this, logger);
+    connect(&m_queue, &OutgoingQueue::changed, this, &Koppeling::pakketUitChanged);
+
     connect(&m_log, &OperatorLog::lineAdded, this, &Koppeling::logLineAdded);
     connect(&m_log, &OperatorLog::cleared, this, &Koppeling::logCleared);
 }
@@ -57,8 +80,11 @@ bool Koppeling::start(QString *error)
         return false;
     createWorkingFolders(m_programFolder);
     m_store.RestoreSettings(m_settings);
+    // What an earlier run queued but never handed to the host goes first, whether feedback is on or not.
+    m_queue.restore();
     m_started = true;
     m_timer1.start();
+    m_retourZender.start();
     return true;
 }
 
@@ -67,10 +93,41 @@ void Koppeling::Timer1Timer()
     m_timer1.stop();
     const QDateTime now = QDateTime::currentDateTime();
     // An archive that cannot be written ends the tick; the next tick tries again.
-    if (m_log.housekeeping(now))
+    if (m_log.housekeeping(now)) {
         m_lifecycle.startAutomatically(now);
+        m_hostSender.sendNext();
+    }
     if (!m_finished)
         m_timer1.start();
+}
+
+void Koppeling::RetourZenderTimer()
+{
+    m_retourZender.RetourZenderTimer();
+}
+
+void Koppeling::SpeedButton1Click()
+{
+    const QString text = AckNackNaarTekst(MaakAntwoord(QStringLiteral("AC"), 12345));
+    m_queue.append(QString::fromLatin1(TekstNaarHex(text)));
+}
+
+void Koppeling::SpeedButton2Click()
+{
+    // The pla_id of the planning row, not a BSA ride number.
+    m_statusBuilder.MaakStatusmelding(
+        Settings::leadingInt(m_settings.Ritnummer, Settings::NumberStart::SpacesThenDigits));
+}
+
+QStringList Koppeling::pakketUitLines() const
+{
+    return m_queue.lines();
+}
+
+void Koppeling::setTimerIntervalsForTest(std::chrono::milliseconds retourZender, std::chrono::milliseconds timer1)
+{
+    m_retourZender.setIntervalForTest(retourZender);
+    m_timer1.setInterval(timer1);
 }
 
 void Koppeling::setSettings(const Settings &settings)
@@ -130,6 +187,7 @@ bool Koppeling::finish(QString *error)
         return true;
     m_finished = true;
     m_timer1.stop();
+    m_retourZender.stop();
     // Closing the server drops its connections without the disconnect handling: the list is not saved anyway.
     if (m_server.isActive())
         m_server.setActive(false);

@@ -1,12 +1,20 @@
 #pragma once
 
+#include <chrono>
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
 
+#include "feedback/HostReplies.h"
+#include "feedback/HostSender.h"
+#include "feedback/OutgoingQueue.h"
+#include "feedback/RetourZender.h"
+#include "feedback/StatusMessageBuilder.h"
 #include "intake/RideIntake.h"
 #include "intake/ServerLifecycle.h"
+#include "platform/BSAClient.h"
 #include "platform/BSAServer.h"
 #include "platform/Database.h"
 #include "settings/Settings.h"
@@ -16,7 +24,8 @@
 class QDateTime;
 
 // The owner of every component of the link, for the whole run: settings and their file, the operator log, the
-// database connection, the BSA server with its intake, and the one-second tick. A front end (the window, or the
+// database connection, the BSA server with its intake, the status feedback to the BSA host with its outgoing
+// queue, and the two timers. A front end (the window, or the
 // headless program) talks to the link through the calls and signals below only, never to a component itself.
 class Koppeling final : public QObject
 {
@@ -26,9 +35,10 @@ public:
     explicit Koppeling(const QString &programFolder, QObject *parent = nullptr);
     ~Koppeling() override;
 
-    // Start-up: reads the settings file, creates the working folders and restores the stored settings, then
-    // starts the tick. False, with the reason, when the settings file cannot be read: the link must not run on
-    // defaults while the operator's file is damaged, and the file is left as it was.
+    // Start-up: reads the settings file, creates the working folders, restores the stored settings and the
+    // outgoing queue that an earlier run left, then starts the two timers. False, with the reason, when the settings
+    // file cannot be read: the link must not run on defaults while the operator's file is damaged, and the file is left
+    // as it was.
     bool start(QString *error);
 
     // The close sequence once the operator said yes (or the system asked the headless program to end): the log is
@@ -64,14 +74,30 @@ public:
 
     QString programFolder() const { return m_programFolder; }
 
-    // The one-second tick: log housekeeping, then the automatic server start.
+    // The one-second tick: log housekeeping, then the automatic server start, then at most one queued line to the
+    // BSA host. An archive that cannot be written ends the tick there.
     void Timer1Timer();
+    // The 15-second tick: one planning row that waits for its status message gets it, when feedback is on.
+    void RetourZenderTimer();
+
+    // "TEST ACK": queues an acknowledgement of ride 12345 for the BSA host; the tick sends it like any other line.
+    void SpeedButton1Click();
+    // "TEST STATUS": queues the status message of the planning row whose pla_id the field Ritnummer holds, whatever
+    // its pla_retour_rbs, which stays as it is. Does nothing with feedback off.
+    void SpeedButton2Click();
+    // The outgoing queue as the tab "Pakket UIT" shows it, one hexadecimal line per message; pakketUitChanged tells
+    // every change.
+    QStringList pakketUitLines() const;
+
+    // For tests only: shorter intervals for the two timers. The program always runs at 15000 and 1000 ms.
+    void setTimerIntervalsForTest(std::chrono::milliseconds retourZender, std::chrono::milliseconds timer1);
 
 signals:
     void logLineAdded(const QString &line);
     void logCleared(); // the log was archived, or replaced
     void pakketIn(const QStringList &fields); // the fields of the last message received, for "Pakket IN"
     void stChanged(const QStringList &st);
+    void pakketUitChanged(const QStringList &lines); // the whole outgoing queue, after every change
 
 private:
     QString m_programFolder;
@@ -82,6 +108,12 @@ private:
     BSAServer m_server;
     ServerLifecycle m_lifecycle;
     RideIntake m_intake;
+    BSAClient m_client;
+    OutgoingQueue m_queue;
+    StatusMessageBuilder m_statusBuilder;
+    RetourZender m_retourZender;
+    HostSender m_hostSender;
+    HostReplies m_hostReplies;
     QTimer m_timer1;
     bool m_started = false;
     bool m_finished = false;

@@ -24,6 +24,7 @@ private slots:
     void reportsAHostThatCannotBeFound();
     void sendFailsWhileNotConnected();
     void activatingAgainWhileConnectingUsesTheNewPort();
+    void activatingAgainWhileConnectingToTheSameHostKeepsTheAttempt();
 
     void mapsSocketErrorsToWinsockCodes_data();
     void mapsSocketErrorsToWinsockCodes();
@@ -47,6 +48,7 @@ void TestBSAClient::connectsSendsAndReceives()
     QSignalSpy disconnected(&client, &BSAClient::disconnected);
     QSignalSpy received(&client, &BSAClient::envelopeReceived);
     QSignalSpy errors(&client, &BSAClient::errorOccurred);
+    QSignalSpy allWritten(&client, &BSAClient::allWritten);
     client.setHost(host);
     client.setPort(bsaHost.serverPort());
     client.activate();
@@ -58,6 +60,8 @@ void TestBSAClient::connectsSendsAndReceives()
 
     const QByteArray status = "<ZORVAN>4254<EINDE>";
     QCOMPARE(client.send(status), qint64(status.size()));
+    QTRY_VERIFY_WITH_TIMEOUT(allWritten.count() > 0, 5000); // a few bytes: the system takes them at once
+    QCOMPARE(client.bytesToWrite(), qint64(0));
     QByteArray arrived;
     QTRY_COMPARE_WITH_TIMEOUT((arrived += peer->readAll()), status, 5000);
 
@@ -95,7 +99,8 @@ void TestBSAClient::reportsAHostThatCannotBeFound()
 {
     // An operator who clears the host address gets a failed lookup, not a connect to some default.
     BSAClient client;
-    QSignalSpy errors(&client, &BSAClient::errorOccurred);
+    QSignalSpy errors(&client, &BSAClient::lookupFailed);
+    QSignalSpy otherErrors(&client, &BSAClient::errorOccurred);
     client.setHost(QString());
     client.setPort(freeLoopbackPort());
     client.activate();
@@ -104,6 +109,7 @@ void TestBSAClient::reportsAHostThatCannotBeFound()
     QVERIFY2(message.startsWith(QStringLiteral("Windows socket error: ")), qPrintable(message));
     QVERIFY2(message.endsWith(QStringLiteral(" (11001), on API 'gethostbyname'")), qPrintable(message));
     QVERIFY(!client.isActive());
+    QCOMPARE(otherErrors.count(), 0);
 }
 
 void TestBSAClient::sendFailsWhileNotConnected()
@@ -137,6 +143,30 @@ void TestBSAClient::activatingAgainWhileConnectingUsesTheNewPort()
     // The replaced attempt never reached the old host, or is closed there again.
     if (QPointer<QTcpSocket> stray = oldHost.nextPendingConnection())
         QTRY_COMPARE_WITH_TIMEOUT(stray->state(), QAbstractSocket::UnconnectedState, 5000);
+}
+
+void TestBSAClient::activatingAgainWhileConnectingToTheSameHostKeepsTheAttempt()
+{
+    // The one-second tick activates the client again and again while a slow lookup or connect is under way.
+    QTcpServer bsaHost;
+    QVERIFY(bsaHost.listen(QHostAddress::LocalHost, 0));
+    BSAClient client;
+    QSignalSpy connected(&client, &BSAClient::connected);
+    QSignalSpy errors(&client, &BSAClient::errorOccurred);
+    client.setHost(QStringLiteral("localhost"));
+    client.setPort(bsaHost.serverPort());
+    client.activate();
+    client.activate();
+    QVERIFY(connected.wait(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(bsaHost.hasPendingConnections(), 5000);
+    std::unique_ptr<QTcpSocket> peer(bsaHost.nextPendingConnection());
+    QTest::qWait(100); // a second attempt would show up now
+    QCOMPARE(connected.count(), 1);
+    QCOMPARE(errors.count(), 0);
+    QVERIFY(!bsaHost.hasPendingConnections());
+    client.activate(); // connected: nothing changes
+    QVERIFY(client.isActive());
+    QCOMPARE(peer->state(), QAbstractSocket::ConnectedState);
 }
 
 void TestBSAClient::mapsSocketErrorsToWinsockCodes_data()

@@ -10,16 +10,22 @@
 #include "codec/AckNackBSA.h"
 #include "codec/Envelope.h"
 #include "codec/EnvelopeFramer.h"
+#include "platform/Database.h"
 #include "tests/support/FreePort.h"
+#include "tests/support/PlanningRows.h"
+#include "tools/bsa-sim/HostSimulator.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
 
-// KorvelBSA --headless as a service manager runs it: it must listen, answer BSA, print its log, and leave its
-// settings and a log archive behind when it is told to stop.
+// KorvelBSA --headless as a service manager runs it: it must listen, answer BSA, send the status messages of
+// returned rides to the BSA host, print its log, and leave its settings and a log archive behind when it is told to
+// stop; a kill must not lose a status message it queued.
 class TestHeadlessProgram final : public QObject
 {
     Q_OBJECT
 private slots:
     void answersARideAndEndsCleanlyOnSigterm();
+    void sendsTheStatusMessageOfAReturnedRideToTheBsaHost();
+    void queuedStatusMessagesSurviveAKill();
     void refusesToStartOnADamagedSettingsFile();
     void reportsASettingsFileItCannotWriteAtTheEnd();
     void commandLine_data();
@@ -51,6 +57,75 @@ bool waitForOutput(QProcess &process, QByteArray &output, const QByteArray &text
         output += process.readAllStandardOutput();
     }
     return output.contains(text);
+}
+const DatabaseLogin Planning { QStringLiteral("sqlite:BSA/planning.db"), {}, {}, {} };
+
+// Feedback on, towards a BSA host on 127.0.0.1, with the planning database in the program folder.
+void writeFeedbackSettings(const QTemporaryDir &home, quint16 hostPort)
+{
+    writeFile(home.filePath("KorvelBSA.xml"),
+        "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n"
+        "    <FormVersion>0</FormVersion>\r\n"
+        "    <xLoginServer_Text>sqlite:BSA/planning.db</xLoginServer_Text>\r\n"
+        "    <BSAHostAdres_Text>127.0.0.1</BSAHostAdres_Text>\r\n"
+        "    <BSAHostPoort_Text>"
+            + QByteArray::number(hostPort)
+            + "</BSAHostPoort_Text>\r\n"
+              "    <BSATerug_Checked>TRUE</BSATerug_Checked>\r\n"
+              "    <BSABedrijf_Text>42</BSABedrijf_Text>\r\n"
+              "  </Hoofdscherm>\r\n</Configuration>\r\n");
+}
+
+// Planning rows of the worked example with the columns given changed; their pla_ids, in order.
+QList<int> addRows(const QTemporaryDir &home, const QList<ColumnValues> &changes)
+{
+    Database database([] { return Planning; }, home.path());
+    QList<int> ids;
+    for (const ColumnValues &change : changes) {
+        QString error;
+        const std::optional<int> id
+            = PlanningRows::add(database, PlanningRows::with(PlanningRows::deliveredRide(), change), &error);
+        if (!id)
+            qFatal("cannot add a planning row: %s", qPrintable(error));
+        ids << *id;
+    }
+    return ids;
+}
+
+QStringList retourStates(const QTemporaryDir &home, const QList<int> &ids)
+{
+    Database database([] { return Planning; }, home.path());
+    QStringList states;
+    for (int id : ids)
+        states << PlanningRows::retourRbs(database, id);
+    return states;
+}
+
+// Starts the program with timers short enough for a test; its standard output gathers in `output`.
+void startWithShortTimers(QProcess &program, const QTemporaryDir &home, QByteArray &output)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("BSA_TEST_INTERVALS_MS"), QStringLiteral("50,50"));
+    program.setProcessEnvironment(environment);
+    QObject::connect(&program, &QProcess::readyReadStandardOutput, &program,
+        [&program, &output] { output += program.readAllStandardOutput(); });
+    program.start(KORVELBSA_PROGRAM,
+        { "--headless", "--home", home.path(), "--server-port", QString::number(freeLoopbackPort()) });
+}
+
+// The index of the first line at or after `from` that ends with `text`, or -1.
+qsizetype lineEndingWith(const QByteArrayList &lines, const QByteArray &text, qsizetype from = 0)
+{
+    for (qsizetype i = from; i < lines.size(); ++i) {
+        if (lines.at(i).endsWith(text))
+            return i;
+    }
+    return -1;
+}
+
+QByteArray queueFile(const QTemporaryDir &home)
+{
+    return readFile(home.filePath("BSA/BACKUPS/UIT/PAKKETUIT.TXT"));
 }
 } // namespace
 
@@ -113,6 +188,112 @@ void TestHeadlessProgram::answersARideAndEndsCleanlyOnSigterm()
     QVERIFY(QFile::exists(home.filePath("BSA/planning.db")));
     for (const char *folder : { "BSA/BACKUPS/IN", "BSA/BACKUPS/UIT", "Backups", "TempDownloads" })
         QVERIFY2(QDir(home.filePath(folder)).exists(), folder);
+}
+
+void TestHeadlessProgram::sendsTheStatusMessageOfAReturnedRideToTheBsaHost()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const quint16 hostPort = freeLoopbackPort();
+    writeFeedbackSettings(home, hostPort);
+    const QList<int> ids = addRows(home,
+        {
+            {}, // a BSA ride waiting for its message
+            { { "pla_extern_ritnummer", 813 }, { "pla_eigenaar", "020" } }, // not a BSA ride
+            { { "pla_extern_ritnummer", 814 }, { "pla_retour_rbs", 0 } }, // not waiting
+            { { "pla_extern_ritnummer", 815 }, { "pla_retour_rbs", 2 } }, // handled before
+        });
+    const QString text = QStringLiteral(
+        "BT\tBSA\t6\t812\t201101091405\t\t17\t\tO\t189912300000\t0.0\t0.0\t189912300000\t201101091430\t0\t0.0\t0.0\t"
+        "0\t0000\t201101091435\t0\t0.0\t0.0\t189912300000\tT\t1\t0.0\t0.0\t2350\t42\t");
+    const QByteArray wire = "<ZORVAN>" + TekstNaarHex(text) + "<EINDE>";
+
+    // The host is down: the message is built, queued and its row marked, and it waits.
+    QProcess program;
+    QByteArray output;
+    startWithShortTimers(program, home, output);
+    QVERIFY(program.waitForStarted(5000));
+    QTRY_VERIFY2_WITH_TIMEOUT(output.contains("D:-> RETOURMELDING VERZONDEN - " + QByteArray::number(ids.at(0))),
+        output.right(2000).constData(), 10000);
+    QVERIFY(output.contains("\n" + text.toLatin1() + "\n")); // the message itself, without a time stamp
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        output.contains(" - Asynchronous socket error 10061"), output.right(2000).constData(), 10000);
+    QCOMPARE(queueFile(home), TekstNaarHex(text) + "\r\n");
+
+    // The host comes up: the line goes out once, exactly as enveloped, and the host's "AC" is logged.
+    HostSimulator host;
+    QByteArray received;
+    connect(&host, &HostSimulator::bytesReceived, this, [&received](const QByteArray &bytes) { received += bytes; });
+    QString error;
+    QVERIFY2(host.listen(QHostAddress::LocalHost, hostPort, &error), qPrintable(error));
+    QTRY_VERIFY2_WITH_TIMEOUT(output.contains("CI BS RITNUMMER: 812\n"), output.right(2000).constData(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(queueFile(home), QByteArray(), 5000);
+
+    program.terminate(); // SIGTERM
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitCode(), 0);
+    QCOMPARE(received, wire); // nothing after "<EINDE>", nothing twice
+
+    const QByteArrayList lines = output.split('\n');
+    const qsizetype sent = lineEndingWith(lines, " - CO: " + wire);
+    QVERIFY2(sent >= 0, output.right(2000).constData());
+    const QByteArray ac = "<ZORVAN>" + TekstNaarHex(QStringLiteral("AC\tBSA\t6\t812\t")) + "<EINDE>";
+    qsizetype at = sent;
+    for (const QByteArray &reply : { " - CI: " + ac, QByteArray(" - CI STATUS: AC"), QByteArray(" - CI WAARDE: BSA"),
+             QByteArray(" - CI BS RITNUMMER: 812") }) {
+        const qsizetype next = lineEndingWith(lines, reply, at + 1);
+        QVERIFY2(next > at, reply.constData());
+        at = next;
+    }
+    QCOMPARE(output.count("RETOURMELDING"), 1);
+    QCOMPARE(retourStates(home, ids), QStringList({ "2", "1", "0", "2" }));
+}
+
+void TestHeadlessProgram::queuedStatusMessagesSurviveAKill()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const quint16 hostPort = freeLoopbackPort();
+    writeFeedbackSettings(home, hostPort);
+    const QList<int> ids = addRows(home,
+        { { { "pla_extern_ritnummer", 901 } }, { { "pla_extern_ritnummer", 902 } },
+            { { "pla_extern_ritnummer", 903 } } });
+
+    // Three messages queued while the host is down, then the program is killed without a word.
+    {
+        QProcess program;
+        QByteArray output;
+        startWithShortTimers(program, home, output);
+        QVERIFY(program.waitForStarted(5000));
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            output.count("D:-> RETOURMELDING VERZONDEN") == 3, output.right(2000).constData(), 10000);
+        program.kill(); // SIGKILL
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitStatus(), QProcess::CrashExit);
+    }
+    QCOMPARE(queueFile(home).count("\r\n"), 3);
+    QCOMPARE(retourStates(home, ids), QStringList({ "2", "2", "2" }));
+
+    // The next run starts with them and hands each to the host once, in order.
+    HostSimulator host;
+    QSignalSpy messages(&host, &HostSimulator::messageReceived);
+    QString error;
+    QVERIFY2(host.listen(QHostAddress::LocalHost, hostPort, &error), qPrintable(error));
+    QProcess program;
+    QByteArray output;
+    startWithShortTimers(program, home, output);
+    QVERIFY(program.waitForStarted(5000));
+    QTRY_VERIFY2_WITH_TIMEOUT(output.count(" - CI BS RITNUMMER: ") == 3, output.right(2000).constData(), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(queueFile(home), QByteArray(), 5000);
+    program.terminate();
+    QVERIFY(program.waitForFinished(10000));
+    QVERIFY(output.contains("Pakket UIT: 3 bericht(en) hersteld uit "));
+    QCOMPARE(output.count("RETOURMELDING"), 0); // nothing was built again
+    QCOMPARE(messages.size(), 3);
+    QStringList rides;
+    for (const QList<QVariant> &message : std::as_const(messages))
+        rides << message.at(0).toStringList().value(3);
+    QCOMPARE(rides, QStringList({ "901", "902", "903" }));
 }
 
 void TestHeadlessProgram::refusesToStartOnADamagedSettingsFile()

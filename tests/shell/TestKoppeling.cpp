@@ -1,10 +1,16 @@
+#include <memory>
+
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "codec/Envelope.h"
+#include "platform/Database.h"
 #include "shell/Koppeling.h"
 #include "tests/support/FreePort.h"
+#include "tests/support/PlanningRows.h"
 
 // The owner as a front end sees it: the database test button, the server button and the one-second tick, the
 // settings it reads and changes, and the log lines it is told about.
@@ -17,6 +23,8 @@ private slots:
     void tickStartsTheServerWhenAutomaticStartIsOn();
     void frontEndIsToldOfEveryLogChange();
     void editsAfterTheLastCaptureAreNotStored();
+    void testAckReachesTheHostAsItsWireText();
+    void testStatusQueuesTheRowWhateverItsFeedbackState();
 };
 
 void TestKoppeling::testButtonKeepsTheLogAndAddsTheFailure()
@@ -122,6 +130,80 @@ void TestKoppeling::editsAfterTheLastCaptureAreNotStored()
     Koppeling again(home.path());
     QVERIFY(again.start(nullptr));
     QCOMPARE(again.settings().BSA_BDR, QStringLiteral("21"));
+}
+
+void TestKoppeling::testAckReachesTheHostAsItsWireText()
+{
+    QTemporaryDir home;
+    QTcpServer host;
+    QVERIFY(host.listen(QHostAddress::LocalHost, 0));
+    Koppeling koppeling(home.path());
+    QVERIFY(koppeling.start(nullptr));
+    Settings settings = koppeling.settings();
+    settings.BSAHostPoort = QString::number(host.serverPort());
+    koppeling.setSettings(settings);
+    QSignalSpy queue(&koppeling, &Koppeling::pakketUitChanged);
+
+    koppeling.SpeedButton1Click();
+    const QString line = QStringLiteral("414309425341093609313233343509"); // "AC" "BSA" "6" "12345", TABs after each
+    QCOMPARE(koppeling.pakketUitLines(), QStringList { line });
+    QCOMPARE(queue.count(), 1);
+    QCOMPARE(queue.first().at(0).toStringList(), QStringList { line });
+    QCOMPARE(koppeling.logLines(), QStringList()); // nothing logged until it goes
+
+    // The ticks connect, then send; the window's own timer may tick in between.
+    std::unique_ptr<QTcpSocket> peer;
+    QByteArray received;
+    QTRY_VERIFY_WITH_TIMEOUT(([&] {
+        koppeling.Timer1Timer();
+        if (!peer && host.hasPendingConnections())
+            peer.reset(host.nextPendingConnection());
+        if (peer)
+            received += peer->readAll();
+        return received.contains("<EINDE>");
+    }()),
+        5000);
+    const QByteArray wire = "<ZORVAN>" + line.toLatin1() + "<EINDE>";
+    QTRY_COMPARE_WITH_TIMEOUT((received += peer->readAll()), wire, 5000);
+    QVERIFY(koppeling.logLines().constLast().endsWith(QStringLiteral(" - CO: ") + QString::fromLatin1(wire)));
+    QCOMPARE(koppeling.pakketUitLines(), QStringList());
+    QCOMPARE(queue.constLast().at(0).toStringList(), QStringList());
+}
+
+void TestKoppeling::testStatusQueuesTheRowWhateverItsFeedbackState()
+{
+    QTemporaryDir home;
+    const DatabaseLogin login { QStringLiteral("sqlite:BSA/planning.db"), {}, {}, {} };
+    int id = 0;
+    {
+        Database database([&login] { return login; }, home.path());
+        QString error;
+        const std::optional<int> added = PlanningRows::add(database,
+            PlanningRows::with(PlanningRows::deliveredRide(), { { QStringLiteral("pla_retour_rbs"), 2 } }), &error);
+        QVERIFY2(added, qPrintable(error));
+        id = *added;
+    }
+    Koppeling koppeling(home.path());
+    QVERIFY(koppeling.start(nullptr));
+    Settings settings = koppeling.settings();
+    settings.xLoginServer = login.server;
+    settings.Ritnummer = QStringLiteral(" ") + QString::number(id); // the row's pla_id, not its BSA ride number
+    koppeling.setSettings(settings);
+
+    koppeling.SpeedButton2Click(); // feedback is off: nothing happens
+    QCOMPARE(koppeling.pakketUitLines(), QStringList());
+    QCOMPARE(koppeling.logLines(), QStringList());
+
+    settings.BSATerug = true;
+    koppeling.setSettings(settings);
+    koppeling.SpeedButton2Click();
+    QCOMPARE(koppeling.pakketUitLines().size(), 1);
+    const QString text = HexNaarTekst(koppeling.pakketUitLines().constFirst().toLatin1());
+    QVERIFY2(text.startsWith(QStringLiteral("BT\tBSA\t6\t812\t201101091405\t")), qPrintable(text));
+    QCOMPARE(koppeling.logLines(), QStringList { text }); // the message itself, without a time stamp
+
+    Database database([&login] { return login; }, home.path());
+    QCOMPARE(PlanningRows::retourRbs(database, id), QStringLiteral("2"));
 }
 
 QTEST_GUILESS_MAIN(TestKoppeling)

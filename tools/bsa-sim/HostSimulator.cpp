@@ -96,7 +96,9 @@ void HostSimulator::readAvailable(QTcpSocket *socket)
     auto framer = m_framers.find(socket);
     if (framer == m_framers.end())
         return;
-    framer->append(socket->readAll());
+    const QByteArray bytes = socket->readAll();
+    emit bytesReceived(bytes);
+    framer->append(bytes);
     while (!m_countReached) {
         const std::optional<QByteArray> payload = framer->takeEnvelope();
         if (!payload)
@@ -119,6 +121,7 @@ void HostSimulator::handle(QTcpSocket *socket, const QByteArray &payload)
 
     emit logLine(
         QStringLiteral("Message %1 from %2, %3 fields:").arg(m_handled).arg(peerOf(socket)).arg(fields.size()));
+    emit logLine(QStringLiteral("  <ZORVAN>%1<EINDE>").arg(QString::fromLatin1(payload)));
     for (int i = 0; i < fields.size(); ++i) {
         const QString name = statusFieldName(i + 1);
         emit logLine(QStringLiteral("  %1 %2 %3").arg(i + 1, 2).arg(name, -15).arg(fields.at(i)));

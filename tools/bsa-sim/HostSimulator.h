@@ -38,6 +38,8 @@ public:
 signals:
     void logLine(const QString &line);
     void messageReceived(const QStringList &fields);
+    // Every byte as it arrived, on any connection: what the link really sent, tags, line ends and all.
+    void bytesReceived(const QByteArray &bytes);
     // The count was reached and every answer has left.
     void finished();
 
