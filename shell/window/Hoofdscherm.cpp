@@ -4,7 +4,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDateTime>
-#include <QFontDatabase>
 #include <QFormLayout>
 #include <QFrame>
 #include <QGuiApplication>
@@ -26,6 +25,7 @@
 
 #include "shell/Koppeling.h"
 #include "shell/window/LogView.h"
+#include "shell/window/PacketView.h"
 #include "shell/window/SettingsFields.h"
 
 namespace {
@@ -87,18 +87,6 @@ QPushButton *newButton(const char *name, const QString &caption)
     return button;
 }
 
-QPlainTextEdit *newPacketView(const char *name, QPlainTextEdit::LineWrapMode wrap)
-{
-    auto *view = new QPlainTextEdit;
-    view->setObjectName(QLatin1String(name));
-    view->setReadOnly(true);
-    view->setLineWrapMode(wrap);
-    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    return view;
-}
-
 QWidget *filledPage(const char *name, QWidget *content)
 {
     auto *page = new QWidget;
@@ -127,8 +115,8 @@ THoofdscherm::THoofdscherm(Koppeling &koppeling, QWidget *parent)
     m_log = new LogView;
     m_st = new QListWidget;
     m_st->setObjectName(QStringLiteral("ST"));
-    m_pakketIn = newPacketView("PakketIN", QPlainTextEdit::WidgetWidth);
-    m_pakketUit = newPacketView("PakketUIT", QPlainTextEdit::NoWrap);
+    m_pakketIn = new PacketView(QStringLiteral("PakketIN"), QPlainTextEdit::WidgetWidth);
+    m_pakketUit = new PacketView(QStringLiteral("PakketUIT"), QPlainTextEdit::NoWrap);
     m_tabs->addTab(buildInstellingen(), QStringLiteral("Instellingen"));
     m_tabs->addTab(filledPage("LogboekPanel", m_log), QStringLiteral("Logboek"));
     m_tabs->addTab(buildParameters(), QStringLiteral("Parameters"));
@@ -263,6 +251,7 @@ QWidget *THoofdscherm::buildServer()
 
     // The planning row that TEST STATUS reports on, beside the two buttons that test the way to the BSA host.
     auto *tests = new QHBoxLayout;
+    tests->setSpacing(6);
     QLineEdit *ride = field("Ritnummer");
     ride->setFixedWidth(FieldWidth / 2);
     QPushButton *status = newButton("SpeedButton2", QStringLiteral("TEST STATUS"));
@@ -328,10 +317,8 @@ void THoofdscherm::followTheLink()
         m_st->clear();
         m_st->addItems(st);
     });
-    connect(&m_koppeling, &Koppeling::pakketIn, m_pakketIn,
-        [this](const QStringList &fields) { m_pakketIn->setPlainText(fields.join(QLatin1Char('\n'))); });
-    connect(&m_koppeling, &Koppeling::pakketUitChanged, m_pakketUit,
-        [this](const QStringList &lines) { m_pakketUit->setPlainText(lines.join(QLatin1Char('\n'))); });
+    connect(&m_koppeling, &Koppeling::pakketIn, m_pakketIn, &PacketView::showLines);
+    connect(&m_koppeling, &Koppeling::pakketUitChanged, m_pakketUit, &PacketView::showLines);
 }
 
 // The working folders and the stored settings are in place by now (the owner's start); the fields showed them

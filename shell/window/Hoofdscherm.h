@@ -6,11 +6,11 @@
 
 class Koppeling;
 class LogView;
+class PacketView;
 class QLineEdit;
 class QListWidget;
 class QMenu;
 class QMessageBox;
-class QPlainTextEdit;
 class QSystemTrayIcon;
 class QTabWidget;
 class SettingsFields;
@@ -86,8 +86,8 @@ private:
     QTabWidget *m_tabs = nullptr;
     LogView *m_log = nullptr;
     QListWidget *m_st = nullptr;
-    QPlainTextEdit *m_pakketIn = nullptr;
-    QPlainTextEdit *m_pakketUit = nullptr;
+    PacketView *m_pakketIn = nullptr;
+    PacketView *m_pakketUit = nullptr;
     QSystemTrayIcon *m_tray = nullptr;
     QMenu *m_trayMenu = nullptr;
     QPointer<QMessageBox> m_closeQuestion;

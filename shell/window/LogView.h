@@ -2,9 +2,11 @@
 
 #include <QPlainTextEdit>
 #include <QStringList>
+#include <QTimer>
 
-// The operator log on the tab "Logboek". New lines are appended, never the whole text set again, so a log of
-// thousands of lines stays quick. The operator may type in it as well; whatever it then holds is the log.
+// The operator log on the tab "Logboek". New lines are appended, never the whole text set again, and gathered for
+// a moment first: a busy link logs hundreds of lines a second, and showing each on its own would spend the one
+// thread on painting. The operator may type in it as well; whatever it then holds is the log.
 class LogView final : public QPlainTextEdit
 {
     Q_OBJECT
@@ -15,13 +17,17 @@ public:
     void appendLine(const QString &line);
     void showLines(const QStringList &lines);
     void clearLines();
-    // The lines shown, one per row.
+    // The lines of the log, one per row: those shown and those about to be.
     QStringList lines() const;
+    // Shows the gathered lines now.
+    void flush();
 
 signals:
     // The operator changed the text; not emitted for the lines the link adds.
     void edited(const QStringList &lines);
 
 private:
+    QStringList m_pending; // lines of the log not shown yet; they follow the shown ones
+    QTimer m_flush;
     bool m_updating = false;
 };
