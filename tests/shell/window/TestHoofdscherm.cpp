@@ -511,7 +511,7 @@ void TestHoofdscherm::sluitenClosesTheDatabaseBeforeAsking()
 void TestHoofdscherm::hidingWithoutANotificationAreaMinimises()
 {
     if (QSystemTrayIcon::isSystemTrayAvailable())
-        QSKIP("this desktop has a notification area");
+        return QTest::qSkip("this desktop has a notification area", __FILE__, __LINE__);
     startLink();
     type("BSA_BDR", QStringLiteral("21"));
     QTest::mouseClick(m_window->findChild<QPushButton *>(QStringLiteral("Button4")), Qt::LeftButton);
@@ -529,7 +529,7 @@ void TestHoofdscherm::hidesToTheTrayAndComesBack()
 {
     // Runs where a notification area exists: the test command runs it under a virtual X display with a tray.
     if (!QSystemTrayIcon::isSystemTrayAvailable() && qEnvironmentVariableIsEmpty("BSA_EXPECT_TRAY"))
-        QSKIP("this desktop has no notification area");
+        return QTest::qSkip("this desktop has no notification area", __FILE__, __LINE__);
     QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 5000);
     startLink();
     QSystemTrayIcon *tray = m_window->trayIcon();
