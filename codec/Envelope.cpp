@@ -23,11 +23,6 @@ inline quint8 digit(char c)
     return decimal < 10 ? decimal : (letter < 6 ? quint8(letter + 10) : 0);
 }
 
-inline bool separatesShownValues(QChar c)
-{
-    return c.unicode() >= 1 && c.unicode() <= 32;
-}
-
 } // namespace
 
 QByteArray TekstNaarHex(QStringView text)
@@ -130,50 +125,7 @@ QString WeergaveTekst(QStringView text)
     return shown;
 }
 
-QStringList WeergaveVelden(QStringView shownText)
+QStringList WeergaveVelden(QStringView text)
 {
-    // This is how the display list has always been cut; it only shows, nothing parses it.
-    const qsizetype nul = shownText.indexOf(QChar(0));
-    const QStringView text = nul < 0 ? shownText : shownText.left(nul);
-    const qsizetype n = text.size();
-    QStringList fields;
-    qsizetype i = 0;
-    const auto skipSeparators = [&] {
-        while (i < n && separatesShownValues(text[i]))
-            ++i;
-    };
-    skipSeparators();
-    while (i < n) {
-        if (text[i] == u'"') {
-            QString value;
-            ++i;
-            while (i < n) {
-                if (text[i] == u'"') {
-                    if (i + 1 < n && text[i + 1] == u'"') {
-                        value.append(u'"'); // a doubled quote stands for one
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    break;
-                }
-                value.append(text[i]);
-                ++i;
-            }
-            fields.append(value);
-        } else {
-            const qsizetype from = i;
-            while (i < n && text[i].unicode() > 32 && text[i] != u',')
-                ++i;
-            fields.append(text.sliced(from, i - from).toString());
-        }
-        skipSeparators();
-        if (i < n && text[i] == u',') {
-            if (i == n - 1)
-                fields.append(QString());
-            ++i;
-            skipSeparators();
-        }
-    }
-    return fields;
+    return SplitsVelden(MarkeerRegeleinden(text));
 }

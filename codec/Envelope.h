@@ -31,6 +31,6 @@ QString MarkeerRegeleinden(QStringView text);
 
 // The message text as the operator sees it in the log: TABs as commas, line breaks as "#CRLF#".
 QString WeergaveTekst(QStringView text);
-// The lines of the "Pakket IN" tab cut from the shown text: commas, spaces and control characters separate,
-// a value in double quotes is unquoted, and a character with code 0 ends the list.
-QStringList WeergaveVelden(QStringView shownText);
+// The lines of the "Pakket IN" tab: the fields of the message text as the link stores them, one per line. Cut at
+// TABs only, so a value with spaces, commas or quotes stays one line as it came; line breaks show as "#CRLF#".
+QStringList WeergaveVelden(QStringView text);

@@ -40,7 +40,8 @@ void decode(const QByteArray &payload)
     tRitBSA rit;
     QString error;
     TekstNaarRit(MarkeerRegeleinden(text), rit, &error);
-    WeergaveVelden(WeergaveTekst(text));
+    WeergaveTekst(text);
+    WeergaveVelden(text);
 }
 
 } // namespace

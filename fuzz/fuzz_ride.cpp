@@ -38,7 +38,8 @@ void parse(const QString &text)
         check(again.BSRitnummer == rec.BSRitnummer);
     }
 
-    WeergaveVelden(WeergaveTekst(text));
+    WeergaveTekst(text);
+    check(WeergaveVelden(text).join(u'\t') == MarkeerRegeleinden(text)); // the display shows every stored field
 
     const QString restricted = AnsiCodePage::restrict(text);
     check(AnsiCodePage::restrict(restricted) == restricted);

@@ -44,7 +44,7 @@ void RideIntake::BSAServerClientRead(BSAConnection *connection, const QByteArray
     }
     const QString shown = WeergaveTekst(text);
     emit rawLogLine(QStringLiteral("SI: ") + shown);
-    fields = WeergaveVelden(shown);
+    fields = WeergaveVelden(text);
     emit logLine(QStringLiteral("00: PAKKET RITNUMMER = ") + QString::number(rit.BSRitnummer));
     emit logLine(QStringLiteral("00: PAKKET SOORT = ") + rit.Soort);
 

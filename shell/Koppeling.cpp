@@ -160,16 +160,35 @@ QStringList Koppeling::logLines() const
     return m_log.lines();
 }
 
+void Koppeling::editLog(const QStringList &lines)
+{
+    m_log.takeOperatorEdit(lines);
+}
+
 bool Koppeling::Button3Click(QString *error)
 {
     QString reason;
-    if (m_database.test(&reason))
+    bool aborted = false;
+    const bool opened = m_database.open(&reason, &aborted);
+    m_database.close(); // also when it had been open before the test
+    if (opened)
         return true;
     m_log.addLine(reason);
-    m_log.ApplicationEvents1Exception(reason);
+    if (!aborted)
+        m_log.ApplicationEvents1Exception(reason);
     if (error)
         *error = reason;
     return false;
+}
+
+void Koppeling::closeDatabase()
+{
+    m_database.close();
+}
+
+bool Koppeling::isDatabaseOpen() const
+{
+    return m_database.isOpen();
 }
 
 bool Koppeling::closeConfirmed(const QDateTime &now)

@@ -66,11 +66,18 @@ public:
     QStringList ST() const;
 
     // The database TEST button: connects and closes again. A failure is added to the log, which keeps its
-    // earlier lines; the front end tells the operator about success.
+    // earlier lines, and goes through the exception hook; an abandoned connect (no SQL server set) never reaches
+    // the hook, so its "Operation aborted" shows once. The front end tells the operator about success.
     bool Button3Click(QString *error);
+    // "SLUITEN" closes the database connection before the close question; it opens again at its next use.
+    void closeDatabase();
+    bool isDatabaseOpen() const;
 
     // The operator log as it stands; logLineAdded and logCleared tell every change.
     QStringList logLines() const;
+    // The operator typed in the log view: the log holds these lines from now on, and they are what gets archived.
+    // The view is not told again: it shows them already.
+    void editLog(const QStringList &lines);
 
     QString programFolder() const { return m_programFolder; }
 

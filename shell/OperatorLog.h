@@ -24,6 +24,9 @@ public:
     void addLine(const QString &line);
     // Replaces the whole content, as the operator's own edits or the database test do.
     void setLines(const QStringList &lines);
+    // The operator's own edit of the shown log: the log holds these lines from now on. Nothing is signalled, since
+    // the view that was edited shows them already.
+    void takeOperatorEdit(const QStringList &lines) { m_lines = lines; }
     // Where every error that no handler answered ends up. An aborted connection (Winsock 10053) is normal
     // when BSA hangs up, so it is left out.
     void ApplicationEvents1Exception(const QString &message);

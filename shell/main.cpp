@@ -1,35 +1,81 @@
 #include <cstdio>
+#include <memory>
 
+#include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 
 #include "shell/HeadlessRun.h"
+#include "shell/window/WindowRun.h"
 
-int main(int argc, char *argv[])
+namespace {
+
+struct Options
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("KorvelBSA"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(BSA_VERSION));
+    QCommandLineOption headless { QStringLiteral("headless"),
+        QStringLiteral("Run without a window; every log line also goes to standard "
+                       "output. SIGTERM or SIGINT ends the run.") };
+    QCommandLineOption home { QStringLiteral("home"),
+        QStringLiteral("Program folder: settings file, BSA/, Backups/, TempDownloads/ "
+                       "(default: the folder of the program file)."),
+        QStringLiteral("DIR") };
+    QCommandLineOption serverPort { QStringLiteral("server-port"),
+        QStringLiteral("Port on which the BSA server listens (default 12001)."), QStringLiteral("N") };
+};
 
-    QCommandLineParser parser;
+void describe(QCommandLineParser &parser, Options &options)
+{
     parser.setApplicationDescription(QStringLiteral("Link between BSA and the ride planning database."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption headless(QStringLiteral("headless"),
-        QStringLiteral("Run without a window; every log line also goes to standard "
-                       "output. SIGTERM or SIGINT ends the run."));
-    const QCommandLineOption home(QStringLiteral("home"),
-        QStringLiteral("Program folder: settings file, BSA/, Backups/, TempDownloads/ "
-                       "(default: the folder of the program file)."),
-        QStringLiteral("DIR"));
-    const QCommandLineOption serverPort(QStringLiteral("server-port"),
-        QStringLiteral("Port on which the BSA server listens (default 12001)."), QStringLiteral("N"));
-    parser.addOptions({ headless, home, serverPort });
-    parser.process(app);
+    parser.addOptions({ options.headless, options.home, options.serverPort });
+}
 
-    const QString port = parser.value(serverPort);
-    if (parser.isSet(serverPort)) {
+// Whether a window can be shown: on X11 and Wayland there must be a display to show it on, unless a Qt platform
+// was chosen explicitly (offscreen, vnc).
+bool displayAvailable()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY")
+        || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+#else
+    return true;
+#endif
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // The window needs a QApplication and a display; help, the version and the headless run need neither, so the
+    // arguments are looked at before the application object is made.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    Options early;
+    QCommandLineParser earlyParser;
+    describe(earlyParser, early);
+    const bool parsed = earlyParser.parse(arguments);
+    const bool wantsWindow = parsed && !earlyParser.isSet(early.headless) && !earlyParser.isSet(QStringLiteral("help"))
+        && !earlyParser.isSet(QStringLiteral("help-all")) && !earlyParser.isSet(QStringLiteral("version"));
+    const bool window = wantsWindow && displayAvailable();
+
+    std::unique_ptr<QCoreApplication> app;
+    if (window)
+        app = std::make_unique<QApplication>(argc, argv);
+    else
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("KorvelBSA"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(BSA_VERSION));
+
+    Options options;
+    QCommandLineParser parser;
+    describe(parser, options);
+    parser.process(*app);
+
+    const QString port = parser.value(options.serverPort);
+    if (parser.isSet(options.serverPort)) {
         bool isNumber = false;
         const int value = port.toInt(&isNumber);
         if (!isNumber || value < 1 || value > 65535) {
@@ -38,14 +84,16 @@ int main(int argc, char *argv[])
             return 2;
         }
     }
-    QString folder = parser.isSet(home) ? parser.value(home) : QCoreApplication::applicationDirPath();
+    QString folder = parser.isSet(options.home) ? parser.value(options.home) : QCoreApplication::applicationDirPath();
     if (!QDir().mkpath(folder)) {
         std::fprintf(stderr, "KorvelBSA: cannot create the program folder '%s'\n", qPrintable(folder));
         return 2;
     }
     folder = QDir(folder).absolutePath();
 
-    if (!parser.isSet(headless))
-        std::fprintf(stderr, "KorvelBSA: this build has no window yet; running headless\n");
+    if (window)
+        return runWindow(folder, port);
+    if (wantsWindow)
+        std::fprintf(stderr, "KorvelBSA: no display to show the window on; running headless\n");
     return runHeadless(folder, port);
 }

@@ -16,9 +16,9 @@
 #include "tools/bsa-sim/HostSimulator.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
 
-// KorvelBSA --headless as a service manager runs it: it must listen, answer BSA, send the status messages of
-// returned rides to the BSA host, print its log, and leave its settings and a log archive behind when it is told to
-// stop; a kill must not lose a status message it queued.
+// KorvelBSA as a service manager runs it (--headless) and as a desktop starts it (with its window): it must listen,
+// answer BSA, send the status messages of returned rides to the BSA host, print its log, and leave its settings and
+// a log archive behind when it is told to stop; a kill must not lose a status message it queued.
 class TestHeadlessProgram final : public QObject
 {
     Q_OBJECT
@@ -30,6 +30,8 @@ private slots:
     void reportsASettingsFileItCannotWriteAtTheEnd();
     void commandLine_data();
     void commandLine();
+    void withoutADisplayTheWindowGivesWayToHeadless();
+    void theWindowEndsThroughTheCloseSequenceOnSigterm();
 };
 
 namespace {
@@ -363,6 +365,64 @@ void TestHeadlessProgram::commandLine()
     QCOMPARE(program.exitCode(), exitCode);
     const QByteArray output = program.readAllStandardOutput() + program.readAllStandardError();
     QVERIFY2(output.contains(expected), output.constData());
+}
+
+void TestHeadlessProgram::withoutADisplayTheWindowGivesWayToHeadless()
+{
+    QTemporaryDir home;
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char *name : { "QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY" })
+        environment.remove(QString::fromLatin1(name));
+    program.setProcessEnvironment(environment);
+    program.start(KORVELBSA_PROGRAM, { "--home", home.path(), "--server-port", QString::number(freeLoopbackPort()) });
+    QVERIFY(program.waitForStarted(5000));
+    QByteArray output;
+    QVERIFY2(waitForOutput(program, output, "BSA Callcenter Server werd gestart"), output.constData());
+    program.terminate();
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitCode(), 0);
+    QVERIFY(program.readAllStandardError().contains("no display"));
+}
+
+void TestHeadlessProgram::theWindowEndsThroughTheCloseSequenceOnSigterm()
+{
+    // With a display (here the offscreen one) the program opens its window and prints nothing; the server starts
+    // at the first tick because the settings say so.
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    writeFile(home.filePath("KorvelBSA.xml"),
+        "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n"
+        "    <FormVersion>0</FormVersion>\r\n"
+        "    <BSAAuto_Checked>TRUE</BSAAuto_Checked>\r\n"
+        "  </Hoofdscherm>\r\n</Configuration>\r\n");
+    const quint16 port = freeLoopbackPort();
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program.setProcessEnvironment(environment);
+    program.start(KORVELBSA_PROGRAM, { "--home", home.path(), "--server-port", QString::number(port) });
+    QVERIFY(program.waitForStarted(5000));
+    QTcpSocket bsa;
+    QDeadlineTimer deadline(10000);
+    do {
+        bsa.abort();
+        bsa.connectToHost(QHostAddress::LocalHost, port);
+    } while (!bsa.waitForConnected(500) && !deadline.hasExpired() && program.state() == QProcess::Running);
+    QCOMPARE(bsa.state(), QAbstractSocket::ConnectedState);
+    bsa.disconnectFromHost();
+
+    program.terminate(); // SIGTERM
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    QCOMPARE(program.readAllStandardOutput(), QByteArray());
+    const QStringList archives = QDir(home.filePath("BSA/LOGS")).entryList({ "BS_*.TXT" }, QDir::Files);
+    QCOMPARE(archives.size(), 1);
+    const QByteArray archive = readFile(home.filePath("BSA/LOGS/" + archives.first()));
+    QVERIFY(archive.contains("BSA Callcenter Server werd gestart"));
+    QVERIFY(archive.endsWith("afsluiten software geaccepteerd\r\n"));
+    QVERIFY(readFile(home.filePath("KorvelBSA.xml")).contains("<BSAAuto_Checked>TRUE</BSAAuto_Checked>"));
 }
 
 QTEST_GUILESS_MAIN(TestHeadlessProgram)

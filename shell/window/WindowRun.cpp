@@ -1,0 +1,71 @@
+#include "WindowRun.h"
+
+#include <cstdio>
+
+#include <QApplication>
+#include <QDateTime>
+#include <QMessageBox>
+#include <QSessionManager>
+#include <QTimer>
+
+#include "platform/TerminationSignals.h"
+#include "shell/Koppeling.h"
+#include "shell/window/Hoofdscherm.h"
+
+namespace {
+void reportError(const QString &message)
+{
+    std::fprintf(stderr, "KorvelBSA: %s\n", qPrintable(message));
+}
+} // namespace
+
+int runWindow(const QString &programFolder, const QString &serverPort)
+{
+    QApplication::setApplicationName(ApplicationTitle);
+    // The window hides in the tray and boxes come and go: the program ends through the close sequence only.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    Koppeling koppeling(programFolder);
+    QString error;
+    if (!koppeling.start(&error)) {
+        // The operator's settings file is damaged: say so where the operator looks, and leave the file alone.
+        reportError(error);
+        QMessageBox::critical(nullptr, ApplicationTitle, error);
+        return 1;
+    }
+    if (!serverPort.isEmpty()) {
+        Settings settings = koppeling.settings();
+        settings.BSAServerPoort = serverPort;
+        koppeling.setSettings(settings);
+    }
+
+    THoofdscherm window(koppeling);
+    QObject::connect(&window, &THoofdscherm::ended, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+
+    // Log-off or shut-down of the desktop asks the operator the same question as the window's close box.
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, &window, [&window](QSessionManager &manager) {
+        if (!manager.allowsInteraction()) {
+            // Nobody may be asked: end as a system order would, with the log archived and the settings stored.
+            window.endWithoutQuestion();
+            return;
+        }
+        if (!window.confirmSessionEnd()) {
+            manager.cancel();
+            return;
+        }
+        manager.release();
+        QTimer::singleShot(0, &window, &QWidget::close);
+    });
+
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &window, [&window] {
+        if (!window.endWithoutQuestion())
+            reportError(QStringLiteral("the operator log could not be archived"));
+    });
+
+    window.show();
+    const int code = QApplication::exec();
+    if (!koppeling.finish(&error))
+        reportError(error); // the log is archived by now: standard error is the only place left
+    return code;
+}
