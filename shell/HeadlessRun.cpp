@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QTimer>
 
 #include "platform/TerminationSignals.h"
 #include "shell/Koppeling.h"
@@ -13,15 +14,41 @@ void writeLine(FILE *stream, const QString &line)
 {
     const QByteArray bytes = line.toLocal8Bit() + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream); // a service manager's journal should see each line as it happens
+    std::fflush(stream);
 }
+
+// The operator log on standard output. A batch of rides gives several lines each; they are flushed together at the
+// end of the event loop's turn, so that a service manager's journal sees them as they happen without a write per line.
+class LogOutput final
+{
+public:
+    void write(const QString &line)
+    {
+        const QByteArray bytes = line.toLocal8Bit() + '\n';
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+        if (!m_flushPending) {
+            m_flushPending = true;
+            QTimer::singleShot(0, [this] { flush(); });
+        }
+    }
+    void flush()
+    {
+        m_flushPending = false;
+        std::fflush(stdout);
+    }
+    ~LogOutput() { std::fflush(stdout); }
+
+private:
+    bool m_flushPending = false;
+};
 } // namespace
 
 int runHeadless(const QString &programFolder, const QString &serverPort)
 {
+    LogOutput output;
     Koppeling koppeling(programFolder);
     QObject::connect(
-        &koppeling, &Koppeling::logLineAdded, &koppeling, [](const QString &line) { writeLine(stdout, line); });
+        &koppeling, &Koppeling::logLineAdded, &koppeling, [&output](const QString &line) { output.write(line); });
 
     QString error;
     if (!koppeling.start(&error)) {

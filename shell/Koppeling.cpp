@@ -117,6 +117,8 @@ bool Koppeling::Button3Click(QString *error)
 
 bool Koppeling::closeConfirmed(const QDateTime &now)
 {
+    // Rides still waiting for a busy database are given up before the log is archived, so that the archive says so.
+    m_intake.abandonWaiting();
     m_log.Logger(QStringLiteral("afsluiten software geaccepteerd"), now);
     if (!m_log.archive(now))
         return false;
@@ -130,6 +132,7 @@ bool Koppeling::finish(QString *error)
         return true;
     m_finished = true;
     m_timer1.stop();
+    m_intake.abandonWaiting();
     // Closing the server drops its connections without the disconnect handling: the list is not saved anyway.
     if (m_server.isActive())
         m_server.setActive(false);
