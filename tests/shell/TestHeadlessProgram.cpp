@@ -4,6 +4,10 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
@@ -24,6 +28,7 @@ private slots:
     void reportsASettingsFileItCannotWriteAtTheEnd();
     void commandLine_data();
     void commandLine();
+    void keepsEachRideWithItsJournalThroughKills();
 };
 
 namespace {
@@ -54,15 +59,22 @@ bool waitForOutput(QProcess &process, QByteArray &output, const QByteArray &text
 }
 } // namespace
 
-void TestHeadlessProgram::answersARideAndEndsCleanlyOnSigterm()
+namespace {
+void writeSqliteSettings(const QTemporaryDir &home)
 {
-    QTemporaryDir home;
-    QVERIFY(home.isValid());
     writeFile(home.filePath("KorvelBSA.xml"),
         "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n"
         "    <FormVersion>0</FormVersion>\r\n"
         "    <xLoginServer_Text>sqlite:BSA/planning.db</xLoginServer_Text>\r\n"
         "  </Hoofdscherm>\r\n</Configuration>\r\n");
+}
+} // namespace
+
+void TestHeadlessProgram::answersARideAndEndsCleanlyOnSigterm()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    writeSqliteSettings(home);
     const quint16 port = freeLoopbackPort();
 
     QProcess program;
@@ -182,6 +194,113 @@ void TestHeadlessProgram::commandLine()
     QCOMPARE(program.exitCode(), exitCode);
     const QByteArray output = program.readAllStandardOutput() + program.readAllStandardError();
     QVERIFY2(output.contains(expected), output.constData());
+}
+
+namespace {
+// One BSA connection of the kill test: sends its next ride as soon as the last one is answered.
+struct Lane
+{
+    std::unique_ptr<QTcpSocket> socket;
+    EnvelopeFramer framer;
+    int ride = 0;
+};
+} // namespace
+
+void TestHeadlessProgram::keepsEachRideWithItsJournalThroughKills()
+{
+    // The program is killed at a random moment under load, several times over, and started again: a stored ride
+    // always has its journal rows, a journal row always has its ride, and every ride BSA heard "AC" for is stored.
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    writeSqliteSettings(home);
+    const quint32 seed = QRandomGenerator::global()->generate();
+    QRandomGenerator random(seed);
+    qInfo("random seed %u", seed);
+    QSet<int> acknowledged;
+    int nextRide = 1;
+    constexpr int Runs = 12;
+    constexpr int Lanes = 8;
+
+    for (int run = 0; run < Runs; ++run) {
+        const quint16 port = freeLoopbackPort();
+        QProcess program;
+        program.start(
+            KORVELBSA_PROGRAM, { "--headless", "--home", home.path(), "--server-port", QString::number(port) });
+        QVERIFY(program.waitForStarted(5000));
+        QByteArray output;
+        QVERIFY2(waitForOutput(program, output, "BSA Callcenter Server werd gestart"), output.constData());
+
+        std::vector<Lane> lanes(Lanes);
+        int answers = 0;
+        const int killAfter = int(random.bounded(10, 150));
+        const auto send = [&](Lane &lane) {
+            // Now and then a change of the ride just answered, otherwise a new ride.
+            if (lane.ride == 0 || random.bounded(4) != 0)
+                lane.ride = nextRide++;
+            lane.socket->write(Inpakken(RideMessageBuilder(lane.ride, QDateTime::currentDateTime()).text(), false));
+        };
+        for (Lane &lane : lanes) {
+            lane.socket = std::make_unique<QTcpSocket>();
+            lane.socket->connectToHost(QHostAddress::LocalHost, port);
+            QVERIFY(lane.socket->waitForConnected(5000));
+            Lane *self = &lane;
+            connect(lane.socket.get(), &QIODevice::readyRead, this, [&, self] {
+                self->framer.append(self->socket->readAll());
+                while (std::optional<QByteArray> payload = self->framer.takeEnvelope()) {
+                    tAckNackBSA record;
+                    if (TekstNaarAckNack(HexNaarTekst(*payload), record, nullptr) && record.Soort == "AC")
+                        acknowledged.insert(record.BSRitnummer);
+                    ++answers;
+                    if (answers < killAfter)
+                        send(*self);
+                }
+            });
+            send(lane);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(answers >= killAfter, 30000);
+        program.kill(); // SIGKILL: rides in flight are cut off somewhere between arriving and being answered
+        QVERIFY(program.waitForFinished(5000));
+        for (Lane &lane : lanes)
+            disconnect(lane.socket.get(), nullptr, this, nullptr);
+    }
+    QVERIFY(acknowledged.size() > Runs);
+
+    const QString connection = QStringLiteral("after-kills");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(home.filePath("BSA/planning.db"));
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        const auto count = [&](const QString &sql) {
+            if (!query.exec(sql) || !query.next()) {
+                qWarning("%s: %s", qPrintable(sql), qPrintable(query.lastError().text()));
+                return -1;
+            }
+            return query.value(0).toInt();
+        };
+        QCOMPARE(count("SELECT count(*) FROM planning p WHERE NOT EXISTS "
+                       "(SELECT 1 FROM TRANSACTIES t WHERE t.tra_rit = p.pla_id AND t.tra_code = 91)"),
+            0);
+        QCOMPARE(count("SELECT count(*) FROM TRANSACTIES t WHERE NOT EXISTS "
+                       "(SELECT 1 FROM planning p WHERE p.pla_id = t.tra_rit)"),
+            0);
+        // A change journals two rows in one go: never one of them alone.
+        QCOMPARE(count("SELECT count(*) FROM (SELECT tra_rit FROM TRANSACTIES WHERE tra_code = 92 GROUP BY tra_rit "
+                       "HAVING count(*) % 2 <> 0)"),
+            0);
+        QCOMPARE(count("SELECT count(*) FROM (SELECT pla_extern_ritnummer FROM planning GROUP BY pla_extern_ritnummer "
+                       "HAVING count(*) > 1)"),
+            0);
+        QSet<int> stored;
+        QVERIFY(query.exec("SELECT pla_extern_ritnummer FROM planning"));
+        while (query.next())
+            stored.insert(query.value(0).toInt());
+        for (int ride : acknowledged)
+            QVERIFY2(
+                stored.contains(ride), qPrintable(QStringLiteral("ride %1 was acknowledged, not stored").arg(ride)));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
 }
 
 QTEST_GUILESS_MAIN(TestHeadlessProgram)
