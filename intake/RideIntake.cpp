@@ -178,6 +178,9 @@ bool RideIntake::retryLater()
         oldest = std::min(oldest, m_batch.at(i).envelope.arrivedMs);
     if (m_clock.elapsed() - oldest >= m_busyBound.count())
         return false;
+    // Once per batch the operator hears why the answers are late.
+    if (m_retryDelay == FirstRetry)
+        emit logLine(QStringLiteral("DATABASE BEZET, %1 BERICHT(EN) WACHTEN").arg(m_batch.size() - m_next));
     m_retry.start(m_retryDelay);
     m_retryDelay = std::min<std::chrono::milliseconds>(m_retryDelay * 2, LongestRetry);
     return true;

@@ -29,6 +29,7 @@ private slots:
     void commandLine_data();
     void commandLine();
     void keepsEachRideWithItsJournalThroughKills();
+    void saysWhichRidesItGivesUpWhenStoppedWhileTheDatabaseIsBusy();
 };
 
 namespace {
@@ -301,6 +302,60 @@ void TestHeadlessProgram::keepsEachRideWithItsJournalThroughKills()
         db.close();
     }
     QSqlDatabase::removeDatabase(connection);
+}
+
+void TestHeadlessProgram::saysWhichRidesItGivesUpWhenStoppedWhileTheDatabaseIsBusy()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    writeSqliteSettings(home);
+    const quint16 port = freeLoopbackPort();
+    QProcess program;
+    program.start(KORVELBSA_PROGRAM, { "--headless", "--home", home.path(), "--server-port", QString::number(port) });
+    QVERIFY(program.waitForStarted(5000));
+    QByteArray output;
+    QVERIFY2(waitForOutput(program, output, "BSA Callcenter Server werd gestart"), output.constData());
+
+    QTcpSocket bsa;
+    bsa.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(bsa.waitForConnected(5000));
+    bsa.write(Inpakken(RideMessageBuilder(4710, QDateTime::currentDateTime()).text(), false));
+    QVERIFY(bsa.waitForBytesWritten(5000));
+    QVERIFY2(waitForOutput(program, output, "<ACK - (BN) VERWERKT>"), output.constData());
+    QVERIFY(bsa.waitForReadyRead(5000));
+    bsa.readAll();
+
+    // Another program holds the write lock on the database file.
+    const QString connection = QStringLiteral("locker");
+    {
+        QSqlDatabase locker = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        locker.setDatabaseName(home.filePath("BSA/planning.db"));
+        QVERIFY(locker.open());
+        QSqlQuery lock(locker);
+        QVERIFY2(lock.exec("BEGIN IMMEDIATE"), qPrintable(lock.lastError().text()));
+
+        bsa.write(Inpakken(RideMessageBuilder(4711, QDateTime::currentDateTime()).text(), false));
+        QVERIFY(bsa.waitForBytesWritten(5000));
+        QVERIFY2(waitForOutput(program, output, "DATABASE BEZET, 1 BERICHT(EN) WACHTEN"), output.constData());
+
+        // Stopped while the ride waits: it is not stored and not answered, so BSA sends it again, and the log says so.
+        program.terminate();
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitCode(), 0);
+        output += program.readAllStandardOutput();
+        QVERIFY2(output.contains("SI: 1 BERICHT(EN) NIET VERWERKT, KOPPELING STOPT"), output.constData());
+        QVERIFY(!output.contains("PAKKET RITNUMMER = 4711"));
+        QCOMPARE(bsa.readAll(), QByteArray());
+        QVERIFY(lock.exec("COMMIT"));
+        QVERIFY(lock.exec("SELECT count(*) FROM planning"));
+        QVERIFY(lock.next());
+        QCOMPARE(lock.value(0).toInt(), 1); // the first ride only
+        locker.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    const QStringList archives = QDir(home.filePath("BSA/LOGS")).entryList({ "BS_*.TXT" }, QDir::Files);
+    QCOMPARE(archives.size(), 1);
+    QVERIFY(readFile(home.filePath("BSA/LOGS/" + archives.first())).contains("KOPPELING STOPT"));
 }
 
 QTEST_GUILESS_MAIN(TestHeadlessProgram)
