@@ -22,24 +22,24 @@ void writeLine(FILE *stream, const QString &line)
 class LogOutput final
 {
 public:
+    LogOutput()
+    {
+        m_flush.setSingleShot(true);
+        m_flush.setInterval(0);
+        QObject::connect(&m_flush, &QTimer::timeout, &m_flush, [] { std::fflush(stdout); });
+    }
+    ~LogOutput() { std::fflush(stdout); }
+
     void write(const QString &line)
     {
         const QByteArray bytes = line.toLocal8Bit() + '\n';
         std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-        if (!m_flushPending) {
-            m_flushPending = true;
-            QTimer::singleShot(0, [this] { flush(); });
-        }
+        if (!m_flush.isActive())
+            m_flush.start();
     }
-    void flush()
-    {
-        m_flushPending = false;
-        std::fflush(stdout);
-    }
-    ~LogOutput() { std::fflush(stdout); }
 
 private:
-    bool m_flushPending = false;
+    QTimer m_flush;
 };
 } // namespace
 
