@@ -4,13 +4,11 @@
 
 #include <QRandomGenerator>
 
+#include "platform/DateTimeText.h"
+
 namespace {
 constexpr int FirstNumbers = 1000; // the first key of a second starts at a random number below this
 
-QString secondStamp(const QDateTime &moment)
-{
-    return moment.toString(QStringLiteral("yyyyMMddHHmmss"));
-}
 } // namespace
 
 TempKeyGenerator::TempKeyGenerator(KeyInUse keyInUse)
@@ -19,21 +17,24 @@ TempKeyGenerator::TempKeyGenerator(KeyInUse keyInUse)
 
 QString TempKeyGenerator::format(const QDateTime &now, int number)
 {
-    const QDate date = now.date();
-    const QTime time = now.time();
-    return QLatin1Char('P') + secondStamp(now) + QString::number(date.month()) + QString::number(time.second())
+    return format(DateTimeText::compact(now), now, number);
+}
+
+QString TempKeyGenerator::format(const QString &second, const QDateTime &now, int number)
+{
+    return QLatin1Char('P') + second + QString::number(now.date().month()) + QString::number(now.time().second())
         + QString::number(number);
 }
 
 std::optional<QString> TempKeyGenerator::next(const QDateTime &now, QString *error)
 {
-    const QString second = secondStamp(now);
+    const QString second = DateTimeText::compact(now);
     if (second != m_currentSecond) {
         m_currentSecond = second;
         m_nextNumber = int(QRandomGenerator::global()->bounded(FirstNumbers));
     }
     for (;;) {
-        QString key = format(now, m_nextNumber++);
+        QString key = format(second, now, m_nextNumber++);
         if (!m_keyInUse)
             return key;
         const std::optional<bool> inUse = m_keyInUse(key, error);

@@ -26,6 +26,8 @@ public:
     static QString format(const QDateTime &now, int number);
 
 private:
+    static QString format(const QString &second, const QDateTime &now, int number);
+
     KeyInUse m_keyInUse;
     QString m_currentSecond; // yyyyMMddHHmmss of the last key handed out
     int m_nextNumber = 0;

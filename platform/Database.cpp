@@ -72,7 +72,17 @@ struct Database::Private
     QString connectionName;
     QSqlDatabase db; // invalid while closed
     Dialect openDialect = Dialect::SqlServer;
-    std::unordered_map<QString, std::unique_ptr<QSqlQuery>> statements; // prepared, by SQL text, for this connection
+    // A prepared statement and the values bound to it last: Qt keeps bound values from one run to the next, and binding
+    // one costs more than seeing that it did not change (Qt 6.4 formats a placeholder name for every positional bind).
+    struct Prepared
+    {
+        QSqlQuery query;
+        QVariantList bound;
+        explicit Prepared(const QSqlDatabase &db)
+            : query(db)
+        { }
+    };
+    std::unordered_map<QString, std::unique_ptr<Prepared>> statements; // by SQL text, for this connection
     QHash<QString, QHash<QString, int>> textSizes; // lower-case table -> lower-case column -> declared size
     // The statement text of the last row write of each shape: the intake writes the same columns ride after ride,
     // and building and hashing a long INSERT anew each time costs more than comparing the names.
@@ -393,19 +403,29 @@ std::optional<QueryResult> Database::exec(const QString &sql, const QVariantList
 
     auto cached = d->statements.find(sql);
     if (cached == d->statements.end()) {
-        auto query = std::make_unique<QSqlQuery>(d->db);
-        query->setForwardOnly(true); // every row is read once, straight into the result
-        if (!query->prepare(sql)) {
-            fail(QStringLiteral("Preparing \"%1\"").arg(sql), query->lastError(), error);
+        auto prepared = std::make_unique<Private::Prepared>(d->db);
+        prepared->query.setForwardOnly(true); // every row is read once, straight into the result
+        if (!prepared->query.prepare(sql)) {
+            fail(QStringLiteral("Preparing \"%1\"").arg(sql), prepared->query.lastError(), error);
             return std::nullopt;
         }
         if (d->statements.size() >= MaxCachedStatements)
             d->statements.clear();
-        cached = d->statements.emplace(sql, std::move(query)).first;
+        cached = d->statements.emplace(sql, std::move(prepared)).first;
     }
-    QSqlQuery &query = *cached->second;
-    for (int i = 0; i < values.size(); ++i)
-        query.bindValue(i, boundValue(values.at(i)));
+    QSqlQuery &query = cached->second->query;
+    QVariantList &bound = cached->second->bound;
+    if (bound.size() != values.size())
+        bound = QVariantList(values.size());
+    for (int i = 0; i < values.size(); ++i) {
+        QVariant value = boundValue(values.at(i));
+        QVariant &last = bound[i];
+        // A null of another type is another value: compare types first, so that 0 never stands for NULL.
+        if (last.isValid() && last.metaType() == value.metaType() && last.isNull() == value.isNull() && last == value)
+            continue;
+        query.bindValue(i, value);
+        last = std::move(value);
+    }
     if (!query.exec()) {
         const QSqlError sqlError = query.lastError();
         query.finish();
