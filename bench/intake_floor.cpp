@@ -1,10 +1,13 @@
-// intake_floor: what the planning database alone allows the ride intake. For every ride it runs the statements
-// the intake runs for a new ride (lookup by ride number, planning insert, lookup by temporary key, journal
-// insert), one at a time in autocommit on one connection, with no TCP and no message decoding. The link's rides
-// per second against this figure is the share of the time the link spends on its own work.
+// intake_floor: what the planning database alone allows the ride intake. For every ride it runs four statements
+// of a new ride (lookup by ride number, planning insert, lookup by temporary key, journal insert) on one connection,
+// with no TCP and no message decoding. The link's rides per second against this figure is the share of the time the
+// link spends on its own work.
 //
-//   intake_floor --sqlite FILE --rides 2000 [--through raw|database] [--json]
+//   intake_floor --sqlite FILE --rides 2000 [--commit statement|ride|N] [--through raw|database] [--json]
 //   intake_floor --pg 127.0.0.1:5432:planning:user:password --rides 2000
+//
+// --commit statement (the default): every statement commits on its own; ride: one transaction per ride; N: N rides
+// per transaction (group commit). A ride's latency runs from its first statement to the commit that stored it.
 //
 // --through raw (the default) binds ready values to four prepared QSqlQuery statements: the floor itself.
 // --through database runs the same rows through the link's Database class, which adds its own per-row work
@@ -53,6 +56,16 @@ struct Target
     QString database;
     QString user;
     QString password;
+};
+
+// How often the floor commits: 0 every statement, otherwise every this many rides.
+struct CommitEvery
+{
+    int rides = 0;
+    QString name() const
+    {
+        return rides == 0 ? QStringLiteral("statement") : rides == 1 ? QStringLiteral("ride") : QString::number(rides);
+    }
 };
 
 struct Result
@@ -191,7 +204,7 @@ void run(QSqlQuery &query, const char *what)
         fail(QStringLiteral("%1: %2").arg(QLatin1String(what), query.lastError().text()));
 }
 
-Result runRaw(const Target &target, int rides, int firstRide)
+Result runRaw(const Target &target, int rides, int firstRide, CommitEvery commit)
 {
     const QDateTime now = QDateTime::currentDateTime();
     ColumnValues row = templateRow(Settings(), firstRide, now);
@@ -221,10 +234,12 @@ Result runRaw(const Target &target, int rides, int firstRide)
 
         result.latenciesMs.reserve(rides);
         QElapsedTimer total;
-        QElapsedTimer one;
         total.start();
+        QList<qint64> started; // of the rides in the open transaction
         for (int i = 0; i < rides; ++i) {
-            one.start();
+            if (commit.rides > 0 && started.isEmpty() && !db.transaction())
+                fail(QStringLiteral("begin: ") + db.lastError().text());
+            started << total.nsecsElapsed();
             const int rideNumber = firstRide + i;
             byRide.bindValue(0, rideNumber);
             run(byRide, "lookup by ride number");
@@ -248,7 +263,14 @@ Result runRaw(const Target &target, int rides, int firstRide)
             for (qsizetype v = 0; v < journalValues.size(); ++v)
                 insertJournal.bindValue(int(v), journalValues.at(v));
             run(insertJournal, "journal insert");
-            result.latenciesMs << one.nsecsElapsed() / 1e6;
+            if (commit.rides == 0 || started.size() == commit.rides || i == rides - 1) {
+                if (commit.rides > 0 && !db.commit())
+                    fail(QStringLiteral("commit: ") + db.lastError().text());
+                const qint64 stored = total.nsecsElapsed();
+                for (const qint64 start : std::as_const(started))
+                    result.latenciesMs << (stored - start) / 1e6;
+                started.clear();
+            }
         }
         result.seconds = total.nsecsElapsed() / 1e9;
         result.rides = rides;
@@ -257,7 +279,7 @@ Result runRaw(const Target &target, int rides, int firstRide)
     return result;
 }
 
-Result runThroughDatabase(const Target &target, int rides, int firstRide)
+Result runThroughDatabase(const Target &target, int rides, int firstRide, CommitEvery commit)
 {
     DatabaseLogin login;
     if (target.sqlite) {
@@ -282,10 +304,12 @@ Result runThroughDatabase(const Target &target, int rides, int firstRide)
     Result result;
     result.latenciesMs.reserve(rides);
     QElapsedTimer total;
-    QElapsedTimer one;
     total.start();
+    QList<qint64> started;
     for (int i = 0; i < rides; ++i) {
-        one.start();
+        if (commit.rides > 0 && started.isEmpty() && !database.begin(&error))
+            fail(error);
+        started << total.nsecsElapsed();
         const int rideNumber = firstRide + i;
         std::optional<QueryResult> found = database.exec(LookupByRide, { rideNumber }, &error);
         if (!found)
@@ -308,7 +332,14 @@ Result runThroughDatabase(const Target &target, int rides, int firstRide)
         const int id = found->rows.constFirst().at(0).toInt();
         if (!database.insertRow(QStringLiteral("TRANSACTIES"), journalRow(id), &error))
             fail(error);
-        result.latenciesMs << one.nsecsElapsed() / 1e6;
+        if (commit.rides == 0 || started.size() == commit.rides || i == rides - 1) {
+            if (commit.rides > 0 && !database.commit(&error))
+                fail(error);
+            const qint64 stored = total.nsecsElapsed();
+            for (const qint64 start : std::as_const(started))
+                result.latenciesMs << (stored - start) / 1e6;
+            started.clear();
+        }
     }
     result.seconds = total.nsecsElapsed() / 1e9;
     result.rides = rides;
@@ -345,8 +376,12 @@ int main(int argc, char *argv[])
         QStringLiteral("raw: prepared QSqlQuery statements (the floor); database: the "
                        "link's Database class."),
         QStringLiteral("raw|database"), QStringLiteral("raw"));
+    const QCommandLineOption commitOption(QStringLiteral("commit"),
+        QStringLiteral("statement: every statement commits on its own; ride: one transaction per ride; N: N rides "
+                       "per transaction."),
+        QStringLiteral("statement|ride|N"), QStringLiteral("statement"));
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("Print the figures as one JSON line too."));
-    parser.addOptions({ sqlite, pg, rides, firstRide, through, json });
+    parser.addOptions({ sqlite, pg, rides, firstRide, through, commitOption, json });
     parser.process(app);
 
     const std::optional<Target> target = parseTarget(parser, sqlite, pg);
@@ -355,14 +390,21 @@ int main(int argc, char *argv[])
     bool firstOk = false;
     const int first = parser.value(firstRide).toInt(&firstOk);
     const QString layer = parser.value(through);
-    if (!target || !ok || count < 1 || !firstOk || first < 1
+    CommitEvery commit;
+    const QString commitText = parser.value(commitOption);
+    bool commitOk = true;
+    if (commitText == QLatin1String("ride"))
+        commit.rides = 1;
+    else if (commitText != QLatin1String("statement"))
+        commit.rides = commitText.toInt(&commitOk);
+    if (!target || !ok || count < 1 || !firstOk || first < 1 || !commitOk || commit.rides < 0
         || (layer != QLatin1String("raw") && layer != QLatin1String("database"))) {
         std::fprintf(stderr, "%s", qPrintable(parser.helpText()));
         return 2;
     }
 
-    const Result result
-        = layer == QLatin1String("raw") ? runRaw(*target, count, first) : runThroughDatabase(*target, count, first);
+    const Result result = layer == QLatin1String("raw") ? runRaw(*target, count, first, commit)
+                                                        : runThroughDatabase(*target, count, first, commit);
     QList<double> sorted = result.latenciesMs;
     std::sort(sorted.begin(), sorted.end());
     const double perSecond = result.seconds > 0 ? result.rides / result.seconds : 0;
@@ -371,13 +413,16 @@ int main(int argc, char *argv[])
     const double max = sorted.isEmpty() ? 0 : sorted.last();
     const QString kind = target->sqlite ? QStringLiteral("sqlite") : QStringLiteral("postgresql");
 
-    std::printf("%s floor (%s): %d rides in %.3f s: %.1f rides/s; per ride median %.3f ms, p99 %.3f ms, max %.3f ms\n",
-        qPrintable(kind), qPrintable(layer), result.rides, result.seconds, perSecond, median, p99, max);
+    std::printf("%s floor (%s, commit every %s): %d rides in %.3f s: %.1f rides/s; per ride median %.3f ms, p99 %.3f "
+                "ms, max %.3f ms\n",
+        qPrintable(kind), qPrintable(layer), qPrintable(commit.name()), result.rides, result.seconds, perSecond, median,
+        p99, max);
     if (parser.isSet(json)) {
         const auto ms = [](double value) { return std::round(value * 1000) / 1000; };
         const QJsonObject summary {
             { QStringLiteral("database"), kind },
             { QStringLiteral("through"), layer },
+            { QStringLiteral("commit"), commit.name() },
             { QStringLiteral("rides"), result.rides },
             { QStringLiteral("seconds"), std::round(result.seconds * 1e6) / 1e6 },
             { QStringLiteral("ridesPerSecond"), std::round(perSecond * 10) / 10 },

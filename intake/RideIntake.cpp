@@ -1,205 +1,242 @@
 #include "RideIntake.h"
 
-#include <QDateTime>
-#include <QVariant>
+#include <algorithm>
+#include <utility>
 
-#include "codec/AckNackBSA.h"
-#include "codec/Envelope.h"
-#include "codec/RitBSA.h"
-#include "intake/Planningrij.h"
 #include "codec/AnsiCodePage.h"
+#include "codec/Envelope.h"
 #include "platform/BSAConnection.h"
 #include "platform/Database.h"
+#include "platform/SocketError.h"
 #include "settings/Settings.h"
 
 namespace {
-const QString StartTag = QStringLiteral("<ZORVAN>");
-const QString EndTag = QStringLiteral("<EINDE>");
-const QString Accepted = QStringLiteral("AC");
-const QString Refused = QStringLiteral("NC");
+using namespace std::chrono_literals;
+constexpr auto FirstRetry = 10ms; // a busy database is tried again after this, then twice as long each time
+constexpr auto LongestRetry = 100ms;
 } // namespace
 
 RideIntake::RideIntake(Database &database, const Settings &settings, QObject *parent)
     : QObject(parent)
     , m_database(database)
     , m_settings(settings)
-    , m_journal(database, settings)
-    , m_tempKeys(QDateTime::currentDateTime(), [this](const QString &key) { return tempKeyInUse(key); })
+    , m_writer(database, settings)
 {
-    connect(&m_journal, &Transactie::exceptionRaised, this, &RideIntake::exceptionRaised);
+    m_clock.start();
+    m_pass.setSingleShot(true);
+    m_pass.setInterval(0);
+    m_retry.setSingleShot(true);
+    connect(&m_pass, &QTimer::timeout, this, &RideIntake::runBatch);
+    connect(&m_retry, &QTimer::timeout, this, &RideIntake::runBatch);
 }
+
+RideIntake::~RideIntake() = default;
 
 void RideIntake::BSAServerClientRead(BSAConnection *connection, const QByteArray &payload)
 {
-    emit logLine(QStringLiteral("SI: ") + StartTag + AnsiCodePage::decode(payload) + EndTag);
-    const QString text = HexNaarTekst(payload);
+    m_queue.append(connection, payload, m_clock.elapsed());
+    // Everything else that is ready now comes in first and joins the same batch.
+    if (m_batch.isEmpty() && !m_pass.isActive())
+        m_pass.start();
+}
 
-    QStringList fields;
-    tRitBSA rit;
+qsizetype RideIntake::waiting() const
+{
+    return m_queue.size() + (m_batch.size() - m_next);
+}
+
+void RideIntake::abandonWaiting()
+{
+    const qsizetype count = waiting();
+    m_pass.stop();
+    m_retry.stop();
+    m_queue.clear();
+    m_batch.clear();
+    m_next = 0;
+    if (count > 0)
+        emit logLine(QStringLiteral("SI: %1 BERICHT(EN) NIET VERWERKT, KOPPELING STOPT").arg(count));
+}
+
+void RideIntake::runBatch()
+{
+    if (m_batch.isEmpty()) {
+        takeBatch();
+        if (m_batch.isEmpty())
+            return;
+    }
     QString error;
-    if (!TekstNaarRit(MarkeerRegeleinden(text), rit, &error)) {
-        sendGeneralRefusal(connection);
-        emit pakketIn(fields);
-        return;
+    if (m_together) {
+        const Stored stored = store(m_next, m_batch.size(), &error);
+        if (stored == Stored::Busy && retryLater())
+            return;
+        if (stored != Stored::Failed) {
+            for (; m_next < m_batch.size(); ++m_next) {
+                Ride &ride = m_batch[m_next];
+                if (stored != Stored::Committed && ride.usesDatabase)
+                    refuse(ride, error, false);
+                finishRide(ride);
+            }
+        }
+        // A statement failed: the rides are stored again one by one, so that only the one that fails is refused.
+        m_together = false;
+    }
+    for (; m_next < m_batch.size(); ++m_next) {
+        Ride &ride = m_batch[m_next];
+        if (ride.usesDatabase) {
+            const Stored stored = store(m_next, m_next + 1, &error);
+            if (stored == Stored::Busy && retryLater())
+                return;
+            if (stored != Stored::Committed)
+                refuse(ride, error, true);
+        }
+        finishRide(ride);
+    }
+    m_batch.clear();
+    m_next = 0;
+    if (!m_queue.isEmpty())
+        m_pass.start();
+}
+
+void RideIntake::takeBatch()
+{
+    const QList<IntakeQueue::Envelope> envelopes = m_queue.take(MaxBatch, MaxPerConnection);
+    m_batch.reserve(envelopes.size());
+    int writes = 0;
+    for (const IntakeQueue::Envelope &envelope : envelopes) {
+        m_batch << prepare(envelope);
+        writes += m_batch.constLast().usesDatabase ? 1 : 0;
+    }
+    m_next = 0;
+    // A single ride that fails needs no second try on its own.
+    m_together = writes > 1;
+    m_retryDelay = FirstRetry;
+}
+
+RideIntake::Ride RideIntake::prepare(IntakeQueue::Envelope envelope) const
+{
+    Ride ride;
+    ride.envelope = std::move(envelope);
+    RideOutcome &intro = ride.intro;
+    intro.log(QStringLiteral("SI: <ZORVAN>") + AnsiCodePage::decode(ride.envelope.payload) + QStringLiteral("<EINDE>"));
+    const QString text = HexNaarTekst(ride.envelope.payload);
+    QString error;
+    if (!TekstNaarRit(MarkeerRegeleinden(text), ride.rit, &error)) {
+        intro.refuseInGeneral();
+        ride.outcome = intro;
+        return ride;
     }
     const QString shown = WeergaveTekst(text);
-    emit rawLogLine(QStringLiteral("SI: ") + shown);
-    fields = WeergaveVelden(text);
-    emit logLine(QStringLiteral("00: PAKKET RITNUMMER = ") + QString::number(rit.BSRitnummer));
-    emit logLine(QStringLiteral("00: PAKKET SOORT = ") + rit.Soort);
-
-    const bool isRide = rit.Soort == QLatin1String("BN");
-    const bool isCancellation = rit.Soort == QLatin1String("BV");
-    if (isRide || isCancellation) {
-        // Ride number 0 or less is what BSA's field becomes when it is not a number: it names no ride, and
-        // acting on it would change or cancel whatever rows happen to carry 0.
-        QString databaseError;
-        const bool handled = rit.BSRitnummer > 0
-            && (isRide ? VerwerkRit(rit, connection, &databaseError)
-                       : VerwerkAnnulering(rit, connection, &databaseError));
-        if (!handled) {
-            // BSA hears only "NC"; the operator sees why: the database's own message comes first.
-            if (!databaseError.isEmpty())
-                emit exceptionRaised(databaseError);
-            sendGeneralRefusal(connection);
-        }
-    }
+    intro.logRaw(QStringLiteral("SI: ") + shown);
+    intro.fields = WeergaveVelden(text);
+    intro.log(QStringLiteral("00: PAKKET RITNUMMER = ") + QString::number(ride.rit.BSRitnummer));
+    intro.log(QStringLiteral("00: PAKKET SOORT = ") + ride.rit.Soort);
     // Any other kind gets no answer: BSA expects none.
-    emit pakketIn(fields);
+    if (ride.rit.Soort == QLatin1String("BN") || ride.rit.Soort == QLatin1String("BV")) {
+        // Ride number 0 or less is what BSA's field becomes when it is not a number: it names no ride, and acting
+        // on it would change or cancel whatever rows happen to carry 0.
+        if (ride.rit.BSRitnummer > 0)
+            ride.usesDatabase = true;
+        else
+            intro.refuseInGeneral();
+    }
+    ride.outcome = intro;
+    return ride;
 }
 
-bool RideIntake::VerwerkRit(const tRitBSA &rit, BSAConnection *connection, QString *error)
+// Stores the rides [from, to) of the batch in one transaction. Nothing of them stays when it fails.
+RideIntake::Stored RideIntake::store(qsizetype from, qsizetype to, QString *error)
 {
-    const std::optional<QueryResult> found = m_database.exec(
-        QStringLiteral("SELECT pla_id, pla_status, pla_route, pla_temp FROM planning WHERE pla_extern_ritnummer = ? "
-                       "ORDER BY pla_id"),
-        { rit.BSRitnummer }, error);
-    if (!found)
-        return false;
-
-    if (found->rows.isEmpty()) {
-        const QString key = m_tempKeys.next(QDateTime::currentDateTime());
-        const Planningrij row = VulPlanningrij(rit, RitWijziging::Nieuw, m_settings, key);
-        if (!row.aanLogregel.isEmpty())
-            emit logLine(row.aanLogregel);
-        // The statement commits on its own: once it returns true the ride survives anything that follows, so
-        // only then may BSA hear "AC".
-        if (!m_database.insertRow(QStringLiteral("planning"), row.kolommen, error))
-            return false;
-        if (!journalByTempKey(key, Transactie::NewRide, error))
-            return false;
-        emit logLine(QStringLiteral("<BN - NIEUWE RIT>"));
-        if (StuurAntwoord(connection, Accepted, rit.BSRitnummer))
-            emit logLine(QStringLiteral("<ACK - (BN) VERWERKT>"));
-        return true;
+    for (qsizetype i = from; i < to; ++i)
+        m_batch[i].outcome = m_batch[i].intro;
+    const auto failed = [this](Stored otherwise) {
+        m_database.rollback();
+        return m_database.lastFailureWasBusy() ? Stored::Busy : otherwise;
+    };
+    if (!m_database.begin(error))
+        return failed(Stored::Unavailable);
+    for (qsizetype i = from; i < to; ++i) {
+        Ride &ride = m_batch[i];
+        if (!ride.usesDatabase)
+            continue;
+        const bool written = ride.rit.Soort == QLatin1String("BN")
+            ? m_writer.VerwerkRit(ride.rit, ride.outcome, error)
+            : m_writer.VerwerkAnnulering(ride.rit, ride.outcome, error);
+        if (!written)
+            return failed(Stored::Failed);
     }
+    if (!m_database.commit(error))
+        return failed(Stored::Failed);
+    return Stored::Committed;
+}
 
-    // Several rows may carry the ride number: the oldest decides.
-    const QVariantList &first = found->rows.constFirst();
-    const int id = first.at(0).toInt();
-    const QString status = first.at(1).toString();
-    const int route = first.at(2).toInt(); // NULL reads as 0
-    const QString key = first.at(3).toString();
-
-    if (status != QLatin1String("W") || route != 0) {
-        // Planned, assigned or under way: the planning side owns the ride now.
-        QString coLine;
-        if (sendAnswer(connection, Refused, rit.BSRitnummer, &coLine)) {
-            emit logLine(QStringLiteral("<BN - BESTAAT NIET MEER, TOEGEWEZEN OF IN ROUTE>"));
-            emit logLine(coLine);
-            emit logLine(QStringLiteral("<NACK - (BN) NIET VERWERKT>"));
-        }
-        return true;
-    }
-
-    const Planningrij row = VulPlanningrij(rit, RitWijziging::Gewijzigd, m_settings, QString());
-    if (!row.aanLogregel.isEmpty())
-        emit logLine(row.aanLogregel);
-    if (!m_database.updateRow(QStringLiteral("planning"), row.kolommen, QStringLiteral("pla_id"), id, error))
+// The database is busy with another program's lock: the rides wait and the batch is tried again shortly, unless the
+// oldest of them has waited longer than the bound allows.
+bool RideIntake::retryLater()
+{
+    qint64 oldest = m_batch.at(m_next).envelope.arrivedMs;
+    for (qsizetype i = m_next; i < m_batch.size(); ++i)
+        oldest = std::min(oldest, m_batch.at(i).envelope.arrivedMs);
+    if (m_clock.elapsed() - oldest >= m_busyBound.count())
         return false;
-    // A row the planning side made itself has no key; looking up the empty key would journal unrelated rows.
-    if (!key.isEmpty() && !journalByTempKey(key, Transactie::ChangedRide, error))
-        return false;
-    m_journal.LogTransactie(0, id, 0, 0, Transactie::ChangedRide, QString());
-    emit logLine(QStringLiteral("<BN - UPDATE RIT>"));
-    if (StuurAntwoord(connection, Accepted, rit.BSRitnummer))
-        emit logLine(QStringLiteral("<ACK - (BN) VERWERKT>"));
+    // Once per batch the operator hears why the answers are late.
+    if (m_retryDelay == FirstRetry)
+        emit logLine(QStringLiteral("DATABASE BEZET, %1 BERICHT(EN) WACHTEN").arg(m_batch.size() - m_next));
+    m_retry.start(m_retryDelay);
+    m_retryDelay = std::min<std::chrono::milliseconds>(m_retryDelay * 2, LongestRetry);
     return true;
 }
 
-bool RideIntake::VerwerkAnnulering(const tRitBSA &rit, BSAConnection *connection, QString *error)
+// BSA hears only "NC"; the operator sees why: the database's own message comes first. A ride stored on its own keeps
+// the lines it gave up to the failure; one of a batch that was rolled back keeps none of the batch's.
+void RideIntake::refuse(Ride &ride, const QString &error, bool keepLines)
 {
-    const std::optional<QueryResult> found
-        = m_database.exec(QStringLiteral("SELECT pla_id FROM planning WHERE pla_extern_ritnummer = ? ORDER BY pla_id"),
-            { rit.BSRitnummer }, error);
-    if (!found)
-        return false;
-    if (!found->rows.isEmpty()) {
-        const int id = found->rows.constFirst().at(0).toInt();
-        // The row stays for the planning side to see; it is marked as cancelled by the client.
-        const ColumnValues cancelled {
-            { QStringLiteral("pla_eigenaar"), QStringLiteral("010") },
-            { QStringLiteral("pla_opmerking"), QStringLiteral("(VERWIJDERD DOOR OPDRACHTGEVER)") },
-            { QStringLiteral("pla_spoed"), 1 },
-        };
-        if (!m_database.updateRow(QStringLiteral("planning"), cancelled, QStringLiteral("pla_id"), id, error))
-            return false;
-        m_journal.LogTransactie(0, id, 0, 0, Transactie::CancelledRide, QString());
-    }
-    emit logLine(QStringLiteral("<VR>") + QString::number(rit.BSRitnummer));
-    if (StuurAntwoord(connection, Accepted, rit.BSRitnummer))
-        emit logLine(QStringLiteral("<ACK - (VR) VERWERKT>"));
-    return true;
+    if (!keepLines)
+        ride.outcome = ride.intro;
+    ride.outcome.answers = false;
+    if (!error.isEmpty())
+        ride.outcome.logException(error);
+    ride.outcome.refuseInGeneral();
 }
 
-bool RideIntake::sendAnswer(BSAConnection *connection, const QString &soort, int ritnummer, QString *coLine)
+void RideIntake::finishRide(Ride &ride)
 {
-    const QString text = AckNackNaarTekst(MaakAntwoord(soort, ritnummer));
-    QString error;
+    const RideOutcome &outcome = ride.outcome;
+    emitLines(outcome.before);
+    if (outcome.answers) {
+        QString error;
+        if (sendAnswer(ride, &error))
+            emitLines(outcome.after);
+        else
+            emit exceptionRaised(error); // the lines that would follow the answer are left out
+    }
+    emit pakketIn(outcome.fields);
+}
+
+bool RideIntake::sendAnswer(const Ride &ride, QString *error)
+{
+    BSAConnection *connection = ride.envelope.connection;
+    if (!connection) {
+        // The connection closed while its ride was being stored: the ride stands, its answer cannot be given.
+        *error = SocketError::callFailed(10057, QStringLiteral("Socket is not connected"), QStringLiteral("send"));
+        return false;
+    }
     // bsaCRLF is read now, so that the operator's change counts from the next answer on.
-    if (connection->send(Inpakken(text, m_settings.bsaCRLF), &error) < 0) {
-        emit exceptionRaised(error);
-        return false;
+    return connection->send(Inpakken(ride.outcome.answerText, m_settings.bsaCRLF), error) >= 0;
+}
+
+void RideIntake::emitLines(const QList<RideOutcome::LogEntry> &entries)
+{
+    for (const RideOutcome::LogEntry &entry : entries) {
+        switch (entry.kind) {
+        case RideOutcome::LogEntry::Kind::Line:
+            emit logLine(entry.text);
+            break;
+        case RideOutcome::LogEntry::Kind::Raw:
+            emit rawLogLine(entry.text);
+            break;
+        case RideOutcome::LogEntry::Kind::Exception:
+            emit exceptionRaised(entry.text);
+            break;
+        }
     }
-    *coLine = QStringLiteral("CO: ") + StartTag + QString::fromLatin1(TekstNaarHex(text)) + EndTag;
-    return true;
-}
-
-bool RideIntake::StuurAntwoord(BSAConnection *connection, const QString &soort, int ritnummer)
-{
-    QString coLine;
-    if (!sendAnswer(connection, soort, ritnummer, &coLine))
-        return false;
-    emit logLine(coLine);
-    return true;
-}
-
-// BSA learns only that the message was not handled; ride number 0 because the message may not even have had one.
-void RideIntake::sendGeneralRefusal(BSAConnection *connection)
-{
-    if (StuurAntwoord(connection, Refused, 0))
-        emit logLine(QStringLiteral("<NACK - RIT NIET GEVONDEN>"));
-}
-
-// Finds the row just written again by its temporary key and journals it. False on a database error.
-bool RideIntake::journalByTempKey(const QString &key, int code, QString *error)
-{
-    const std::optional<QueryResult> found
-        = m_database.exec(QStringLiteral("SELECT pla_id FROM planning WHERE pla_temp = ?"), { key }, error);
-    if (!found)
-        return false;
-    if (!found->rows.isEmpty()) {
-        const int id = found->rows.constFirst().at(0).toInt();
-        m_journal.LogTransactie(0, id, 0, 0, code, QString());
-    }
-    return true;
-}
-
-bool RideIntake::tempKeyInUse(const QString &key)
-{
-    QString error;
-    const std::optional<QueryResult> found
-        = m_database.exec(QStringLiteral("SELECT 1 FROM planning WHERE pla_temp = ?"), { key }, &error);
-    // When the lookup fails the insert that follows fails as well, and the ride gets "NC".
-    return found && !found->rows.isEmpty();
 }

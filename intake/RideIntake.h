@@ -1,29 +1,56 @@
 #pragma once
 
+#include <chrono>
+
 #include <QByteArray>
+#include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
-#include "intake/TempKeyGenerator.h"
-#include "intake/Transactie.h"
+#include "codec/RitBSA.h"
+#include "intake/IntakeQueue.h"
+#include "intake/RideOutcome.h"
+#include "intake/RideWriter.h"
 
 class BSAConnection;
 class Database;
 struct Settings;
-struct tRitBSA;
 
 // Handles each ride message BSA sends: stores the ride in the planning table, journals it and answers "AC" or
 // "NC" on the connection that delivered it.
+//
+// The envelopes that come in together, on one connection or on several, are stored as one batch in one transaction
+// at the next turn of the event loop; each ride's answer and log lines follow once the batch has committed, in each
+// connection's order. A statement that fails rolls the batch back, and its rides are stored again one by one, so
+// that only the ride that fails gets "NC". A database that is busy with another program's lock makes the batch wait
+// and try again from a timer, while the event loop goes on; only when that lasts longer than busyBound() do its rides
+// get "NC".
 class RideIntake final : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(RideIntake)
 public:
-    RideIntake(Database &database, const Settings &settings, QObject *parent = nullptr);
+    static constexpr int MaxBatch = 64; // rides in one transaction
+    static constexpr int MaxPerConnection = 16; // of one connection in one batch
+    static constexpr std::chrono::milliseconds DefaultBusyBound { 5000 };
 
-    // One complete envelope: `payload` holds the hexadecimal digits between its tags.
+    RideIntake(Database &database, const Settings &settings, QObject *parent = nullptr);
+    ~RideIntake() override;
+
+    // One complete envelope: `payload` holds the hexadecimal digits between its tags. It waits for the next batch.
     void BSAServerClientRead(BSAConnection *connection, const QByteArray &payload);
+
+    // Envelopes received and not answered yet.
+    qsizetype waiting() const;
+    // The program ends: the envelopes still waiting are given up and one line says how many. None of them is stored
+    // or answered, so BSA sends them again.
+    void abandonWaiting();
+
+    std::chrono::milliseconds busyBound() const { return m_busyBound; }
+    void setBusyBound(std::chrono::milliseconds bound) { m_busyBound = bound; }
 
 signals:
     void logLine(const QString &message);
@@ -32,19 +59,36 @@ signals:
     void pakketIn(const QStringList &fields); // the fields of the message just handled, for "Pakket IN"
 
 private:
-    // False when a database error ended the handling before an answer; *error then holds the database's message.
-    bool VerwerkRit(const tRitBSA &rit, BSAConnection *connection, QString *error);
-    bool VerwerkAnnulering(const tRitBSA &rit, BSAConnection *connection, QString *error);
-    // Sends the answer. False when it could not be sent; the failure has then gone to exceptionRaised and the
-    // lines that would follow the answer are left out.
-    bool sendAnswer(BSAConnection *connection, const QString &soort, int ritnummer, QString *coLine);
-    bool StuurAntwoord(BSAConnection *connection, const QString &soort, int ritnummer);
-    void sendGeneralRefusal(BSAConnection *connection);
-    bool journalByTempKey(const QString &key, int code, QString *error);
-    bool tempKeyInUse(const QString &key);
+    struct Ride
+    {
+        IntakeQueue::Envelope envelope;
+        tRitBSA rit;
+        bool usesDatabase = false;
+        RideOutcome intro; // what the message gives before the database is asked
+        RideOutcome outcome;
+    };
+    enum class Stored { Committed, Busy, Failed, Unavailable };
+
+    void runBatch();
+    void takeBatch();
+    Ride prepare(IntakeQueue::Envelope envelope) const;
+    Stored store(qsizetype from, qsizetype to, QString *error);
+    bool retryLater();
+    void refuse(Ride &ride, const QString &error, bool keepLines);
+    void finishRide(Ride &ride);
+    bool sendAnswer(const Ride &ride, QString *error);
+    void emitLines(const QList<RideOutcome::LogEntry> &entries);
 
     Database &m_database;
     const Settings &m_settings;
-    Transactie m_journal;
-    TempKeyGenerator m_tempKeys;
+    RideWriter m_writer;
+    IntakeQueue m_queue;
+    QList<Ride> m_batch; // taken from the queue, not answered yet from m_next on
+    qsizetype m_next = 0;
+    bool m_together = true; // false once the batch is stored ride by ride
+    QTimer m_pass; // the next batch, at the next turn of the event loop
+    QTimer m_retry; // the batch again, after the database was busy
+    std::chrono::milliseconds m_retryDelay {};
+    std::chrono::milliseconds m_busyBound = DefaultBusyBound;
+    QElapsedTimer m_clock;
 };

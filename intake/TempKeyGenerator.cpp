@@ -4,43 +4,43 @@
 
 #include <QRandomGenerator>
 
+#include "platform/DateTimeText.h"
+
 namespace {
 constexpr int FirstNumbers = 1000; // the first key of a second starts at a random number below this
 
-QString secondStamp(const QDateTime &moment)
-{
-    return moment.toString(QStringLiteral("yyyyMMddHHmmss"));
-}
 } // namespace
 
-TempKeyGenerator::TempKeyGenerator(const QDateTime &startup, KeyInUse keyInUse)
+TempKeyGenerator::TempKeyGenerator(KeyInUse keyInUse)
     : m_keyInUse(std::move(keyInUse))
-    , m_newestSecond(secondStamp(startup))
 { }
 
 QString TempKeyGenerator::format(const QDateTime &now, int number)
 {
-    const QDate date = now.date();
-    const QTime time = now.time();
-    return QLatin1Char('P') + secondStamp(now) + QString::number(date.month()) + QString::number(time.second())
+    return format(DateTimeText::compact(now), now, number);
+}
+
+QString TempKeyGenerator::format(const QString &second, const QDateTime &now, int number)
+{
+    return QLatin1Char('P') + second + QString::number(now.date().month()) + QString::number(now.time().second())
         + QString::number(number);
 }
 
-QString TempKeyGenerator::next(const QDateTime &now)
+std::optional<QString> TempKeyGenerator::next(const QDateTime &now, QString *error)
 {
-    const QString second = secondStamp(now);
+    const QString second = DateTimeText::compact(now);
     if (second != m_currentSecond) {
         m_currentSecond = second;
         m_nextNumber = int(QRandomGenerator::global()->bounded(FirstNumbers));
-        // The stamps sort as text; an earlier run may have stored keys up to its last second, which is at most
-        // the second this run started in, and after the clock went back this run's own keys are in the way.
-        m_checkCurrent = second <= m_newestSecond;
     }
-    if (second > m_newestSecond)
-        m_newestSecond = second;
-
-    QString key = format(now, m_nextNumber++);
-    while (m_checkCurrent && m_keyInUse && m_keyInUse(key))
-        key = format(now, m_nextNumber++);
-    return key;
+    for (;;) {
+        QString key = format(second, now, m_nextNumber++);
+        if (!m_keyInUse)
+            return key;
+        const std::optional<bool> inUse = m_keyInUse(key, error);
+        if (!inUse)
+            return std::nullopt;
+        if (!*inUse)
+            return key;
+    }
 }

@@ -3,13 +3,13 @@
 #include "platform/Database.h"
 #include "settings/Settings.h"
 
-Transactie::Transactie(Database &database, const Settings &settings, QObject *parent)
-    : QObject(parent)
-    , m_database(database)
+Transactie::Transactie(Database &database, const Settings &settings)
+    : m_database(database)
     , m_settings(settings)
 { }
 
-void Transactie::LogTransactie(int ritstaat, int rit, int wagen, int chauffeur, int code, const QString &opmerking)
+bool Transactie::LogTransactie(
+    int ritstaat, int rit, int wagen, int chauffeur, int code, const QString &opmerking, QString *error)
 {
     const ColumnValues row {
         { QStringLiteral("tra_gebruiker"), Settings::leadingInt(m_settings.Gebruiker, Settings::NumberStart::Digits) },
@@ -21,7 +21,5 @@ void Transactie::LogTransactie(int ritstaat, int rit, int wagen, int chauffeur, 
         // An empty remark is stored as an empty text, never as NULL: reports on the journal compare with ''.
         { QStringLiteral("tra_opmerking"), opmerking.isNull() ? QStringLiteral("") : opmerking },
     };
-    QString error;
-    if (!m_database.insertRow(QStringLiteral("TRANSACTIES"), row, &error))
-        emit exceptionRaised(error);
+    return m_database.insertRow(QStringLiteral("TRANSACTIES"), row, error);
 }

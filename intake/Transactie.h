@@ -1,30 +1,25 @@
 #pragma once
 
-#include <QObject>
 #include <QString>
 
 class Database;
 struct Settings;
 
 // The journal of the changes BSA makes to the planning: one TRANSACTIES row per call.
-class Transactie final : public QObject
+class Transactie final
 {
-    Q_OBJECT
-    Q_DISABLE_COPY_MOVE(Transactie)
 public:
     // Journal codes of the rides BSA sends.
     static constexpr int NewRide = 91;
     static constexpr int ChangedRide = 92;
     static constexpr int CancelledRide = 93;
 
-    Transactie(Database &database, const Settings &settings, QObject *parent = nullptr);
+    Transactie(Database &database, const Settings &settings);
 
-    // Writes one journal row. A failure is reported through exceptionRaised and goes no further: the planning
-    // change stands without its journal row.
-    void LogTransactie(int ritstaat, int rit, int wagen, int chauffeur, int code, const QString &opmerking);
-
-signals:
-    void exceptionRaised(const QString &message);
+    // Writes one journal row, inside the transaction of the ride it journals: a ride whose journal row cannot be
+    // written is not stored either. False, with the database's message in *error, when the row was not written.
+    bool LogTransactie(
+        int ritstaat, int rit, int wagen, int chauffeur, int code, const QString &opmerking, QString *error);
 
 private:
     Database &m_database;

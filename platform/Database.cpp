@@ -11,6 +11,7 @@
 #include <QSqlField>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QVersionNumber>
 
 #include "codec/AnsiCodePage.h"
 #include "platform/DateTimeText.h"
@@ -22,6 +23,9 @@ namespace {
 constexpr qsizetype MaxCachedStatements = 64; // callers use a handful of fixed texts; this only bounds a leak
 
 const QString Aborted = QStringLiteral("Operation aborted");
+
+// INSERT ... RETURNING came with this SQLite version.
+const QVersionNumber SqliteReturning(3, 35, 0);
 
 Database::Dialect dialectOf(const QString &server, QString *rest)
 {
@@ -68,7 +72,17 @@ struct Database::Private
     QString connectionName;
     QSqlDatabase db; // invalid while closed
     Dialect openDialect = Dialect::SqlServer;
-    std::unordered_map<QString, std::unique_ptr<QSqlQuery>> statements; // prepared, by SQL text, for this connection
+    // A prepared statement and the values bound to it last: Qt keeps bound values from one run to the next, and binding
+    // one costs more than seeing that it did not change (Qt 6.4 formats a placeholder name for every positional bind).
+    struct Prepared
+    {
+        QSqlQuery query;
+        QVariantList bound;
+        explicit Prepared(const QSqlDatabase &db)
+            : query(db)
+        { }
+    };
+    std::unordered_map<QString, std::unique_ptr<Prepared>> statements; // by SQL text, for this connection
     QHash<QString, QHash<QString, int>> textSizes; // lower-case table -> lower-case column -> declared size
     // The statement text of the last row write of each shape: the intake writes the same columns ride after ride,
     // and building and hashing a long INSERT anew each time costs more than comparing the names.
@@ -80,7 +94,11 @@ struct Database::Private
         QString sql;
     };
     RowStatement lastInsert;
+    RowStatement lastInsertReturning;
     RowStatement lastUpdate;
+    bool transaction = false;
+    bool lastBusy = false;
+    bool returning = false; // the open database takes INSERT ... RETURNING
 };
 
 namespace {
@@ -143,8 +161,9 @@ bool Database::connectNow(const DatabaseLogin &login, QString *error)
         const QString path = QDir(d->homeDir).absoluteFilePath(target);
         QDir().mkpath(QFileInfo(path).absolutePath());
         d->db.setDatabaseName(path);
-        // SQLite waits this long for another process's lock; the default 5 s would freeze the one thread.
-        d->db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=250"));
+        // No waiting inside SQLite for another program's lock: it would freeze the one thread. A busy file fails
+        // the statement at once, and the caller tries again from a timer.
+        d->db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
         break;
     }
     case Dialect::PostgreSQL: {
@@ -186,30 +205,63 @@ bool Database::connectNow(const DatabaseLogin &login, QString *error)
         return false;
     }
 
-    if (dialect == Dialect::SQLite) {
+    return prepareSession(error);
+}
+
+bool Database::runSessionStatement(const QString &sql, QString *error)
+{
+    QSqlQuery query(d->db);
+    if (query.exec(sql))
+        return true;
+    if (error)
+        *error = QStringLiteral("%1: %2").arg(sql, query.lastError().text());
+    return false;
+}
+
+// What every new connection gets before its first use.
+bool Database::prepareSession(QString *error)
+{
+    const QString lockWait = QString::number(LockWaitMs);
+    switch (d->openDialect) {
+    case Dialect::SQLite: {
         // WAL with a full sync at every commit: a row the link reported as written survives a crash.
-        QSqlQuery pragma(d->db);
         for (const char *statement : { "PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL" }) {
-            if (!pragma.exec(QLatin1String(statement))) {
-                if (error)
-                    *error = QStringLiteral("%1: %2").arg(QLatin1String(statement), pragma.lastError().text());
+            if (!runSessionStatement(QLatin1String(statement), error))
                 return false;
-            }
         }
-        pragma.finish();
+        QSqlQuery query(d->db);
         for (const QString &statement : PlanningSchema::sqliteStatements()) {
-            if (!pragma.exec(statement)) {
+            if (!query.exec(statement)) {
                 if (error)
-                    *error = QStringLiteral("Creating the planning tables: %1").arg(pragma.lastError().text());
+                    *error = QStringLiteral("Creating the planning tables: %1").arg(query.lastError().text());
                 return false;
             }
         }
+        if (query.exec(QStringLiteral("SELECT sqlite_version()")) && query.next())
+            d->returning = QVersionNumber::fromString(query.value(0).toString()) >= SqliteReturning;
+        return true;
+    }
+    case Dialect::PostgreSQL:
+        // A row or table locked by another program fails the statement after this wait instead of holding the one
+        // thread until the lock goes.
+        d->returning = true;
+        return runSessionStatement(QStringLiteral("SET lock_timeout = %1").arg(lockWait), error);
+    case Dialect::SqlServer:
+        return runSessionStatement(QStringLiteral("SET LOCK_TIMEOUT %1").arg(lockWait), error);
+    case Dialect::Odbc:
+        // Any data source: the PostgreSQL and the SQL Server form are tried, and a source that knows neither waits
+        // as its driver decides.
+        if (!runSessionStatement(QStringLiteral("SET lock_timeout = %1").arg(lockWait), nullptr))
+            runSessionStatement(QStringLiteral("SET LOCK_TIMEOUT %1").arg(lockWait), nullptr);
+        return true;
     }
     return true;
 }
 
 void Database::close()
 {
+    d->transaction = false;
+    d->returning = false;
     d->statements.clear();
     d->textSizes.clear();
     if (d->db.isValid()) {
@@ -243,11 +295,89 @@ bool Database::fail(const QString &what, const QSqlError &sqlError, QString *err
         const QString text = sqlError.text().trimmed();
         *error = text.isEmpty() ? what : QStringLiteral("%1: %2").arg(what, text);
     }
+    d->lastBusy = isBusy(sqlError);
+    // A failed statement ends the transaction it was in: PostgreSQL refuses every further statement of it anyway.
+    rollback();
     // A statement can fail on its own, or because the server went away: only a trivial query tells which. The
     // error's type does not (SQLite calls a locked file a connection error).
-    if (!d->db.isOpen() || !QSqlQuery(d->db).exec(QStringLiteral("SELECT 1")))
+    if (!d->lastBusy && (!d->db.isOpen() || !QSqlQuery(d->db).exec(QStringLiteral("SELECT 1"))))
         close(); // the next use connects anew
     return false;
+}
+
+bool Database::isBusy(const QSqlError &sqlError) const
+{
+    const QString code = sqlError.nativeErrorCode();
+    switch (d->openDialect) {
+    case Dialect::SQLite:
+        return code == QLatin1String("5") || code == QLatin1String("6"); // SQLITE_BUSY, SQLITE_LOCKED
+    case Dialect::PostgreSQL:
+        // lock_not_available (the lock wait ran out), deadlock_detected, serialization_failure
+        return code == QLatin1String("55P03") || code == QLatin1String("40P01") || code == QLatin1String("40001");
+    case Dialect::SqlServer:
+    case Dialect::Odbc:
+        // SQL Server's lock time-out and deadlock victim; through psqlodbc PostgreSQL's own words.
+        return code == QLatin1String("1222") || code == QLatin1String("1205")
+            || sqlError.text().contains(QLatin1String("lock timeout"), Qt::CaseInsensitive)
+            || sqlError.text().contains(QLatin1String("55P03"));
+    }
+    return false;
+}
+
+bool Database::lastFailureWasBusy() const
+{
+    return d->lastBusy;
+}
+
+bool Database::begin(QString *error)
+{
+    Q_ASSERT(!d->transaction);
+    d->lastBusy = false;
+    if (!open(error))
+        return false;
+    if (d->openDialect == Dialect::SQLite) {
+        // IMMEDIATE: the write lock now, or busy now. A transaction that read first and then found the file locked
+        // by a writer could only be rolled back.
+        if (!exec(QStringLiteral("BEGIN IMMEDIATE"), {}, error))
+            return false;
+    } else if (!d->db.transaction()) {
+        return fail(QStringLiteral("Starting a transaction"), d->db.lastError(), error);
+    }
+    d->transaction = true;
+    return true;
+}
+
+bool Database::commit(QString *error)
+{
+    if (!d->transaction)
+        return true;
+    d->lastBusy = false;
+    if (d->openDialect == Dialect::SQLite) {
+        if (!exec(QStringLiteral("COMMIT"), {}, error))
+            return false; // rolled back by exec
+    } else if (!d->db.commit()) {
+        return fail(QStringLiteral("Committing"), d->db.lastError(), error);
+    }
+    d->transaction = false;
+    return true;
+}
+
+void Database::rollback()
+{
+    if (!d->transaction)
+        return;
+    d->transaction = false;
+    if (!isOpen())
+        return;
+    if (d->openDialect == Dialect::SQLite)
+        QSqlQuery(d->db).exec(QStringLiteral("ROLLBACK")); // SQLite may have ended it already after an I/O error
+    else
+        d->db.rollback(); // also turns ODBC's autocommit back on
+}
+
+bool Database::inTransaction() const
+{
+    return d->transaction;
 }
 
 QVariant Database::boundValue(const QVariant &value) const
@@ -273,19 +403,29 @@ std::optional<QueryResult> Database::exec(const QString &sql, const QVariantList
 
     auto cached = d->statements.find(sql);
     if (cached == d->statements.end()) {
-        auto query = std::make_unique<QSqlQuery>(d->db);
-        query->setForwardOnly(true); // every row is read once, straight into the result
-        if (!query->prepare(sql)) {
-            fail(QStringLiteral("Preparing \"%1\"").arg(sql), query->lastError(), error);
+        auto prepared = std::make_unique<Private::Prepared>(d->db);
+        prepared->query.setForwardOnly(true); // every row is read once, straight into the result
+        if (!prepared->query.prepare(sql)) {
+            fail(QStringLiteral("Preparing \"%1\"").arg(sql), prepared->query.lastError(), error);
             return std::nullopt;
         }
         if (d->statements.size() >= MaxCachedStatements)
             d->statements.clear();
-        cached = d->statements.emplace(sql, std::move(query)).first;
+        cached = d->statements.emplace(sql, std::move(prepared)).first;
     }
-    QSqlQuery &query = *cached->second;
-    for (int i = 0; i < values.size(); ++i)
-        query.bindValue(i, boundValue(values.at(i)));
+    QSqlQuery &query = cached->second->query;
+    QVariantList &bound = cached->second->bound;
+    if (bound.size() != values.size())
+        bound = QVariantList(values.size());
+    for (int i = 0; i < values.size(); ++i) {
+        QVariant value = boundValue(values.at(i));
+        QVariant &last = bound[i];
+        // A null of another type is another value: compare types first, so that 0 never stands for NULL.
+        if (last.isValid() && last.metaType() == value.metaType() && last.isNull() == value.isNull() && last == value)
+            continue;
+        query.bindValue(i, value);
+        last = std::move(value);
+    }
     if (!query.exec()) {
         const QSqlError sqlError = query.lastError();
         query.finish();
@@ -378,32 +518,62 @@ QVariant Database::columnValue(const QString &table, const QString &column, cons
     return text;
 }
 
+QVariantList Database::boundRow(const QString &table, const ColumnValues &values)
+{
+    QVariantList bound;
+    bound.reserve(values.size() + 1);
+    for (const auto &[column, value] : values)
+        bound << columnValue(table, column, value);
+    return bound;
+}
+
+const QString &Database::insertText(const QString &table, const ColumnValues &values, const QString &returning)
+{
+    Private::RowStatement &statement = returning.isEmpty() ? d->lastInsert : d->lastInsertReturning;
+    if (statement.table == table && statement.keyColumn == returning && sameColumns(statement.columns, values))
+        return statement.sql;
+    QStringList columns;
+    QStringList marks;
+    for (const auto &[column, value] : values) {
+        Q_ASSERT(isIdentifier(column));
+        columns << column;
+        marks << QStringLiteral("?");
+    }
+    statement.sql = columns.isEmpty()
+        ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
+        : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+              .arg(table, columns.join(QLatin1String(", ")), marks.join(QLatin1String(", ")));
+    if (!returning.isEmpty())
+        statement.sql += QStringLiteral(" RETURNING ") + returning;
+    statement.table = table;
+    statement.keyColumn = returning;
+    statement.columns = columns;
+    return statement.sql;
+}
+
 bool Database::insertRow(const QString &table, const ColumnValues &values, QString *error)
 {
     Q_ASSERT(isIdentifier(table));
     if (!open(error))
         return false;
-    QVariantList bound;
-    bound.reserve(values.size());
-    for (const auto &[column, value] : values)
-        bound << columnValue(table, column, value);
-    Private::RowStatement &statement = d->lastInsert;
-    if (statement.table != table || !sameColumns(statement.columns, values)) {
-        QStringList columns;
-        QStringList marks;
-        for (const auto &[column, value] : values) {
-            Q_ASSERT(isIdentifier(column));
-            columns << column;
-            marks << QStringLiteral("?");
-        }
-        statement.sql = columns.isEmpty()
-            ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
-            : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                  .arg(table, columns.join(QLatin1String(", ")), marks.join(QLatin1String(", ")));
-        statement.table = table;
-        statement.columns = columns;
-    }
-    return exec(statement.sql, bound, error).has_value();
+    return exec(insertText(table, values, QString()), boundRow(table, values), error).has_value();
+}
+
+bool Database::insertRowReturningId(
+    const QString &table, const ColumnValues &values, const QString &idColumn, QVariant *id, QString *error)
+{
+    Q_ASSERT(isIdentifier(table) && isIdentifier(idColumn));
+    *id = QVariant();
+    if (!open(error))
+        return false;
+    if (!d->returning)
+        return insertRow(table, values, error);
+    const std::optional<QueryResult> result = exec(insertText(table, values, idColumn), boundRow(table, values), error);
+    if (!result)
+        return false;
+    if (!result->rows.isEmpty() && !result->rows.constFirst().isEmpty())
+        *id = result->rows.constFirst().constFirst();
+    return true;
 }
 
 bool Database::updateRow(
@@ -414,10 +584,7 @@ bool Database::updateRow(
         return true;
     if (!open(error))
         return false;
-    QVariantList bound;
-    bound.reserve(values.size() + 1);
-    for (const auto &[column, value] : values)
-        bound << columnValue(table, column, value);
+    QVariantList bound = boundRow(table, values);
     bound << key;
     Private::RowStatement &statement = d->lastUpdate;
     if (statement.table != table || statement.keyColumn != keyColumn || !sameColumns(statement.columns, values)) {

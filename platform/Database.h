@@ -47,13 +47,33 @@ public:
 
     // Runs one statement with positional (?) bound values, connecting first when needed, and gives back every row
     // it fetched. The prepared statement is kept for the next call with the same text. On failure: nullopt and
-    // the driver's message; a lost connection is closed so that the next use connects again.
+    // the driver's message; a lost connection is closed so that the next use connects again, and a transaction
+    // that was open is rolled back.
     std::optional<QueryResult> exec(const QString &sql, const QVariantList &values, QString *error);
+
+    // One transaction: every statement between begin() and commit() is stored together or not at all. On SQLite
+    // begin() takes the write lock at once, so that a file locked by another program shows here, before anything
+    // was done. A statement that fails inside the transaction rolls the whole of it back; so does a failed commit.
+    bool begin(QString *error);
+    bool commit(QString *error);
+    void rollback();
+    bool inTransaction() const;
+
+    // True when the last failure was a wait for another program's lock: SQLite's busy file, or a lock wait that ran
+    // out on PostgreSQL or SQL Server. Such a statement fails at once (SQLite) or after a short wait of its own
+    // (LockWait), so that a held lock never stops the one thread for long: the caller tries again later.
+    bool lastFailureWasBusy() const;
+    static constexpr int LockWaitMs = 100;
 
     // INSERT and UPDATE ... WHERE keyColumn = key, every value bound. Texts are limited to the 8-bit code page
     // (except the wide memo columns) and cut to their columns' declared sizes; Decimals are bound exactly.
     // updateRow fails when no row has that key: a change that landed nowhere is not a write.
     bool insertRow(const QString &table, const ColumnValues &values, QString *error);
+    // The same INSERT, giving back the new row's `idColumn` in *id where the database can say it in the INSERT itself
+    // (SQLite 3.35 and later, PostgreSQL). Elsewhere *id stays invalid and the caller finds the row by a key it wrote:
+    // SQL Server refuses an OUTPUT clause on a table with triggers, which planning tables at customers may have.
+    bool insertRowReturningId(
+        const QString &table, const ColumnValues &values, const QString &idColumn, QVariant *id, QString *error);
     bool updateRow(const QString &table, const ColumnValues &values, const QString &keyColumn, const QVariant &key,
         QString *error);
 
@@ -67,7 +87,12 @@ signals:
 private:
     struct Private;
     bool connectNow(const DatabaseLogin &login, QString *error);
+    bool prepareSession(QString *error);
+    bool runSessionStatement(const QString &sql, QString *error);
+    QVariantList boundRow(const QString &table, const ColumnValues &values);
+    const QString &insertText(const QString &table, const ColumnValues &values, const QString &returning);
     bool fail(const QString &what, const QSqlError &sqlError, QString *error);
+    bool isBusy(const QSqlError &sqlError) const;
     QVariant boundValue(const QVariant &value) const;
     QVariant columnValue(const QString &table, const QString &column, const QVariant &value);
     const QHash<QString, int> &columnSizes(const QString &table);

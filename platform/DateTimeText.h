@@ -38,4 +38,11 @@ inline QString log(const QDateTime &moment)
     return Detail::fill(text, 19, moment, { 6, 3, 0, 11, 14, 17 });
 }
 
+// "20110109140507", the time in a temporary key.
+inline QString compact(const QDateTime &moment)
+{
+    char16_t text[] = u"00000000000000";
+    return Detail::fill(text, 14, moment, { 0, 4, 6, 8, 10, 12 });
+}
+
 } // namespace DateTimeText

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QTimer>
 
 #include "platform/TerminationSignals.h"
 #include "shell/Koppeling.h"
@@ -13,8 +14,33 @@ void writeLine(FILE *stream, const QString &line)
 {
     const QByteArray bytes = line.toLocal8Bit() + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream); // a service manager's journal should see each line as it happens
+    std::fflush(stream);
 }
+
+// The operator log on standard output. A batch of rides gives several lines each; they are flushed together at the
+// end of the event loop's turn, so that a service manager's journal sees them as they happen without a write per line.
+class LogOutput final
+{
+public:
+    LogOutput()
+    {
+        m_flush.setSingleShot(true);
+        m_flush.setInterval(0);
+        QObject::connect(&m_flush, &QTimer::timeout, &m_flush, [] { std::fflush(stdout); });
+    }
+    ~LogOutput() { std::fflush(stdout); }
+
+    void write(const QString &line)
+    {
+        const QByteArray bytes = line.toLocal8Bit() + '\n';
+        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+        if (!m_flush.isActive())
+            m_flush.start();
+    }
+
+private:
+    QTimer m_flush;
+};
 
 // The tests' hook for shorter timers: BSA_TEST_INTERVALS_MS="RETOURZENDER,TIMER1" in milliseconds. Without it the
 // timers run at 15000 and 1000 ms.
@@ -39,9 +65,10 @@ void applyTestIntervals(Koppeling &koppeling)
 
 int runHeadless(const QString &programFolder, const QString &serverPort)
 {
+    LogOutput output;
     Koppeling koppeling(programFolder);
     QObject::connect(
-        &koppeling, &Koppeling::logLineAdded, &koppeling, [](const QString &line) { writeLine(stdout, line); });
+        &koppeling, &Koppeling::logLineAdded, &koppeling, [&output](const QString &line) { output.write(line); });
 
     applyTestIntervals(koppeling);
     QString error;

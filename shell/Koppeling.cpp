@@ -193,6 +193,8 @@ bool Koppeling::isDatabaseOpen() const
 
 bool Koppeling::closeConfirmed(const QDateTime &now)
 {
+    // Rides still waiting for a busy database are given up before the log is archived, so that the archive says so.
+    m_intake.abandonWaiting();
     m_log.Logger(QStringLiteral("afsluiten software geaccepteerd"), now);
     if (!m_log.archive(now))
         return false;
@@ -206,6 +208,7 @@ bool Koppeling::finish(QString *error)
         return true;
     m_finished = true;
     m_timer1.stop();
+    m_intake.abandonWaiting();
     m_retourZender.stop();
     // Closing the server drops its connections without the disconnect handling: the list is not saved anyway.
     if (m_server.isActive())

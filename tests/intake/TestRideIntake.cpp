@@ -1,11 +1,15 @@
 #include <memory>
 
 #include <QHostAddress>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QtTest>
 
 #include "intake/RideIntake.h"
+#include "intake/ServerLifecycle.h"
 #include "platform/BSAConnection.h"
 #include "platform/BSAServer.h"
 #include "platform/Database.h"
@@ -94,6 +98,83 @@ QString alsTekst(const QVariant &value)
         return QString::number(value.toDouble(), 'f', 2);
     return value.toString();
 }
+
+// Another program's write lock on the planning table, held until release(): on SQLite a write transaction on the
+// file, on PostgreSQL an exclusive table lock (plain reads go on).
+class LockHolder
+{
+public:
+    ~LockHolder()
+    {
+        release();
+        QSqlDatabase::removeDatabase(Name);
+    }
+
+    bool take(TestDatabaseServer::Kind kind, const DatabaseLogin &login, QString *error)
+    {
+        QSqlDatabase db;
+        QStringList statements;
+        if (kind == TestDatabaseServer::Kind::SQLite) {
+            db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), Name);
+            db.setDatabaseName(login.server.mid(int(qstrlen("sqlite:"))));
+            statements << QStringLiteral("BEGIN IMMEDIATE");
+        } else {
+            const TestDatabaseServer::Facts server = TestDatabaseServer::facts();
+            db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), Name);
+            db.setHostName(server.host);
+            db.setPort(server.port);
+            db.setDatabaseName(TestDatabaseServer::databaseName());
+            db.setUserName(server.user);
+            db.setPassword(server.password);
+            statements << QStringLiteral("BEGIN") << QStringLiteral("LOCK TABLE planning IN EXCLUSIVE MODE");
+        }
+        if (!db.open()) {
+            *error = db.lastError().text();
+            return false;
+        }
+        QSqlQuery query(db);
+        for (const QString &statement : statements) {
+            if (!query.exec(statement)) {
+                *error = statement + QStringLiteral(": ") + query.lastError().text();
+                return false;
+            }
+        }
+        m_held = true;
+        return true;
+    }
+
+    bool release()
+    {
+        if (!m_held)
+            return true;
+        m_held = false;
+        QSqlDatabase db = QSqlDatabase::database(Name, false);
+        const bool committed = QSqlQuery(db).exec(QStringLiteral("COMMIT"));
+        db.close();
+        return committed;
+    }
+
+private:
+    static inline const QString Name = QStringLiteral("lock-holder");
+    bool m_held = false;
+};
+
+// The ride numbers of the answers in `received`, "AC 4711" or "NC 0", in the order they came.
+QStringList answersIn(const QByteArray &received)
+{
+    QStringList answers;
+    qsizetype from = 0;
+    while ((from = received.indexOf("<ZORVAN>", from)) >= 0) {
+        const qsizetype end = received.indexOf("<EINDE>", from);
+        if (end < 0)
+            break;
+        const QStringList fields
+            = QString::fromLatin1(QByteArray::fromHex(received.mid(from + 8, end - from - 8))).split(QLatin1Char('\t'));
+        answers << fields.value(0) + QLatin1Char(' ') + fields.value(3);
+        from = end;
+    }
+    return answers;
+}
 } // namespace
 
 class TestRideIntake final : public QObject
@@ -112,16 +193,23 @@ private slots:
     void answersEveryEnvelopeOfAConnectionInOrder();
     void keepsInterleavedConnectionsApart();
     void answersNcZeroWhenTheDatabaseIsDown();
-    void acknowledgesAStoredRideWhoseJournalFails();
+    void refusesARideWhoseJournalCannotBeWritten();
     void answersNcZeroAndJournalsNothingWhenTheRowCannotBeWritten_data();
     void answersNcZeroAndJournalsNothingWhenTheRowCannotBeWritten();
     void showsTheFieldsOfTheLastMessage();
+    void storesTheRidesOfABatchAsIfEachCameAlone_data();
+    void storesTheRidesOfABatchAsIfEachCameAlone();
+    void waitsForALockHeldByAnotherProgram();
+    void refusesWhenTheLockOutlastsTheBound();
+    void storesTheRideOfAConnectionThatClosedWhileItWaited();
+    void servesAnotherConnectionWhileOneFloods();
 
 private:
     // Writes each part with a pause between, and returns what came back once `answers` answers arrived.
     QByteArray exchange(QTcpSocket &peer, const QByteArrayList &parts, int answers);
     void addPlanningRow(const QString &rij); // "ritnummer|status|route|temp", NULL for a null value
     QStringList rows(const QString &sql);
+    void refuseRide(int ritnummer); // the database refuses to insert a new row with this ride number
 
     QTemporaryDir m_dir;
     DatabaseLogin m_login;
@@ -138,6 +226,7 @@ void TestRideIntake::initTestCase_data()
     QTest::addColumn<TestDatabaseServer::Kind>("kind");
     QTest::newRow("SQLite") << TestDatabaseServer::Kind::SQLite;
     QTest::newRow("PostgreSQL") << TestDatabaseServer::Kind::PostgreSQL;
+    QTest::newRow("ODBC") << TestDatabaseServer::Kind::Odbc;
 }
 
 void TestRideIntake::init()
@@ -170,7 +259,7 @@ void TestRideIntake::cleanup()
     m_server.reset();
     m_database.reset();
     QFETCH_GLOBAL(TestDatabaseServer::Kind, kind);
-    if (kind == TestDatabaseServer::Kind::PostgreSQL) {
+    if (kind != TestDatabaseServer::Kind::SQLite) {
         // The server's database outlives the test: take away what a test put in the way of the next one.
         QString error;
         QVERIFY2(TestDatabaseServer::runOnServer({ QStringLiteral("DROP TRIGGER IF EXISTS weiger ON planning"),
@@ -466,8 +555,9 @@ void TestRideIntake::answersNcZeroWhenTheDatabaseIsDown()
     QCOMPARE(m_log.mid(eerst.size() + 1), algemeenNegatief());
 }
 
-void TestRideIntake::acknowledgesAStoredRideWhoseJournalFails()
+void TestRideIntake::refusesARideWhoseJournalCannotBeWritten()
 {
+    // The ride and its journal row are stored together or not at all: BSA hears "NC" and sends the ride again.
     QFETCH_GLOBAL(TestDatabaseServer::Kind, kind);
     QString error;
     const QString drop = QStringLiteral("DROP TABLE TRANSACTIES");
@@ -477,12 +567,12 @@ void TestRideIntake::acknowledgesAStoredRideWhoseJournalFails()
         QVERIFY2(TestDatabaseServer::runOnServer({ drop }, &error), qPrintable(error));
     auto peer = connectLoopbackPeer(*m_server);
     QVERIFY(peer);
-    QCOMPARE(exchange(*peer, { envelop(bericht()) }, 1), envelop(antwoordTekst("AC", 4711)));
-    QCOMPARE(rows("SELECT pla_extern_ritnummer FROM planning"), QStringList { "4711" });
+    QCOMPARE(exchange(*peer, { envelop(bericht()) }, 1), envelop(antwoordTekst("NC", 0)));
+    QCOMPARE(rows("SELECT pla_extern_ritnummer FROM planning"), QStringList());
     const QStringList errors = m_log.filter(QRegularExpression("^E:"));
     QCOMPARE(errors.size(), 1);
     QVERIFY2(errors.at(0).contains(QLatin1String("TRANSACTIES"), Qt::CaseInsensitive), qPrintable(errors.at(0)));
-    QCOMPARE(m_log.indexOf(errors.at(0)) + 1, m_log.indexOf("L:<BN - NIEUWE RIT>"));
+    QCOMPARE(m_log.mid(m_log.indexOf(errors.at(0)) + 1), algemeenNegatief());
 }
 
 void TestRideIntake::answersNcZeroAndJournalsNothingWhenTheRowCannotBeWritten_data()
@@ -545,6 +635,202 @@ void TestRideIntake::showsTheFieldsOfTheLastMessage()
 
     exchange(*peer, { envelop(bericht({}, 58)) }, 1);
     QCOMPARE(m_pakketIn, QStringList());
+}
+
+void TestRideIntake::refuseRide(int ritnummer)
+{
+    QFETCH_GLOBAL(TestDatabaseServer::Kind, kind);
+    QString error;
+    const QString number = QString::number(ritnummer);
+    if (kind == TestDatabaseServer::Kind::SQLite) {
+        QVERIFY2(m_database->exec("CREATE TRIGGER weiger BEFORE INSERT ON planning WHEN NEW.pla_extern_ritnummer = "
+                         + number + " BEGIN SELECT RAISE(ABORT, 'ride " + number + " refused'); END",
+                     {}, &error),
+            qPrintable(error));
+    } else {
+        QVERIFY2(TestDatabaseServer::runOnServer(
+                     { "CREATE FUNCTION weiger() RETURNS trigger AS $$ BEGIN IF NEW.pla_extern_ritnummer = " + number
+                             + " THEN RAISE EXCEPTION 'ride " + number
+                             + " refused'; END IF; RETURN NEW; END $$ LANGUAGE plpgsql",
+                         QStringLiteral("CREATE TRIGGER weiger BEFORE INSERT ON planning FOR EACH ROW EXECUTE "
+                                        "FUNCTION weiger()") },
+                     &error),
+            qPrintable(error));
+    }
+}
+
+void TestRideIntake::storesTheRidesOfABatchAsIfEachCameAlone_data()
+{
+    QTest::addColumn<QStringList>("berichten"); // "kind ride name", all written at once and stored as one batch
+    QTest::addColumn<int>("geweigerd"); // a ride number the database refuses to insert; 0 for none
+    QTest::addColumn<QStringList>("antwoorden");
+    QTest::addColumn<QStringList>("planning"); // ride number, name, remark
+    QTest::addColumn<QStringList>("journaal"); // ride number of the journalled row, code
+    QTest::newRow("a change right after its new ride is a change")
+        << QStringList { "BN 4711 Eerst", "BN 4711 Daarna" } << 0 << QStringList { "AC 4711", "AC 4711" }
+        << QStringList { "4711|Daarna|Daarna" } << QStringList { "4711|91", "4711|92", "4711|92" };
+    QTest::newRow("a cancellation right after its new ride cancels it")
+        << QStringList { "BN 4711 Eerst", "BV 4711 Eerst" } << 0 << QStringList { "AC 4711", "AC 4711" }
+        << QStringList { "4711|Eerst|(VERWIJDERD DOOR OPDRACHTGEVER)" } << QStringList { "4711|91", "4711|93" };
+    QTest::newRow("only the ride the database refuses gets NC, the others are stored")
+        << QStringList { "BN 11 Een", "BN 13 Dertien", "BN 12 Twee", "BV 11 Een" } << 13
+        << QStringList { "AC 11", "NC 0", "AC 12", "AC 11" }
+        << QStringList { "11|Een|(VERWIJDERD DOOR OPDRACHTGEVER)", "12|Twee|Twee" }
+        << QStringList { "11|91", "12|91", "11|93" };
+    QTest::newRow("a refused new ride leaves its change to be refused as well")
+        << QStringList { "BN 13 Dertien", "BN 13 Nogmaals", "BN 12 Twee" } << 13
+        << QStringList { "NC 0", "NC 0", "AC 12" } << QStringList { "12|Twee|Twee" } << QStringList { "12|91" };
+}
+
+void TestRideIntake::storesTheRidesOfABatchAsIfEachCameAlone()
+{
+    QFETCH(QStringList, berichten);
+    QFETCH(int, geweigerd);
+    QFETCH(QStringList, antwoorden);
+    QFETCH(QStringList, planning);
+    QFETCH(QStringList, journaal);
+    if (geweigerd > 0)
+        refuseRide(geweigerd);
+    auto peer = connectLoopbackPeer(*m_server);
+    QVERIFY(peer);
+    QByteArray batch;
+    for (const QString &b : berichten) {
+        const QStringList parts = b.split(QLatin1Char(' '));
+        batch += envelop(bericht({ { 1, parts.at(0) }, { 6, parts.at(1) }, { 13, parts.at(2) } }));
+    }
+    QCOMPARE(answersIn(exchange(*peer, { batch }, int(antwoorden.size()))), antwoorden);
+    QCOMPARE(
+        rows("SELECT pla_extern_ritnummer, pla_naam_reiziger, pla_opmerking FROM planning ORDER BY pla_id"), planning);
+    QCOMPARE(rows("SELECT pla_extern_ritnummer, tra_code FROM TRANSACTIES JOIN planning ON pla_id = tra_rit "
+                  "ORDER BY tra_id"),
+        journaal);
+
+    // Each message's lines stand together, and a refused ride shows the database's reason before its answer.
+    for (int i = 0; i < berichten.size(); ++i) {
+        const QRegularExpression received(QStringLiteral("^L:SI: <ZORVAN>.*"));
+        const qsizetype first = m_log.indexOf(received);
+        QVERIFY(first >= 0);
+        const qsizetype next = m_log.indexOf(received, first + 1);
+        const QStringList lines = m_log.mid(first, next < 0 ? -1 : next - first);
+        const QString answer = antwoorden.at(i);
+        if (answer == QLatin1String("NC 0")) {
+            QCOMPARE(lines.mid(lines.size() - 2), algemeenNegatief());
+            QVERIFY2(lines.value(lines.size() - 3).contains(QLatin1String("refused")),
+                qPrintable(lines.join(QLatin1Char('\n'))));
+        } else {
+            QCOMPARE(lines.constLast().left(6), QStringLiteral("L:<ACK"));
+        }
+        m_log = m_log.mid(next < 0 ? m_log.size() : next);
+    }
+}
+
+void TestRideIntake::waitsForALockHeldByAnotherProgram()
+{
+    QFETCH_GLOBAL(TestDatabaseServer::Kind, kind);
+    ServerLifecycle lifecycle(*m_server, m_settings);
+    auto peer = connectLoopbackPeer(*m_server);
+    QVERIFY(peer);
+    LockHolder lock;
+    QString error;
+    QVERIFY2(lock.take(kind, m_login, &error), qPrintable(error));
+
+    QByteArray rides;
+    for (int ritnummer : { 1, 2, 3 })
+        rides += envelop(bericht({ { 6, QString::number(ritnummer) } }));
+    peer->write(rides);
+
+    // While the lock is held the link goes on: a new connection is accepted and listed, and a one-second tick runs.
+    QTimer tick;
+    tick.setInterval(1000);
+    QSignalSpy ticks(&tick, &QTimer::timeout);
+    tick.start();
+    auto second = connectLoopbackPeer(*m_server);
+    QVERIFY(second);
+    QCOMPARE(lifecycle.ST(), QStringList({ "DISCONNECTED_UNIT", "127.0.0.1" })); // both peers share one address
+    QVERIFY(ticks.wait(5000));
+    QCOMPARE(peer->readAll(), QByteArray()); // nothing answered before it is stored
+    QVERIFY(m_intake->waiting() == 3);
+
+    QVERIFY(lock.release());
+    QCOMPARE(answersIn(exchange(*peer, {}, 3)), QStringList({ "AC 1", "AC 2", "AC 3" }));
+    QCOMPARE(rows("SELECT pla_extern_ritnummer FROM planning ORDER BY pla_id"), QStringList({ "1", "2", "3" }));
+    QCOMPARE(answersIn(exchange(*second, { envelop(bericht({ { 6, "4" } })) }, 1)), QStringList { "AC 4" });
+    QVERIFY(m_log.filter(QRegularExpression("^E:")).isEmpty());
+}
+
+void TestRideIntake::refusesWhenTheLockOutlastsTheBound()
+{
+    QFETCH_GLOBAL(TestDatabaseServer::Kind, kind);
+    m_intake->setBusyBound(std::chrono::milliseconds(1000));
+    addPlanningRow("7|W|0|Pold");
+    auto peer = connectLoopbackPeer(*m_server);
+    QVERIFY(peer);
+    LockHolder lock;
+    QString error;
+    QVERIFY2(lock.take(kind, m_login, &error), qPrintable(error));
+
+    // A new ride, a change and a cancellation: none may be half written.
+    const QByteArray rides = envelop(bericht({ { 6, "5" } })) + envelop(bericht({ { 6, "7" } }))
+        + envelop(bericht({ { 1, "BV" }, { 6, "7" } }));
+    QCOMPARE(answersIn(exchange(*peer, { rides }, 3)), QStringList({ "NC 0", "NC 0", "NC 0" }));
+    const QStringList errors = m_log.filter(QRegularExpression("^E:"));
+    QCOMPARE(errors.size(), 3);
+    for (const QString &reason : errors)
+        QVERIFY2(reason.contains(QLatin1String("lock"), Qt::CaseInsensitive), qPrintable(reason));
+    QVERIFY(lock.release());
+    QCOMPARE(rows("SELECT pla_extern_ritnummer, pla_opmerking, pla_spoed FROM planning ORDER BY pla_id"),
+        QStringList { "7|oud|0" });
+    QCOMPARE(rows("SELECT tra_code FROM TRANSACTIES"), QStringList());
+
+    // The lock gone, the next ride is stored as usual.
+    QCOMPARE(answersIn(exchange(*peer, { envelop(bericht({ { 6, "5" } })) }, 1)), QStringList { "AC 5" });
+}
+
+void TestRideIntake::storesTheRideOfAConnectionThatClosedWhileItWaited()
+{
+    QFETCH_GLOBAL(TestDatabaseServer::Kind, kind);
+    auto peer = connectLoopbackPeer(*m_server);
+    QVERIFY(peer);
+    LockHolder lock;
+    QString error;
+    QVERIFY2(lock.take(kind, m_login, &error), qPrintable(error));
+    QSignalSpy gone(m_server.get(), &BSAServer::clientDisconnected);
+    peer->write(envelop(bericht({ { 6, "8" } })));
+    QTRY_COMPARE_WITH_TIMEOUT(m_intake->waiting(), 1, 5000);
+    peer->disconnectFromHost();
+    QVERIFY(gone.wait(5000));
+    QVERIFY(lock.release());
+
+    // The ride was whole when it came: it is stored, and the log says that its answer could not be given.
+    QTRY_VERIFY_WITH_TIMEOUT(m_log.filter(QRegularExpression("^E:.*10057")).size() == 1, 5000);
+    QVERIFY(m_log.contains("L:<BN - NIEUWE RIT>"));
+    QVERIFY(!m_log.contains("L:<ACK - (BN) VERWERKT>"));
+    QCOMPARE(rows("SELECT pla_extern_ritnummer FROM planning"), QStringList { "8" });
+    QCOMPARE(rows("SELECT tra_code FROM TRANSACTIES"), QStringList { "91" });
+}
+
+void TestRideIntake::servesAnotherConnectionWhileOneFloods()
+{
+    auto flood = connectLoopbackPeer(*m_server);
+    auto other = connectLoopbackPeer(*m_server);
+    QVERIFY(flood && other);
+    constexpr int Many = 400;
+    QByteArray many;
+    for (int i = 1; i <= Many; ++i)
+        many += envelop(bericht({ { 6, QString::number(i) } }));
+    flood->write(many);
+    flood->flush();
+    other->write(envelop(bericht({ { 6, "9999" } })));
+    other->flush();
+
+    QByteArray received;
+    QTRY_VERIFY_WITH_TIMEOUT((received += flood->readAll()).count("<EINDE>") == Many, 60000);
+    QCOMPARE(answersIn(exchange(*other, {}, 1)), QStringList { "AC 9999" });
+    // The one ride of the other connection did not wait for all the rides that came before it on the first.
+    const qsizetype otherAnswered = m_log.indexOf(co("AC", 9999));
+    QVERIFY(otherAnswered >= 0);
+    QVERIFY(otherAnswered < m_log.indexOf(co("AC", Many)));
+    QCOMPARE(rows("SELECT count(*) FROM planning"), QStringList { QString::number(Many + 1) });
 }
 
 QTEST_GUILESS_MAIN(TestRideIntake)

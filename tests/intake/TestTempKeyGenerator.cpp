@@ -11,7 +11,9 @@ private slots:
     void hasTheFormThePlanningSideKnows();
     void neverRepeatsWithinOneSecond();
     void neverRepeatsAKeyOfAnEarlierRunInTheSameSecond();
+    void neverRepeatsAKeyAfterTheClockWentBack_data();
     void neverRepeatsAKeyAfterTheClockWentBack();
+    void reportsALookupThatFailed();
 };
 
 void TestTempKeyGenerator::hasTheFormThePlanningSideKnows_data()
@@ -37,14 +39,33 @@ void TestTempKeyGenerator::hasTheFormThePlanningSideKnows()
     QCOMPARE(TempKeyGenerator::format(now, number), key);
 }
 
+namespace {
+// The keys stored in planning, as the generator asks about them.
+TempKeyGenerator::KeyInUse storedIn(const QSet<QString> &stored, int *lookups = nullptr)
+{
+    return [&stored, lookups](const QString &key, QString *) -> std::optional<bool> {
+        if (lookups)
+            ++*lookups;
+        return stored.contains(key);
+    };
+}
+
+QString nextKey(TempKeyGenerator &generator, const QDateTime &now)
+{
+    QString error;
+    const std::optional<QString> key = generator.next(now, &error);
+    return key ? *key : QStringLiteral("error: ") + error;
+}
+} // namespace
+
 void TestTempKeyGenerator::neverRepeatsWithinOneSecond()
 {
     const QDateTime now(QDate(2011, 1, 9), QTime(14, 5, 7));
-    TempKeyGenerator generator(now.addSecs(-60), nullptr);
+    TempKeyGenerator generator(nullptr);
     const QString prefix = QStringLiteral("P201101091405071");
     QSet<QString> keys;
     for (int i = 0; i < 2000; ++i) {
-        const QString key = generator.next(now);
+        const QString key = nextKey(generator, now);
         QVERIFY2(key.startsWith(prefix + QLatin1Char('7')), qPrintable(key));
         bool number = false;
         key.mid(prefix.size() + 1).toInt(&number);
@@ -58,38 +79,65 @@ void TestTempKeyGenerator::neverRepeatsAKeyOfAnEarlierRunInTheSameSecond()
 {
     const QDateTime now(QDate(2011, 1, 9), QTime(14, 5, 7));
     QSet<QString> stored;
-    TempKeyGenerator earlier(now.addSecs(-1), nullptr);
+    TempKeyGenerator earlier(nullptr);
     for (int i = 0; i < 1000; ++i)
-        stored.insert(earlier.next(now));
+        stored.insert(nextKey(earlier, now));
 
     // The program restarts within the same second: the new run must step over what the earlier one stored.
     int lookups = 0;
-    TempKeyGenerator restarted(now, [&](const QString &key) {
-        ++lookups;
-        return stored.contains(key);
-    });
+    TempKeyGenerator restarted(storedIn(stored, &lookups));
     for (int i = 0; i < 1000; ++i) {
-        const QString key = restarted.next(now);
+        const QString key = nextKey(restarted, now);
         QVERIFY2(!stored.contains(key), qPrintable(key));
         stored.insert(key);
     }
-    QVERIFY(lookups > 0);
+    QVERIFY(lookups > 1000);
+}
+
+void TestTempKeyGenerator::neverRepeatsAKeyAfterTheClockWentBack_data()
+{
+    QTest::addColumn<QList<QDateTime>>("earlierRun"); // the seconds an earlier run stored keys in, 600 each
+    QTest::addColumn<QList<QDateTime>>("thisRun");
+    // Summer time ends: the local clock shows the same hour twice.
+    const QDateTime first(QDate(2011, 10, 30), QTime(2, 30, 0));
+    const QDateTime later = first.addSecs(5);
+    QTest::newRow("the repeated autumn hour within one run")
+        << QList<QDateTime>() << QList<QDateTime> { first, later, first, later, first };
+    QTest::newRow("the clock set back between two runs, the new run reaching the old seconds later")
+        << QList<QDateTime> { first, later } << QList<QDateTime> { first.addSecs(-60), first, later };
+    QTest::newRow("a second link writing the same table in the same seconds")
+        << QList<QDateTime> { first, later, first } << QList<QDateTime> { later, first };
 }
 
 void TestTempKeyGenerator::neverRepeatsAKeyAfterTheClockWentBack()
 {
-    // Summer time ends: the local clock shows the same hour twice.
-    const QDateTime first(QDate(2011, 10, 30), QTime(2, 30, 0));
-    const QDateTime later = first.addSecs(5);
+    QFETCH(QList<QDateTime>, earlierRun);
+    QFETCH(QList<QDateTime>, thisRun);
     QSet<QString> stored;
-    TempKeyGenerator generator(first.addSecs(-10), [&](const QString &key) { return stored.contains(key); });
-    for (const QDateTime &now : { first, later, first, later, first }) {
+    TempKeyGenerator earlier(storedIn(stored));
+    for (const QDateTime &now : earlierRun) {
+        for (int i = 0; i < 600; ++i)
+            stored.insert(nextKey(earlier, now));
+    }
+    TempKeyGenerator generator(storedIn(stored));
+    for (const QDateTime &now : thisRun) {
         for (int i = 0; i < 600; ++i) {
-            const QString key = generator.next(now);
+            const QString key = nextKey(generator, now);
             QVERIFY2(!stored.contains(key), qPrintable(key));
             stored.insert(key);
         }
     }
+}
+
+void TestTempKeyGenerator::reportsALookupThatFailed()
+{
+    TempKeyGenerator generator([](const QString &, QString *error) -> std::optional<bool> {
+        *error = QStringLiteral("database is locked");
+        return std::nullopt;
+    });
+    QString error;
+    QVERIFY(!generator.next(QDateTime(QDate(2011, 1, 9), QTime(14, 5, 7)), &error));
+    QCOMPARE(error, QStringLiteral("database is locked"));
 }
 
 QTEST_GUILESS_MAIN(TestTempKeyGenerator)

@@ -45,6 +45,12 @@ private slots:
     void reconnectsAfterTheConnectionWasLost_data();
     void reconnectsAfterTheConnectionWasLost();
     void passwordWithSeparatorsLogsIn();
+    void storesATransactionWholeOrNotAtAll_data() { addKinds(); }
+    void storesATransactionWholeOrNotAtAll();
+    void givesTheNewRowsIdFromTheInsert_data() { addKinds(); }
+    void givesTheNewRowsIdFromTheInsert();
+    void reportsALockHeldByAnotherProgramAsBusy_data() { addKinds(); }
+    void reportsALockHeldByAnotherProgramAsBusy();
 
 private:
     static void addKinds(bool sqlite = true);
@@ -332,6 +338,7 @@ void TestDatabase::lockedFileFailsTheWriteOnly()
         QString error;
         QVERIFY(!db.insertRow(QStringLiteral("planning"), { { QStringLiteral("pla_extern_ritnummer"), 2 } }, &error));
         QVERIFY2(error.contains(QLatin1String("locked")), qPrintable(error));
+        QVERIFY(db.lastFailureWasBusy());
         QVERIFY(db.isOpen());
         const std::optional<QueryResult> read = db.exec(QStringLiteral("SELECT count(*) FROM planning"), {}, &error);
         QVERIFY2(read && read->rows.size() == 1, qPrintable(error)); // readers go on in WAL mode
@@ -598,6 +605,137 @@ void TestDatabase::passwordWithSeparatorsLogsIn()
     QVERIFY(!db.test(&error));
     login.password = QStringLiteral("a;b");
     QVERIFY(!libpq.test(&error));
+}
+
+namespace {
+QStringList rideNumbers(Database &db)
+{
+    QString error;
+    const std::optional<QueryResult> found
+        = db.exec(QStringLiteral("SELECT pla_extern_ritnummer FROM planning ORDER BY pla_id"), {}, &error);
+    if (!found)
+        return { QStringLiteral("error: ") + error };
+    QStringList numbers;
+    for (const QVariantList &row : found->rows)
+        numbers << row.at(0).toString();
+    return numbers;
+}
+
+ColumnValues ride(int ritnummer)
+{
+    return { { QStringLiteral("pla_extern_ritnummer"), ritnummer } };
+}
+} // namespace
+
+void TestDatabase::storesATransactionWholeOrNotAtAll()
+{
+    QFETCH(Kind, kind);
+    DatabaseLogin login;
+    BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
+    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
+    QString error;
+    const QString planning = QStringLiteral("planning");
+
+    QVERIFY2(db.begin(&error), qPrintable(error));
+    QVERIFY(db.inTransaction());
+    QVERIFY2(db.insertRow(planning, ride(1), &error), qPrintable(error));
+    QCOMPARE(rideNumbers(db), QStringList { "1" }); // the transaction sees its own rows
+    db.rollback();
+    QVERIFY(!db.inTransaction());
+    QCOMPARE(rideNumbers(db), QStringList());
+
+    QVERIFY2(db.begin(&error), qPrintable(error));
+    QVERIFY2(db.insertRow(planning, ride(2), &error), qPrintable(error));
+    QVERIFY2(db.insertRow(planning, ride(3), &error), qPrintable(error));
+    QVERIFY2(db.commit(&error), qPrintable(error));
+    QCOMPARE(rideNumbers(db), QStringList({ "2", "3" }));
+
+    // A statement that fails takes the whole transaction with it; the connection stays usable.
+    QVERIFY2(db.begin(&error), qPrintable(error));
+    QVERIFY2(db.insertRow(planning, ride(4), &error), qPrintable(error));
+    QVERIFY(!db.exec(QStringLiteral("INSERT INTO planning (no_such_column) VALUES (1)"), {}, &error));
+    QVERIFY(!db.lastFailureWasBusy());
+    QVERIFY(!db.inTransaction());
+    QVERIFY(db.isOpen());
+    QCOMPARE(rideNumbers(db), QStringList({ "2", "3" }));
+    QVERIFY2(db.insertRow(planning, ride(5), &error), qPrintable(error)); // on its own again: commits at once
+    QCOMPARE(rideNumbers(db), QStringList({ "2", "3", "5" }));
+}
+
+void TestDatabase::givesTheNewRowsIdFromTheInsert()
+{
+    QFETCH(Kind, kind);
+    DatabaseLogin login;
+    BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
+    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
+    QVERIFY(insertRide(db, 1, {}) > 0);
+    QString error;
+    QVariant id;
+    QVERIFY2(
+        db.insertRowReturningId(QStringLiteral("planning"),
+            { { QStringLiteral("pla_extern_ritnummer"), 2 }, { QStringLiteral("pla_temp"), QStringLiteral("P2") } },
+            QStringLiteral("pla_id"), &id, &error),
+        qPrintable(error));
+    const std::optional<QueryResult> found
+        = db.exec(QStringLiteral("SELECT pla_id FROM planning WHERE pla_temp = 'P2'"), {}, &error);
+    QVERIFY2(found && found->rows.size() == 1, qPrintable(error));
+    if (kind == Kind::Odbc) {
+        QVERIFY(!id.isValid()); // any data source: the caller finds the row by its key
+    } else {
+        QVERIFY(id.isValid());
+        QCOMPARE(id.toInt(), found->rows.constFirst().at(0).toInt());
+    }
+}
+
+void TestDatabase::reportsALockHeldByAnotherProgramAsBusy()
+{
+    QFETCH(Kind, kind);
+    DatabaseLogin login;
+    BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
+    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
+    QVERIFY(insertRide(db, 1, {}) > 0);
+    const QString name = QStringLiteral("busy-locker");
+    {
+        QSqlDatabase other;
+        QStringList lock;
+        if (kind == Kind::SQLite) {
+            other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            other.setDatabaseName(login.server.mid(int(qstrlen("sqlite:"))));
+            lock << QStringLiteral("BEGIN IMMEDIATE");
+        } else {
+            const TestDatabaseServer::Facts server = TestDatabaseServer::facts();
+            other = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
+            other.setHostName(server.host);
+            other.setPort(server.port);
+            other.setDatabaseName(TestDatabaseServer::databaseName());
+            other.setUserName(server.user);
+            other.setPassword(server.password);
+            lock << QStringLiteral("BEGIN") << QStringLiteral("LOCK TABLE planning IN EXCLUSIVE MODE");
+        }
+        QVERIFY2(other.open(), qPrintable(other.lastError().text()));
+        QSqlQuery holder(other);
+        for (const QString &statement : lock)
+            QVERIFY2(holder.exec(statement), qPrintable(holder.lastError().text()));
+
+        // The write fails soon instead of waiting for the lock; the caller may try again later.
+        QString error;
+        const bool began = db.begin(&error);
+        QVERIFY(!began || !db.insertRow(QStringLiteral("planning"), ride(2), &error));
+        QVERIFY2(db.lastFailureWasBusy(), qPrintable(error));
+        QVERIFY(!db.inTransaction());
+        QVERIFY(db.isOpen());
+        const std::optional<QueryResult> read = db.exec(QStringLiteral("SELECT count(*) FROM planning"), {}, &error);
+        QVERIFY2(read, qPrintable(error)); // readers go on meanwhile
+        QCOMPARE(read->rows.constFirst().at(0).toInt(), 1);
+
+        QVERIFY(holder.exec(QStringLiteral("COMMIT")));
+        QVERIFY2(db.begin(&error), qPrintable(error));
+        QVERIFY2(db.insertRow(QStringLiteral("planning"), ride(2), &error), qPrintable(error));
+        QVERIFY2(db.commit(&error), qPrintable(error));
+        QCOMPARE(rideNumbers(db), QStringList({ "1", "2" }));
+        other.close();
+    }
+    QSqlDatabase::removeDatabase(name);
 }
 
 QTEST_GUILESS_MAIN(TestDatabase)

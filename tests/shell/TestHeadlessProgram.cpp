@@ -4,6 +4,10 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
@@ -32,6 +36,8 @@ private slots:
     void commandLine();
     void withoutADisplayTheWindowGivesWayToHeadless();
     void theWindowEndsThroughTheCloseSequenceOnSigterm();
+    void keepsEachRideWithItsJournalThroughKills();
+    void saysWhichRidesItGivesUpWhenStoppedWhileTheDatabaseIsBusy();
 };
 
 namespace {
@@ -131,15 +137,22 @@ QByteArray queueFile(const QTemporaryDir &home)
 }
 } // namespace
 
-void TestHeadlessProgram::answersARideAndEndsCleanlyOnSigterm()
+namespace {
+void writeSqliteSettings(const QTemporaryDir &home)
 {
-    QTemporaryDir home;
-    QVERIFY(home.isValid());
     writeFile(home.filePath("KorvelBSA.xml"),
         "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n"
         "    <FormVersion>0</FormVersion>\r\n"
         "    <xLoginServer_Text>sqlite:BSA/planning.db</xLoginServer_Text>\r\n"
         "  </Hoofdscherm>\r\n</Configuration>\r\n");
+}
+} // namespace
+
+void TestHeadlessProgram::answersARideAndEndsCleanlyOnSigterm()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    writeSqliteSettings(home);
     const quint16 port = freeLoopbackPort();
 
     QProcess program;
@@ -423,6 +436,167 @@ void TestHeadlessProgram::theWindowEndsThroughTheCloseSequenceOnSigterm()
     QVERIFY(archive.contains("BSA Callcenter Server werd gestart"));
     QVERIFY(archive.endsWith("afsluiten software geaccepteerd\r\n"));
     QVERIFY(readFile(home.filePath("KorvelBSA.xml")).contains("<BSAAuto_Checked>TRUE</BSAAuto_Checked>"));
+}
+
+namespace {
+// One BSA connection of the kill test: sends its next ride as soon as the last one is answered.
+struct Lane
+{
+    std::unique_ptr<QTcpSocket> socket;
+    EnvelopeFramer framer;
+    int ride = 0;
+};
+} // namespace
+
+void TestHeadlessProgram::keepsEachRideWithItsJournalThroughKills()
+{
+    // The program is killed at a random moment under load, several times over, and started again: a stored ride
+    // always has its journal rows, a journal row always has its ride, and every ride BSA heard "AC" for is stored.
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    writeSqliteSettings(home);
+    const quint32 seed = QRandomGenerator::global()->generate();
+    QRandomGenerator random(seed);
+    qInfo("random seed %u", seed);
+    QSet<int> acknowledged;
+    int nextRide = 1;
+    constexpr int Runs = 12;
+    constexpr int Lanes = 8;
+
+    for (int run = 0; run < Runs; ++run) {
+        const quint16 port = freeLoopbackPort();
+        QProcess program;
+        program.start(
+            KORVELBSA_PROGRAM, { "--headless", "--home", home.path(), "--server-port", QString::number(port) });
+        QVERIFY(program.waitForStarted(5000));
+        QByteArray output;
+        QVERIFY2(waitForOutput(program, output, "BSA Callcenter Server werd gestart"), output.constData());
+
+        std::vector<Lane> lanes(Lanes);
+        int answers = 0;
+        const int killAfter = int(random.bounded(10, 150));
+        const auto send = [&](Lane &lane) {
+            // Now and then a change of the ride just answered, otherwise a new ride.
+            if (lane.ride == 0 || random.bounded(4) != 0)
+                lane.ride = nextRide++;
+            lane.socket->write(Inpakken(RideMessageBuilder(lane.ride, QDateTime::currentDateTime()).text(), false));
+        };
+        for (Lane &lane : lanes) {
+            lane.socket = std::make_unique<QTcpSocket>();
+            lane.socket->connectToHost(QHostAddress::LocalHost, port);
+            QVERIFY(lane.socket->waitForConnected(5000));
+            Lane *self = &lane;
+            connect(lane.socket.get(), &QIODevice::readyRead, this, [&, self] {
+                self->framer.append(self->socket->readAll());
+                while (std::optional<QByteArray> payload = self->framer.takeEnvelope()) {
+                    tAckNackBSA record;
+                    if (TekstNaarAckNack(HexNaarTekst(*payload), record, nullptr) && record.Soort == "AC")
+                        acknowledged.insert(record.BSRitnummer);
+                    ++answers;
+                    if (answers < killAfter)
+                        send(*self);
+                }
+            });
+            send(lane);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(answers >= killAfter, 30000);
+        program.kill(); // SIGKILL: rides in flight are cut off somewhere between arriving and being answered
+        QVERIFY(program.waitForFinished(5000));
+        for (Lane &lane : lanes)
+            disconnect(lane.socket.get(), nullptr, this, nullptr);
+    }
+    QVERIFY(acknowledged.size() > Runs);
+
+    const QString connection = QStringLiteral("after-kills");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(home.filePath("BSA/planning.db"));
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        const auto count = [&](const QString &sql) {
+            if (!query.exec(sql) || !query.next()) {
+                qWarning("%s: %s", qPrintable(sql), qPrintable(query.lastError().text()));
+                return -1;
+            }
+            return query.value(0).toInt();
+        };
+        QCOMPARE(count("SELECT count(*) FROM planning p WHERE NOT EXISTS "
+                       "(SELECT 1 FROM TRANSACTIES t WHERE t.tra_rit = p.pla_id AND t.tra_code = 91)"),
+            0);
+        QCOMPARE(count("SELECT count(*) FROM TRANSACTIES t WHERE NOT EXISTS "
+                       "(SELECT 1 FROM planning p WHERE p.pla_id = t.tra_rit)"),
+            0);
+        // A change journals two rows in one go: never one of them alone.
+        QCOMPARE(count("SELECT count(*) FROM (SELECT tra_rit FROM TRANSACTIES WHERE tra_code = 92 GROUP BY tra_rit "
+                       "HAVING count(*) % 2 <> 0)"),
+            0);
+        QCOMPARE(count("SELECT count(*) FROM (SELECT pla_extern_ritnummer FROM planning GROUP BY pla_extern_ritnummer "
+                       "HAVING count(*) > 1)"),
+            0);
+        QSet<int> stored;
+        QVERIFY(query.exec("SELECT pla_extern_ritnummer FROM planning"));
+        while (query.next())
+            stored.insert(query.value(0).toInt());
+        for (int ride : acknowledged)
+            QVERIFY2(
+                stored.contains(ride), qPrintable(QStringLiteral("ride %1 was acknowledged, not stored").arg(ride)));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+}
+
+void TestHeadlessProgram::saysWhichRidesItGivesUpWhenStoppedWhileTheDatabaseIsBusy()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    writeSqliteSettings(home);
+    const quint16 port = freeLoopbackPort();
+    QProcess program;
+    program.start(KORVELBSA_PROGRAM, { "--headless", "--home", home.path(), "--server-port", QString::number(port) });
+    QVERIFY(program.waitForStarted(5000));
+    QByteArray output;
+    QVERIFY2(waitForOutput(program, output, "BSA Callcenter Server werd gestart"), output.constData());
+
+    QTcpSocket bsa;
+    bsa.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(bsa.waitForConnected(5000));
+    bsa.write(Inpakken(RideMessageBuilder(4710, QDateTime::currentDateTime()).text(), false));
+    QVERIFY(bsa.waitForBytesWritten(5000));
+    QVERIFY2(waitForOutput(program, output, "<ACK - (BN) VERWERKT>"), output.constData());
+    QVERIFY(bsa.waitForReadyRead(5000));
+    bsa.readAll();
+
+    // Another program holds the write lock on the database file.
+    const QString connection = QStringLiteral("locker");
+    {
+        QSqlDatabase locker = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        locker.setDatabaseName(home.filePath("BSA/planning.db"));
+        QVERIFY(locker.open());
+        QSqlQuery lock(locker);
+        QVERIFY2(lock.exec("BEGIN IMMEDIATE"), qPrintable(lock.lastError().text()));
+
+        bsa.write(Inpakken(RideMessageBuilder(4711, QDateTime::currentDateTime()).text(), false));
+        QVERIFY(bsa.waitForBytesWritten(5000));
+        QVERIFY2(waitForOutput(program, output, "DATABASE BEZET, 1 BERICHT(EN) WACHTEN"), output.constData());
+
+        // Stopped while the ride waits: it is not stored and not answered, so BSA sends it again, and the log says so.
+        program.terminate();
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitCode(), 0);
+        output += program.readAllStandardOutput();
+        QVERIFY2(output.contains("SI: 1 BERICHT(EN) NIET VERWERKT, KOPPELING STOPT"), output.constData());
+        QVERIFY(!output.contains("PAKKET RITNUMMER = 4711"));
+        QCOMPARE(bsa.readAll(), QByteArray());
+        QVERIFY(lock.exec("COMMIT"));
+        QVERIFY(lock.exec("SELECT count(*) FROM planning"));
+        QVERIFY(lock.next());
+        QCOMPARE(lock.value(0).toInt(), 1); // the first ride only
+        locker.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    const QStringList archives = QDir(home.filePath("BSA/LOGS")).entryList({ "BS_*.TXT" }, QDir::Files);
+    QCOMPARE(archives.size(), 1);
+    QVERIFY(readFile(home.filePath("BSA/LOGS/" + archives.first())).contains("KOPPELING STOPT"));
 }
 
 QTEST_GUILESS_MAIN(TestHeadlessProgram)
