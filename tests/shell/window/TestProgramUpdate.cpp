@@ -26,6 +26,7 @@ private slots:
     void handsTheDownloadToTheUpdater();
     void aProgramItsUserCannotReplaceOffersNoDownload();
     void aRideIsAnsweredWhileTheCheckWaits();
+    void toldToEndDuringADownloadTheProgramEndsAndLeavesNoFile();
 
 private:
     QUrl describe(const QByteArray &description);
@@ -298,6 +299,40 @@ void TestProgramUpdate::aRideIsAnsweredWhileTheCheckWaits()
     QVERIFY(finished.wait(30000));
     QCOMPARE(program.exitCode(), 0);
     QTRY_COMPARE_WITH_TIMEOUT(slow.openConnections, 0, 10000);
+}
+
+void TestProgramUpdate::toldToEndDuringADownloadTheProgramEndsAndLeavesNoFile()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(install(dir.path()));
+    // Half the download comes; the rest waits.
+    LoopbackHttpServer held;
+    QVERIFY(held.listen());
+    const QByteArray next = readFile(QStringLiteral(NEXT_VERSION));
+    HttpAnswer halfway = HttpAnswer::ok(next);
+    halfway.delivery = HttpAnswer::Delivery::HalfThenHold;
+    held.answer("/download/KorvelBSA", halfway);
+    held.answer("/KorvelBSA.ini",
+        HttpAnswer::ok("[KorvelBSA]\nVersion=99.0.0.0\nDownloadFileURL=" + held.url("/download/KorvelBSA").toEncoded()
+            + "\nSHA1Hash=" + sha1Of(next) + "\n"));
+    QSignalSpy requested(&held, &LoopbackHttpServer::requestReceived);
+
+    QProcess program;
+    QSignalSpy finished(&program, &QProcess::finished);
+    startProgram(program, dir.filePath(QStringLiteral("KorvelBSA")),
+        programArguments(dir.path(), freeLoopbackPort(), held.url("/KorvelBSA.ini")));
+    // The description, HEAD and GET of the download.
+    QTRY_VERIFY_WITH_TIMEOUT(requested.size() == 3, 30000);
+    QCOMPARE(held.requests.constLast().method, QByteArray("GET"));
+
+    program.terminate();
+    QVERIFY(finished.wait(30000));
+    QCOMPARE(program.exitCode(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(held.openConnections, 0, 10000);
+    QCOMPARE(QDir(dir.filePath(QStringLiteral("TempDownloads"))).entryList(QDir::Files | QDir::Hidden), QStringList());
+    QCOMPARE(lines(dir.filePath(QStringLiteral("driver.txt"))).constLast(), QStringLiteral("ended"));
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("KorvelUpdater.log"))));
 }
 
 QTEST_GUILESS_MAIN(TestProgramUpdate)
