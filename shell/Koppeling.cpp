@@ -160,6 +160,11 @@ QStringList Koppeling::logLines() const
     return m_log.lines();
 }
 
+void Koppeling::Logger(const QString &message)
+{
+    m_log.Logger(message);
+}
+
 void Koppeling::editLog(const QStringList &lines)
 {
     m_log.takeOperatorEdit(lines);

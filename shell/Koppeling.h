@@ -75,6 +75,8 @@ public:
 
     // The operator log as it stands; logLineAdded and logCleared tell every change.
     QStringList logLines() const;
+    // Adds a stamped line to the operator log, for what the front end runs beside the link (the update check).
+    void Logger(const QString &message);
     // The operator typed in the log view: the log holds these lines from now on, and they are what gets archived.
     // The view is not told again: it shows them already.
     void editLog(const QStringList &lines);

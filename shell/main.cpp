@@ -5,9 +5,11 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QUrl>
 
 #include "shell/HeadlessRun.h"
 #include "shell/window/WindowRun.h"
+#include "update/UpdateAddresses.h"
 
 namespace {
 
@@ -22,6 +24,11 @@ struct Options
         QStringLiteral("DIR") };
     QCommandLineOption serverPort { QStringLiteral("server-port"),
         QStringLiteral("Port on which the BSA server listens (default 12001)."), QStringLiteral("N") };
+    QCommandLineOption updateUrl { QStringLiteral("update-url"),
+        QStringLiteral("Update description file that \"UPDATE CONTROLE\" reads, for this run only (never stored; "
+                       "default: %1). The headless program does not check for updates.")
+            .arg(defaultUpdateFileURL().toString()),
+        QStringLiteral("URL") };
 };
 
 void describe(QCommandLineParser &parser, Options &options)
@@ -29,7 +36,7 @@ void describe(QCommandLineParser &parser, Options &options)
     parser.setApplicationDescription(QStringLiteral("Link between BSA and the ride planning database."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addOptions({ options.headless, options.home, options.serverPort });
+    parser.addOptions({ options.headless, options.home, options.serverPort, options.updateUrl });
 }
 
 // Whether a window can be shown: on X11 and Wayland there must be a display to show it on, unless a Qt platform
@@ -84,6 +91,18 @@ int main(int argc, char *argv[])
             return 2;
         }
     }
+    QUrl updateFileURL;
+    if (parser.isSet(options.updateUrl)) {
+        const QString address = parser.value(options.updateUrl);
+        updateFileURL = QUrl(address, QUrl::StrictMode);
+        const QString scheme = updateFileURL.scheme();
+        if (!updateFileURL.isValid() || updateFileURL.host().isEmpty()
+            || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
+            std::fprintf(
+                stderr, "KorvelBSA: --update-url wants an http or https address, not '%s'\n", qPrintable(address));
+            return 2;
+        }
+    }
     QString folder = parser.isSet(options.home) ? parser.value(options.home) : QCoreApplication::applicationDirPath();
     if (!QDir().mkpath(folder)) {
         std::fprintf(stderr, "KorvelBSA: cannot create the program folder '%s'\n", qPrintable(folder));
@@ -92,7 +111,7 @@ int main(int argc, char *argv[])
     folder = QDir(folder).absolutePath();
 
     if (window)
-        return runWindow(folder, port);
+        return runWindow(folder, port, updateFileURL);
     if (wantsWindow)
         std::fprintf(stderr, "KorvelBSA: no display to show the window on; running headless\n");
     return runHeadless(folder, port);

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFormLayout>
 #include <QFrame>
@@ -27,6 +28,7 @@
 #include "shell/window/LogView.h"
 #include "shell/window/PacketView.h"
 #include "shell/window/SettingsFields.h"
+#include "update/window/UpdateController.h"
 
 namespace {
 
@@ -137,6 +139,14 @@ THoofdscherm::THoofdscherm(Koppeling &koppeling, QWidget *parent)
 
     buildTray();
     followTheLink();
+
+    // The program file itself is what the update backs up and replaces; "Backups" and "TempDownloads" lie in the
+    // program folder, which --home may have moved away from it.
+    m_update = new UpdateController(
+        this, QCoreApplication::applicationFilePath(), m_koppeling.programFolder(), QStringLiteral(BSA_VERSION));
+    connect(m_update, &UpdateController::logLine, &m_koppeling, &Koppeling::Logger);
+    connect(m_update, &UpdateController::endProgramRequested, this, &THoofdscherm::endForUpdate);
+
     FormCreate();
 }
 
@@ -385,16 +395,13 @@ void THoofdscherm::SpeedButton2Click()
 
 void THoofdscherm::SpeedButton4Click()
 {
-    startUpdateCheck();
+    m_update->SpeedButton4Click();
 }
 
 void THoofdscherm::Update1Click()
 {
-    startUpdateCheck();
+    m_update->Update1Click();
 }
-
-// The update check starts here once the self-update is part of the program.
-void THoofdscherm::startUpdateCheck() { }
 
 void THoofdscherm::showInFront()
 {
@@ -465,6 +472,16 @@ bool THoofdscherm::confirmSessionEnd()
     const int answer = box->exec();
     delete box;
     return answer == QMessageBox::Yes && confirmClose();
+}
+
+void THoofdscherm::endForUpdate()
+{
+    // The owner captures the settings as it finishes, unless a capture happened since start-up (hiding the window
+    // makes one); the file is written then.
+    if (m_closeQuestion)
+        m_closeQuestion->reject();
+    m_closeAccepted = true;
+    close();
 }
 
 bool THoofdscherm::endWithoutQuestion()

@@ -14,6 +14,7 @@ class QMessageBox;
 class QSystemTrayIcon;
 class QTabWidget;
 class SettingsFields;
+class UpdateController;
 
 // The operator's window: a view over the owner of the link. Its fields are the settings, its tabs follow the log,
 // the connections and the packets, and its buttons call the owner; nothing of the protocol or the database lives
@@ -33,6 +34,8 @@ public:
     static QString caption();
 
     QSystemTrayIcon *trayIcon() const { return m_tray; }
+    // The self-update behind "UPDATE CONTROLE" and the tray's "Update", for the running program file.
+    UpdateController *updateController() const { return m_update; }
 
     // The desktop session is about to end: asks the close question and waits for the answer, since the session
     // wants it before going on. True when the program may end; the log is archived and the settings captured then.
@@ -78,7 +81,8 @@ private:
     // "afsluiten software geaccepteerd", the log archive and the capture; false when the archive failed, which
     // abandons the close.
     bool confirmClose();
-    void startUpdateCheck();
+    // The updater has taken over: the window closes without the close question, so without the log archive.
+    void endForUpdate();
     void showInFront();
 
     Koppeling &m_koppeling;
@@ -90,6 +94,7 @@ private:
     PacketView *m_pakketUit = nullptr;
     QSystemTrayIcon *m_tray = nullptr;
     QMenu *m_trayMenu = nullptr;
+    UpdateController *m_update = nullptr;
     QPointer<QMessageBox> m_closeQuestion;
     bool m_closeAccepted = false;
 };

@@ -11,6 +11,7 @@
 #include "platform/TerminationSignals.h"
 #include "shell/Koppeling.h"
 #include "shell/window/Hoofdscherm.h"
+#include "update/window/UpdateController.h"
 
 namespace {
 void reportError(const QString &message)
@@ -19,7 +20,7 @@ void reportError(const QString &message)
 }
 } // namespace
 
-int runWindow(const QString &programFolder, const QString &serverPort)
+int runWindow(const QString &programFolder, const QString &serverPort, const QUrl &updateFileURL)
 {
     QApplication::setApplicationName(ApplicationTitle);
     // The window hides in the tray and boxes come and go: the program ends through the close sequence only.
@@ -40,6 +41,8 @@ int runWindow(const QString &programFolder, const QString &serverPort)
     }
 
     THoofdscherm window(koppeling);
+    if (!updateFileURL.isEmpty())
+        window.updateController()->setUpdateFileURL(updateFileURL);
     QObject::connect(&window, &THoofdscherm::ended, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 
     // Log-off or shut-down of the desktop asks the operator the same question as the window's close box.

@@ -364,6 +364,13 @@ void TestHeadlessProgram::commandLine_data()
         << QStringList { "--headless", "--server-port", "abc" } << 2 << QByteArray("--server-port");
     QTest::newRow("port 0 is refused") << QStringList { "--headless", "--server-port", "0" } << 2
                                        << QByteArray("--server-port");
+    QTest::newRow("--help names the update address and its option")
+        << QStringList { "--help" } << 0 << QByteArray("--update-url <URL>");
+    QTest::newRow("an update address that is not http or https is refused")
+        << QStringList { "--headless", "--update-url", "ftp://updates.korvel.example/KorvelBSA.ini" } << 2
+        << QByteArray("--update-url wants an http or https address");
+    QTest::newRow("an update address without a host is refused") << QStringList { "--headless", "--update-url",
+        "KorvelBSA.ini" } << 2 << QByteArray("--update-url wants an http or https address");
 }
 
 void TestHeadlessProgram::commandLine()

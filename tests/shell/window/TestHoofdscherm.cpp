@@ -25,7 +25,9 @@
 #include "shell/Koppeling.h"
 #include "shell/window/Hoofdscherm.h"
 #include "tests/support/FreePort.h"
+#include "tests/support/LoopbackHttpServer.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
+#include "update/window/UpdateController.h"
 
 // The operator window over a real owner: a real settings file and SQLite database in a temporary folder, and BSA
 // as a real socket on 127.0.0.1. Boxes are answered the way an operator would, by clicking their buttons.
@@ -50,6 +52,10 @@ private slots:
     void testButton_data();
     void testButton();
     void theOperatorsEditOfTheLogIsTheLog();
+    void updateCheckStartsFromTheButtonAndTheTray_data();
+    void updateCheckStartsFromTheButtonAndTheTray();
+    void theHandOffEndsWithoutTheCloseQuestion_data();
+    void theHandOffEndsWithoutTheCloseQuestion();
 
 private:
     void startLink(const QByteArray &storedValues = QByteArray());
@@ -651,6 +657,93 @@ void TestHoofdscherm::theOperatorsEditOfTheLogIsTheLog()
     const QByteArray archive = readFile(m_home->filePath(QStringLiteral("BSA/LOGS/")) + archives().constFirst());
     QVERIFY(archive.endsWith("regel 5000\r\n"));
     QVERIFY(archive.startsWith("regel 0\r\n"));
+}
+
+void TestHoofdscherm::updateCheckStartsFromTheButtonAndTheTray_data()
+{
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<bool>("backupBlocked");
+    QTest::newRow("UPDATE CONTROLE backs the program up and checks") << "UPDATE CONTROLE" << false;
+    QTest::newRow("the tray's Update does the same") << "Update" << false;
+    QTest::newRow("a backup that cannot be made goes to the log and the check goes on") << "UPDATE CONTROLE" << true;
+}
+
+void TestHoofdscherm::updateCheckStartsFromTheButtonAndTheTray()
+{
+    QFETCH(QString, from);
+    QFETCH(bool, backupBlocked);
+    // The description offers the version that runs, in the section of the running program file.
+    const QFileInfo program(QCoreApplication::applicationFilePath());
+    LoopbackHttpServer server;
+    QVERIFY(server.listen());
+    server.answer("/KorvelBSA.ini",
+        HttpAnswer::ok("[" + program.fileName().section(u'.', 0, 0).toUtf8() + "]\nVersion=" BSA_VERSION "\n"));
+    startLink();
+    const QString backups = m_home->filePath(QStringLiteral("Backups"));
+    if (backupBlocked) {
+        QVERIFY(QDir(backups).removeRecursively());
+        QFile blocker(backups); // where the folder should be stands a file
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+    }
+    m_window->updateController()->setUpdateFileURL(server.url("/KorvelBSA.ini"));
+    const QStringList logBefore = m_koppeling->logLines();
+
+    if (from == u"Update")
+        m_window->trayIcon()->contextMenu()->findChild<QAction *>(QStringLiteral("Update1"))->trigger();
+    else
+        m_window->findChild<QPushButton *>(QStringLiteral("SpeedButton4"))->click();
+    QMessageBox *box = shownBox(m_window.get());
+    QVERIFY(box);
+    QCOMPARE(box->text(), QStringLiteral("Er is geen nieuwe versie beschikbaar."));
+    box->button(QMessageBox::Ok)->click();
+    QCOMPARE(server.requests.size(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->updateController()->isBusy(), 5000);
+
+    if (!backupBlocked) {
+        QCOMPARE(QFileInfo(QDir(backups).filePath(program.fileName())).size(), program.size());
+        QCOMPARE(m_koppeling->logLines(), logBefore);
+        return;
+    }
+    const QStringList lines = m_koppeling->logLines();
+    QCOMPARE(lines.size(), logBefore.size() + 1);
+    static const QRegularExpression stamped(
+        QStringLiteral("^\\d\\d-\\d\\d-\\d{4} \\d\\d:\\d\\d:\\d\\d - Geen reservekopie van het programma: "));
+    QVERIFY2(stamped.match(lines.constLast()).hasMatch(), qPrintable(lines.constLast()));
+}
+
+void TestHoofdscherm::theHandOffEndsWithoutTheCloseQuestion_data()
+{
+    QTest::addColumn<bool>("hiddenBefore");
+    QTest::addColumn<QByteArray>("stored");
+    QTest::newRow("the values on screen are stored") << false << QByteArray("<BSA_BDR_Text>31</BSA_BDR_Text>");
+    QTest::newRow("after a hide, an edit made since is not stored")
+        << true << QByteArray("<BSA_BDR_Text>21</BSA_BDR_Text>");
+}
+
+void TestHoofdscherm::theHandOffEndsWithoutTheCloseQuestion()
+{
+    QFETCH(bool, hiddenBefore);
+    QFETCH(QByteArray, stored);
+    startLink();
+    type("BSA_BDR", QStringLiteral("21"));
+    if (hiddenBefore)
+        QTest::mouseClick(m_window->findChild<QPushButton *>(QStringLiteral("Button4")), Qt::LeftButton);
+    type("BSA_BDR", QStringLiteral("31"));
+    const QStringList logBefore = m_koppeling->logLines();
+    const QByteArray storedBefore = settingsFile();
+    QSignalSpy ended(m_window.get(), &THoofdscherm::ended);
+
+    // What the update does once the updater runs.
+    emit m_window->updateController()->endProgramRequested();
+    QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 5000);
+    QVERIFY(showsNoBox(m_window.get()));
+    QVERIFY(!m_window->isVisible());
+    QCOMPARE(m_koppeling->logLines(), logBefore); // no "afsluiten software geaccepteerd", and no archive
+    QCOMPARE(archives(), QStringList());
+    QCOMPARE(settingsFile(), storedBefore); // written as the program ends
+    QString error;
+    QVERIFY2(m_koppeling->finish(&error), qPrintable(error));
+    QVERIFY2(settingsFile().contains(stored), settingsFile().constData());
 }
 
 QTEST_MAIN(TestHoofdscherm)

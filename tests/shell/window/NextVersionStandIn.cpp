@@ -1,0 +1,19 @@
+// Stands in for the newer program that the update tests offer for download: notes in "next-version.txt" of the
+// program folder (--home) that it ran, with which arguments, and ends.
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments().mid(1);
+    const qsizetype home = arguments.indexOf(QStringLiteral("--home"));
+    if (home < 0)
+        return 2;
+    QFile notes(QDir(arguments.value(home + 1)).filePath(QStringLiteral("next-version.txt")));
+    if (!notes.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+        return 3;
+    notes.write("ran " + arguments.join(u' ').toUtf8() + '\n');
+    return notes.flush() ? 0 : 4;
+}
