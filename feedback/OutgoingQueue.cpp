@@ -4,7 +4,8 @@
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
+
+#include "settings/WholeFile.h"
 
 namespace {
 
@@ -132,12 +133,13 @@ bool OutgoingQueue::save(QString *error)
         bytes += line.toLatin1();
         bytes += "\r\n";
     }
-    // Written beside the old file, flushed to the disk, then renamed over it: a crash at any moment leaves either
-    // the old queue or the new one.
-    QSaveFile file(m_fileName);
-    const bool saved = file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
-    if (!saved && error)
+    // Written beside the old file, synced to the disk, then renamed over it: a crash or a full disk at any moment
+    // leaves either the old queue or the new one.
+    QString reason;
+    if (WholeFile::replace(m_fileName, bytes, std::nullopt, &reason))
+        return true;
+    if (error)
         *error = QStringLiteral("Pakket UIT kan niet bewaard worden in %1: %2")
-                     .arg(QDir::toNativeSeparators(m_fileName), file.errorString());
-    return saved;
+                     .arg(QDir::toNativeSeparators(m_fileName), reason);
+    return false;
 }

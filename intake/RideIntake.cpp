@@ -28,6 +28,8 @@ RideIntake::RideIntake(Database &database, const Settings &settings, QObject *pa
     m_retry.setSingleShot(true);
     connect(&m_pass, &QTimer::timeout, this, &RideIntake::runBatch);
     connect(&m_retry, &QTimer::timeout, this, &RideIntake::runBatch);
+    // A database file that went from under the link shows in the log of the rides it concerns.
+    connect(&m_database, &Database::logLine, this, &RideIntake::logLine);
 }
 
 RideIntake::~RideIntake() = default;
@@ -80,12 +82,22 @@ void RideIntake::runBatch()
         // A statement failed: the rides are stored again one by one, so that only the one that fails is refused.
         m_together = false;
     }
+    // Once the database cannot be reached, or did not answer in time, the rest of the batch is refused without
+    // trying each ride: every try could hold the one thread for the whole bound again.
+    bool reachable = true;
+    QString unavailable;
     for (; m_next < m_batch.size(); ++m_next) {
         Ride &ride = m_batch[m_next];
-        if (ride.usesDatabase) {
+        if (ride.usesDatabase && !reachable) {
+            refuse(ride, unavailable, false);
+        } else if (ride.usesDatabase) {
             const Stored stored = store(m_next, m_next + 1, &error);
             if (stored == Stored::Busy && retryLater())
                 return;
+            if (stored == Stored::Unavailable) {
+                reachable = false;
+                unavailable = error;
+            }
             if (stored != Stored::Committed)
                 refuse(ride, error, true);
         }
@@ -150,7 +162,10 @@ RideIntake::Stored RideIntake::store(qsizetype from, qsizetype to, QString *erro
         m_batch[i].outcome = m_batch[i].intro;
     const auto failed = [this](Stored otherwise) {
         m_database.rollback();
-        return m_database.lastFailureWasBusy() ? Stored::Busy : otherwise;
+        if (m_database.lastFailureWasBusy())
+            return Stored::Busy;
+        // A database that did not answer in time is not asked again for this batch.
+        return m_database.lastFailureWasTimeout() ? Stored::Unavailable : otherwise;
     };
     if (!m_database.begin(error))
         return failed(Stored::Unavailable);

@@ -25,9 +25,10 @@ struct Settings;
 // The envelopes that come in together, on one connection or on several, are stored as one batch in one transaction
 // at the next turn of the event loop; each ride's answer and log lines follow once the batch has committed, in each
 // connection's order. A statement that fails rolls the batch back, and its rides are stored again one by one, so
-// that only the ride that fails gets "NC". A database that is busy with another program's lock makes the batch wait
-// and try again from a timer, while the event loop goes on; only when that lasts longer than busyBound() do its rides
-// get "NC".
+// that only the ride that fails gets "NC"; a database that cannot be reached, or did not answer within its bound,
+// gets the rest of the batch refused at once, and the next batch connects anew. A database that is busy with another
+// program's lock makes the batch wait and try again from a timer, while the event loop goes on; only when that lasts
+// longer than busyBound() do its rides get "NC".
 class RideIntake final : public QObject
 {
     Q_OBJECT

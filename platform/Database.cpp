@@ -1,9 +1,11 @@
 #include "platform/Database.h"
 
 #include <unordered_map>
+#include <utility>
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlDriver>
@@ -14,9 +16,15 @@
 #include <QVersionNumber>
 
 #include "codec/AnsiCodePage.h"
+#include "platform/DatabaseDeadline.h"
+#include "platform/DatabaseDrivers.h"
 #include "platform/DateTimeText.h"
 #include "platform/DbConnectionString.h"
 #include "platform/PlanningSchema.h"
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -45,6 +53,42 @@ Database::Dialect dialectOf(const QString &server, QString *rest)
     if (rest)
         *rest = server;
     return Database::Dialect::SqlServer;
+}
+
+// Which file a path names right now: its device and inode. Nothing when there is no file, and always nothing on
+// Windows, where a file that a program has open cannot be removed.
+struct FileIdentity
+{
+    quint64 device = 0;
+    quint64 inode = 0;
+    bool operator==(const FileIdentity &other) const { return device == other.device && inode == other.inode; }
+};
+
+std::optional<FileIdentity> identityOf(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat status;
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return std::nullopt;
+    return FileIdentity { quint64(status.st_dev), quint64(status.st_ino) };
+#else
+    Q_UNUSED(path);
+    return std::nullopt;
+#endif
+}
+
+// A NUL in a text is stored as '?' like any character the code page cannot hold: PostgreSQL refuses it in text,
+// and elsewhere it would cut the value short for whoever reads it.
+QVariant withoutNul(const QVariant &value)
+{
+    if (value.metaType() != QMetaType::fromType<QString>() || value.isNull())
+        return value;
+    const QString text = value.toString();
+    if (!text.contains(QChar(u'\0')))
+        return value;
+    QString cleaned = text;
+    cleaned.replace(QChar(u'\0'), QLatin1Char('?'));
+    return cleaned;
 }
 
 bool isIdentifier(const QString &name)
@@ -98,7 +142,17 @@ struct Database::Private
     RowStatement lastUpdate;
     bool transaction = false;
     bool lastBusy = false;
+    bool lastTimeout = false;
+    bool answerLost = false; // a bounded wait ran out outside a statement: the next statement fails as unanswered
     bool returning = false; // the open database takes INSERT ... RETURNING
+    int socket = -1; // of the open PostgreSQL connection, for the bound on every wait for its answer
+    QString sqlitePath; // the open SQLite file's path, and the files it and its log named when the link opened it
+    std::optional<FileIdentity> sqliteFile;
+    std::optional<FileIdentity> sqliteWal;
+    std::optional<FileIdentity> sqliteShm;
+
+    // Bounds one call into the driver that waits for the server's answer (PostgreSQL; nothing elsewhere).
+    DatabaseDeadline deadline() const { return DatabaseDeadline(socket, DatabaseDrivers::AnswerBound); }
 };
 
 namespace {
@@ -130,8 +184,12 @@ bool Database::open(QString *error, bool *aborted)
 {
     if (aborted)
         *aborted = false;
-    if (isOpen())
-        return true;
+    if (isOpen()) {
+        // Before the next write, not inside one: a transaction is checked once more when it commits.
+        if (d->transaction || d->openDialect != Dialect::SQLite || !sqliteFileReplaced())
+            return true;
+        leaveReplacedSqliteFile();
+    }
     close();
     const DatabaseLogin login = d->login();
     if (login.server.isEmpty()) {
@@ -161,6 +219,7 @@ bool Database::connectNow(const DatabaseLogin &login, QString *error)
         const QString path = QDir(d->homeDir).absoluteFilePath(target);
         QDir().mkpath(QFileInfo(path).absolutePath());
         d->db.setDatabaseName(path);
+        d->sqlitePath = path;
         // No waiting inside SQLite for another program's lock: it would freeze the one thread. A busy file fails
         // the statement at once, and the caller tries again from a timer.
         d->db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
@@ -186,7 +245,7 @@ bool Database::connectNow(const DatabaseLogin &login, QString *error)
         d->db.setUserName(login.user);
         d->db.setPassword(login.password);
         // libpq would otherwise wait without end for a host that does not answer.
-        d->db.setConnectOptions(QStringLiteral("connect_timeout=15"));
+        d->db.setConnectOptions(DatabaseDrivers::postgresqlOptions());
         break;
     }
     case Dialect::Odbc:
@@ -195,7 +254,7 @@ bool Database::connectNow(const DatabaseLogin &login, QString *error)
         d->db.setDatabaseName(dialect == Dialect::Odbc
                 ? target
                 : DbConnectionString::sqlServer(login.server, login.database, login.user, login.password));
-        d->db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=15"));
+        d->db.setConnectOptions(DatabaseDrivers::odbcOptions());
         break;
     }
 
@@ -204,18 +263,49 @@ bool Database::connectNow(const DatabaseLogin &login, QString *error)
             *error = d->db.lastError().text();
         return false;
     }
+    if (dialect == Dialect::PostgreSQL)
+        d->socket = DatabaseDrivers::postgresqlSocket(d->db);
 
-    return prepareSession(error);
+    if (!prepareSession(error))
+        return false;
+    if (dialect == Dialect::SQLite) {
+        d->sqliteFile = identityOf(d->sqlitePath);
+        d->sqliteWal = identityOf(d->sqlitePath + QLatin1String("-wal"));
+        d->sqliteShm = identityOf(d->sqlitePath + QLatin1String("-shm"));
+    }
+    return true;
 }
 
 bool Database::runSessionStatement(const QString &sql, QString *error)
 {
     QSqlQuery query(d->db);
-    if (query.exec(sql))
+    bool ran = false;
+    bool unanswered = false;
+    {
+        const DatabaseDeadline deadline = d->deadline();
+        ran = runOnce(query, sql);
+        unanswered = deadline.expired();
+    }
+    if (ran && !unanswered)
         return true;
     if (error)
-        *error = QStringLiteral("%1: %2").arg(sql, query.lastError().text());
+        *error = unanswered ? QStringLiteral("%1: no answer from the database within %2 ms")
+                                  .arg(sql)
+                                  .arg(DatabaseDrivers::AnswerBound.count())
+                            : QStringLiteral("%1: %2").arg(sql, query.lastError().text());
     return false;
+}
+
+// A statement of the link's own, run once and not kept. On ODBC it is prepared first, so that its bound is on it
+// before it runs.
+bool Database::runOnce(QSqlQuery &query, const QString &sql)
+{
+    if (d->openDialect != Dialect::Odbc && d->openDialect != Dialect::SqlServer)
+        return query.exec(sql);
+    if (!query.prepare(sql))
+        return false;
+    DatabaseDrivers::boundOdbcStatement(query);
+    return query.exec();
 }
 
 // What every new connection gets before its first use.
@@ -243,9 +333,10 @@ bool Database::prepareSession(QString *error)
     }
     case Dialect::PostgreSQL:
         // A row or table locked by another program fails the statement after this wait instead of holding the one
-        // thread until the lock goes.
+        // thread until the lock goes; a statement that runs longer than its bound is ended by the server.
         d->returning = true;
-        return runSessionStatement(QStringLiteral("SET lock_timeout = %1").arg(lockWait), error);
+        return runSessionStatement(QStringLiteral("SET lock_timeout = %1").arg(lockWait), error)
+            && runSessionStatement(DatabaseDrivers::postgresqlStatementBound(), error);
     case Dialect::SqlServer:
         return runSessionStatement(QStringLiteral("SET LOCK_TIMEOUT %1").arg(lockWait), error);
     case Dialect::Odbc:
@@ -262,6 +353,11 @@ void Database::close()
 {
     d->transaction = false;
     d->returning = false;
+    d->socket = -1;
+    d->answerLost = false;
+    d->sqliteFile.reset();
+    d->sqliteWal.reset();
+    d->sqliteShm.reset();
     d->statements.clear();
     d->textSizes.clear();
     if (d->db.isValid()) {
@@ -289,20 +385,67 @@ Database::Dialect Database::dialect() const
     return isOpen() ? d->openDialect : dialectOf(d->login().server, nullptr);
 }
 
-bool Database::fail(const QString &what, const QSqlError &sqlError, QString *error)
+bool Database::fail(const QString &what, const QSqlError &sqlError, QString *error, bool unanswered)
 {
     if (error) {
-        const QString text = sqlError.text().trimmed();
+        const QString text = unanswered
+            ? QStringLiteral("no answer from the database within %1 ms").arg(DatabaseDrivers::AnswerBound.count())
+            : sqlError.text().trimmed();
         *error = text.isEmpty() ? what : QStringLiteral("%1: %2").arg(what, text);
     }
-    d->lastBusy = isBusy(sqlError);
+    d->lastBusy = !unanswered && isBusy(sqlError);
+    d->lastTimeout = unanswered || DatabaseDrivers::isTimeout(sqlError);
+    if (d->lastTimeout) {
+        // The server did not answer in time: the link does not wait for it any longer on this connection. Its
+        // transaction ends with the connection (an ODBC connection must end it first to be let go).
+        if (d->openDialect == Dialect::Odbc || d->openDialect == Dialect::SqlServer)
+            rollback();
+        close();
+        return false;
+    }
     // A failed statement ends the transaction it was in: PostgreSQL refuses every further statement of it anyway.
     rollback();
     // A statement can fail on its own, or because the server went away: only a trivial query tells which. The
     // error's type does not (SQLite calls a locked file a connection error).
-    if (!d->lastBusy && (!d->db.isOpen() || !QSqlQuery(d->db).exec(QStringLiteral("SELECT 1"))))
+    if (!d->lastBusy && !connectionAnswers())
         close(); // the next use connects anew
     return false;
+}
+
+bool Database::connectionAnswers()
+{
+    if (!d->db.isOpen())
+        return false;
+    QSqlQuery probe(d->db);
+    const DatabaseDeadline deadline = d->deadline();
+    const bool answered = runOnce(probe, QStringLiteral("SELECT 1"));
+    return answered && !deadline.expired();
+}
+
+bool Database::sqliteFileReplaced() const
+{
+    return d->sqliteFile && !(identityOf(d->sqlitePath) == d->sqliteFile);
+}
+
+void Database::leaveReplacedSqliteFile()
+{
+    emit logLine(QStringLiteral("LET OP: HET DATABASEBESTAND %1 IS VERWIJDERD OF VERVANGEN. DE KOPPELING SCHRIJFT "
+                                "VERDER IN HET BESTAND DAT NU OP DIE PLAATS STAAT, EEN NIEUW MET LEGE TABELLEN ALS "
+                                "ER GEEN IS")
+                     .arg(QDir::toNativeSeparators(d->sqlitePath)));
+    const QString path = d->sqlitePath;
+    const std::optional<FileIdentity> wal = d->sqliteWal;
+    const std::optional<FileIdentity> shm = d->sqliteShm;
+    close();
+    // SQLite neither folds its log back into a file that moved nor removes the log when it lets go: left at the
+    // path, the old file's log would be read into whatever file stands there now. The link's own log and index go,
+    // where they are still there; another file's stay.
+    const auto removeIfSame = [](const QString &companion, const std::optional<FileIdentity> &identity) {
+        if (identity && identityOf(companion) == identity)
+            QFile::remove(companion);
+    };
+    removeIfSame(path + QLatin1String("-wal"), wal);
+    removeIfSame(path + QLatin1String("-shm"), shm);
 }
 
 bool Database::isBusy(const QSqlError &sqlError) const
@@ -329,10 +472,16 @@ bool Database::lastFailureWasBusy() const
     return d->lastBusy;
 }
 
+bool Database::lastFailureWasTimeout() const
+{
+    return d->lastTimeout;
+}
+
 bool Database::begin(QString *error)
 {
     Q_ASSERT(!d->transaction);
     d->lastBusy = false;
+    d->lastTimeout = false;
     if (!open(error))
         return false;
     if (d->openDialect == Dialect::SQLite) {
@@ -340,8 +489,16 @@ bool Database::begin(QString *error)
         // by a writer could only be rolled back.
         if (!exec(QStringLiteral("BEGIN IMMEDIATE"), {}, error))
             return false;
-    } else if (!d->db.transaction()) {
-        return fail(QStringLiteral("Starting a transaction"), d->db.lastError(), error);
+    } else {
+        bool begun = false;
+        bool unanswered = false;
+        {
+            const DatabaseDeadline deadline = d->deadline();
+            begun = d->db.transaction();
+            unanswered = deadline.expired();
+        }
+        if (!begun || unanswered)
+            return fail(QStringLiteral("Starting a transaction"), d->db.lastError(), error, unanswered);
     }
     d->transaction = true;
     return true;
@@ -352,12 +509,30 @@ bool Database::commit(QString *error)
     if (!d->transaction)
         return true;
     d->lastBusy = false;
+    d->lastTimeout = false;
     if (d->openDialect == Dialect::SQLite) {
         if (!exec(QStringLiteral("COMMIT"), {}, error))
             return false; // rolled back by exec
-    } else if (!d->db.commit()) {
-        return fail(QStringLiteral("Committing"), d->db.lastError(), error);
+        d->transaction = false;
+        if (sqliteFileReplaced()) {
+            // Committed into a file that is no longer at its path: what it holds goes when the link lets it go.
+            if (error)
+                *error = QStringLiteral("The database file %1 was removed or replaced while this was written to it")
+                             .arg(QDir::toNativeSeparators(d->sqlitePath));
+            leaveReplacedSqliteFile();
+            return false;
+        }
+        return true;
     }
+    bool committed = false;
+    bool unanswered = false;
+    {
+        const DatabaseDeadline deadline = d->deadline();
+        committed = d->db.commit();
+        unanswered = deadline.expired();
+    }
+    if (!committed || unanswered)
+        return fail(QStringLiteral("Committing"), d->db.lastError(), error, unanswered);
     d->transaction = false;
     return true;
 }
@@ -369,6 +544,7 @@ void Database::rollback()
     d->transaction = false;
     if (!isOpen())
         return;
+    const DatabaseDeadline deadline = d->deadline();
     if (d->openDialect == Dialect::SQLite)
         QSqlQuery(d->db).exec(QStringLiteral("ROLLBACK")); // SQLite may have ended it already after an I/O error
     else
@@ -393,7 +569,7 @@ QVariant Database::boundValue(const QVariant &value) const
             return DateTimeText::sql(dateTime);
         }
     }
-    return value;
+    return withoutNul(value);
 }
 
 std::optional<QueryResult> Database::exec(const QString &sql, const QVariantList &values, QString *error)
@@ -405,10 +581,19 @@ std::optional<QueryResult> Database::exec(const QString &sql, const QVariantList
     if (cached == d->statements.end()) {
         auto prepared = std::make_unique<Private::Prepared>(d->db);
         prepared->query.setForwardOnly(true); // every row is read once, straight into the result
-        if (!prepared->query.prepare(sql)) {
-            fail(QStringLiteral("Preparing \"%1\"").arg(sql), prepared->query.lastError(), error);
+        bool ready = false;
+        bool unanswered = false;
+        {
+            const DatabaseDeadline deadline = d->deadline();
+            ready = prepared->query.prepare(sql);
+            unanswered = deadline.expired();
+        }
+        if (!ready || unanswered) {
+            fail(QStringLiteral("Preparing \"%1\"").arg(sql), prepared->query.lastError(), error, unanswered);
             return std::nullopt;
         }
+        if (d->openDialect == Dialect::Odbc || d->openDialect == Dialect::SqlServer)
+            DatabaseDrivers::boundOdbcStatement(prepared->query); // a driver that refuses waits as it decides
         if (d->statements.size() >= MaxCachedStatements)
             d->statements.clear();
         cached = d->statements.emplace(sql, std::move(prepared)).first;
@@ -426,36 +611,47 @@ std::optional<QueryResult> Database::exec(const QString &sql, const QVariantList
         query.bindValue(i, value);
         last = std::move(value);
     }
-    if (!query.exec()) {
-        const QSqlError sqlError = query.lastError();
+
+    // The statement runs, its rows are fetched and it is finished within one bound: PostgreSQL's driver waits for
+    // the server at each of these steps.
+    QueryResult result;
+    QString failure;
+    QSqlError sqlError;
+    bool unanswered = false;
+    {
+        const DatabaseDeadline deadline = d->deadline();
+        if (!query.exec()) {
+            failure = QStringLiteral("Running \"%1\"").arg(sql);
+            sqlError = query.lastError();
+        } else if (query.isSelect()) {
+            const int columns = query.record().count();
+            while (query.next()) {
+                QVariantList row;
+                row.reserve(columns);
+                for (int i = 0; i < columns; ++i)
+                    row << query.value(i);
+                result.rows << row;
+            }
+            // A fetch that broke off is a failure, not the end of the rows: a lookup that came back short would
+            // send a known ride down the road of a new one.
+            if (query.lastError().isValid()) {
+                failure = QStringLiteral("Reading the rows of \"%1\"").arg(sql);
+                sqlError = query.lastError();
+            }
+        } else {
+            result.rowsAffected = query.numRowsAffected();
+        }
+        // Nothing stays open: an unfinished SELECT would hold an SQLite read snapshot, so that the WAL could never
+        // be folded back into the file, and would keep an ODBC connection busy for the next statement.
         query.finish();
-        fail(QStringLiteral("Running \"%1\"").arg(sql), sqlError, error);
+        unanswered = deadline.expired() || std::exchange(d->answerLost, false);
+    }
+    if (unanswered && failure.isEmpty())
+        failure = QStringLiteral("Running \"%1\"").arg(sql); // the answer came, but the connection is gone with it
+    if (!failure.isEmpty()) {
+        fail(failure, sqlError, error, unanswered);
         return std::nullopt;
     }
-    QueryResult result;
-    if (query.isSelect()) {
-        const int columns = query.record().count();
-        while (query.next()) {
-            QVariantList row;
-            row.reserve(columns);
-            for (int i = 0; i < columns; ++i)
-                row << query.value(i);
-            result.rows << row;
-        }
-        // A fetch that broke off is a failure, not the end of the rows: a lookup that came back short would send
-        // a known ride down the road of a new one.
-        if (query.lastError().isValid()) {
-            const QSqlError sqlError = query.lastError();
-            query.finish();
-            fail(QStringLiteral("Reading the rows of \"%1\"").arg(sql), sqlError, error);
-            return std::nullopt;
-        }
-    } else {
-        result.rowsAffected = query.numRowsAffected();
-    }
-    // Nothing stays open: an unfinished SELECT would hold an SQLite read snapshot, so that the WAL could never be
-    // folded back into the file, and would keep an ODBC connection busy for the next statement.
-    query.finish();
     return result;
 }
 
@@ -469,7 +665,14 @@ const QHash<QString, int> &Database::columnSizes(const QString &table)
     if (found != d->textSizes.constEnd())
         return *found;
     QHash<QString, int> sizes;
-    const QSqlRecord record = d->db.record(table);
+    QSqlRecord record;
+    {
+        // PostgreSQL's driver asks the server's catalog: the same bound as any statement. A column list that did
+        // not come is left to the table of known sizes, and the failure shows at the statement that follows.
+        const DatabaseDeadline deadline = d->deadline();
+        record = d->db.record(table);
+        d->answerLost = deadline.expired();
+    }
     for (int i = 0; i < record.count(); ++i) {
         const QSqlField field = record.field(i);
         const QString column = field.name().toLower();

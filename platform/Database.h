@@ -14,11 +14,15 @@
 #include "platform/QueryResult.h"
 
 class QSqlError;
+class QSqlQuery;
 
 // The one connection to the planning database, shared by every component. It connects at its first use,
-// asking for the login anew each time, and reconnects at the next use after the connection was lost. The
-// login's server (the setting xLoginServer) picks the database:
-//   sqlite:PATH              an SQLite file, PATH relative to the program folder; tables created when missing
+// asking for the login anew each time, and reconnects at the next use after the connection was lost. Connects and
+// statements are bounded in time (DatabaseDrivers), so that a database that stops answering holds the one thread
+// for a few seconds at most. The login's server (the setting xLoginServer) picks the database:
+//   sqlite:PATH              an SQLite file, PATH relative to the program folder; tables created when missing.
+//                            A file removed or replaced while the link has it open is noticed before the next
+//                            write, and the link goes on in the file now at PATH (a new one when there is none).
 //   postgresql:HOST[:PORT]   PostgreSQL
 //   odbc:CONNECTION-STRING   any ODBC data source, the connection string taken as it stands
 //   anything else            Microsoft SQL Server over ODBC: HOST[\INSTANCE][,PORT]
@@ -54,6 +58,8 @@ public:
     // One transaction: every statement between begin() and commit() is stored together or not at all. On SQLite
     // begin() takes the write lock at once, so that a file locked by another program shows here, before anything
     // was done. A statement that fails inside the transaction rolls the whole of it back; so does a failed commit.
+    // On SQLite a commit also fails when the file was removed or replaced meanwhile: what it stored is not at the
+    // path.
     bool begin(QString *error);
     bool commit(QString *error);
     void rollback();
@@ -64,6 +70,9 @@ public:
     // (LockWait), so that a held lock never stops the one thread for long: the caller tries again later.
     bool lastFailureWasBusy() const;
     static constexpr int LockWaitMs = 100;
+    // True when the last failure was a database that did not answer within its bound. The connection is closed
+    // then; the next use connects again.
+    bool lastFailureWasTimeout() const;
 
     // INSERT and UPDATE ... WHERE keyColumn = key, every value bound. Texts are limited to the 8-bit code page
     // (except the wide memo columns) and cut to their columns' declared sizes; Decimals are bound exactly.
@@ -83,15 +92,21 @@ public:
 
 signals:
     void connected();
+    // What the operator must hear of the connection itself: an SQLite file that went from under the link.
+    void logLine(const QString &message);
 
 private:
     struct Private;
     bool connectNow(const DatabaseLogin &login, QString *error);
     bool prepareSession(QString *error);
     bool runSessionStatement(const QString &sql, QString *error);
+    bool runOnce(QSqlQuery &query, const QString &sql);
     QVariantList boundRow(const QString &table, const ColumnValues &values);
     const QString &insertText(const QString &table, const ColumnValues &values, const QString &returning);
-    bool fail(const QString &what, const QSqlError &sqlError, QString *error);
+    bool fail(const QString &what, const QSqlError &sqlError, QString *error, bool unanswered = false);
+    bool connectionAnswers();
+    bool sqliteFileReplaced() const;
+    void leaveReplacedSqliteFile();
     bool isBusy(const QSqlError &sqlError) const;
     QVariant boundValue(const QVariant &value) const;
     QVariant columnValue(const QString &table, const QString &column, const QVariant &value);

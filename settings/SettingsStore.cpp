@@ -3,12 +3,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QXmlStreamReader>
 
 #include "codec/AnsiCodePage.h"
 #include "settings/Settings.h"
+#include "settings/WholeFile.h"
 
 namespace {
 
@@ -369,17 +369,12 @@ bool SettingsStore::WriteSettingsFile(QString *error)
         return false;
     }
 
-    // Written beside the old file and then put in its place, so an interrupted write never leaves half a file.
-    QSaveFile file(m_fileName);
-    const QByteArray bytes = toBytes();
-    const bool written = file.open(QIODevice::WriteOnly)
-        && file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) && file.write(bytes) == bytes.size()
-        && file.commit();
-    if (!written) {
+    // Written beside the old file and put in its place only when the whole text reached the disk: an interrupted
+    // write or a full disk never leaves half a file, nor an empty one.
+    QString reason;
+    if (!WholeFile::replace(m_fileName, toBytes(), QFileDevice::ReadOwner | QFileDevice::WriteOwner, &reason)) {
         if (error)
-            *error = QStringLiteral("Het instellingenbestand %1 kan niet geschreven worden: %2")
-                         .arg(shownName, file.errorString());
-        file.cancelWriting();
+            *error = QStringLiteral("Het instellingenbestand %1 kan niet geschreven worden: %2").arg(shownName, reason);
         return false;
     }
     return true;

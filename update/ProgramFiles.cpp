@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include "settings/WholeFile.h"
+
 namespace {
 
 constexpr qint64 CopyBlock = 256 * 1024;
@@ -40,8 +42,10 @@ bool copyFileReplacing(
         *error = QStringLiteral("%1: de rechten kunnen niet gezet worden").arg(target);
         return false;
     }
-    if (!out.commit()) {
-        *error = QStringLiteral("%1 kan niet geschreven worden: %2").arg(target, out.errorString());
+    // The new program takes the target's place only when every byte of it reached the disk.
+    QString reason;
+    if (!WholeFile::commit(out, &reason)) {
+        *error = QStringLiteral("%1 kan niet geschreven worden: %2").arg(target, reason);
         return false;
     }
     return true;

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include "settings/WholeFile.h"
+
 // Passes every block on to the file and into the hash, so the download is verified without reading it back.
 class HashingWriter final : public QIODevice
 {
@@ -140,8 +142,9 @@ void UpdateDownload::getFinished(const UpdateHttpResult &answer)
         end(Outcome::Damaged);
         return;
     }
-    if (!m_file->commit()) {
-        m_errorString = QStringLiteral("%1 kan niet geschreven worden: %2").arg(m_targetPath, m_file->errorString());
+    QString reason;
+    if (!WholeFile::commit(*m_file, &reason)) {
+        m_errorString = QStringLiteral("%1 kan niet geschreven worden: %2").arg(m_targetPath, reason);
         end(Outcome::FileError);
         return;
     }

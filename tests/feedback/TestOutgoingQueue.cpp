@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include "feedback/OutgoingQueue.h"
+#include "tests/support/SizeLimitedWrite.h"
 
 // The outgoing queue and its file: what a later run finds after every change, what it makes of a damaged file,
 // and a queue that goes on working when its file cannot be written.
@@ -16,6 +17,8 @@ private slots:
     void restoresWhatCanBeAMessageAndReportsTheRest_data();
     void restoresWhatCanBeAMessageAndReportsTheRest();
     void keepsWorkingWhenTheFileCannotBeWritten();
+    void fileThatCannotBeWrittenWholeStaysAsItWas_data();
+    void fileThatCannotBeWrittenWholeStaysAsItWas();
     void takesBackOnlyTheLineJustAppended();
 };
 
@@ -168,6 +171,44 @@ void TestOutgoingQueue::keepsWorkingWhenTheFileCannotBeWritten()
     QCOMPARE(readFile(queue.fileName()), QByteArray("4142\r\n4343\r\n"));
     QCOMPARE(logged.count(), 2);
     QVERIFY(logged.at(1).at(0).toString().startsWith(QStringLiteral("Pakket UIT wordt weer bewaard in ")));
+}
+
+void TestOutgoingQueue::fileThatCannotBeWrittenWholeStaysAsItWas_data()
+{
+    QTest::addColumn<qint64>("limit"); // the size no file of the writing process can grow past
+    QTest::addColumn<int>("lineLength"); // of the line appended
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("nothing can be written, as on a full disk") << qint64(0) << 8 << false;
+    QTest::newRow("the disk fills up inside the new line") << qint64(10) << 8 << false;
+    QTest::newRow("the disk fills up after more than one write buffer") << qint64(20000) << 40000 << false;
+    QTest::newRow("a queue that fits replaces the file") << qint64(1 << 20) << 40000 << true;
+}
+
+// A full disk must not cost the lines that were already waiting for the host.
+void TestOutgoingQueue::fileThatCannotBeWrittenWholeStaysAsItWas()
+{
+    QFETCH(qint64, limit);
+    QFETCH(int, lineLength);
+    QFETCH(bool, replaced);
+    QTemporaryDir folder;
+    const QString fileName = QDir(folder.path()).filePath(QLatin1String(OutgoingQueue::FileName));
+    const QByteArray before = "4254\r\n414309\r\n";
+    writeFile(fileName, before);
+    const QString line(lineLength, QLatin1Char('A'));
+
+    const SizeLimitedWrite child = writeUnderSizeLimit(limit, { "queue", folder.path(), line });
+    if (replaced) {
+        QVERIFY2(child.exitCode == 0, qPrintable(child.report));
+        QCOMPARE(readFile(fileName), before + line.toLatin1() + "\r\n");
+    } else {
+        QVERIFY2(child.exitCode == 1, qPrintable(child.report));
+        QVERIFY2(
+            child.report.startsWith(
+                QStringLiteral("Pakket UIT kan niet bewaard worden in %1: ").arg(QDir::toNativeSeparators(fileName))),
+            qPrintable(child.report));
+        QCOMPARE(readFile(fileName), before);
+    }
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList { OutgoingQueue::FileName });
 }
 
 void TestOutgoingQueue::takesBackOnlyTheLineJustAppended()

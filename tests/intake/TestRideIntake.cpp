@@ -5,6 +5,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
 
@@ -203,10 +204,15 @@ private slots:
     void refusesWhenTheLockOutlastsTheBound();
     void storesTheRideOfAConnectionThatClosedWhileItWaited();
     void servesAnotherConnectionWhileOneFloods();
+    void storesTheNextRideInTheFileNowAtThePath();
+    void refusesPromptlyWhileTheServerIsPaused();
+    void triesAnUnreachableDatabaseOncePerBatch();
+    void refusesTheBatchWhoseStatementOutlastsItsBound();
 
 private:
-    // Writes each part with a pause between, and returns what came back once `answers` answers arrived.
-    QByteArray exchange(QTcpSocket &peer, const QByteArrayList &parts, int answers);
+    // Writes each part with a pause between, and returns what came back once `answers` answers arrived or `waitMs`
+    // passed.
+    QByteArray exchange(QTcpSocket &peer, const QByteArrayList &parts, int answers, int waitMs = 5000);
     void addPlanningRow(const QString &rij); // "ritnummer|status|route|temp", NULL for a null value
     QStringList rows(const QString &sql);
     void refuseRide(int ritnummer); // the database refuses to insert a new row with this ride number
@@ -263,13 +269,14 @@ void TestRideIntake::cleanup()
         // The server's database outlives the test: take away what a test put in the way of the next one.
         QString error;
         QVERIFY2(TestDatabaseServer::runOnServer({ QStringLiteral("DROP TRIGGER IF EXISTS weiger ON planning"),
-                                                     QStringLiteral("DROP FUNCTION IF EXISTS weiger()") },
+                                                     QStringLiteral("DROP FUNCTION IF EXISTS weiger()"),
+                                                     QStringLiteral("DROP SEQUENCE IF EXISTS weiger_calls") },
                      &error),
             qPrintable(error));
     }
 }
 
-QByteArray TestRideIntake::exchange(QTcpSocket &peer, const QByteArrayList &parts, int answers)
+QByteArray TestRideIntake::exchange(QTcpSocket &peer, const QByteArrayList &parts, int answers, int waitMs)
 {
     QByteArray received;
     for (const QByteArray &part : parts) {
@@ -282,7 +289,7 @@ QByteArray TestRideIntake::exchange(QTcpSocket &peer, const QByteArrayList &part
             received += peer.readAll();
             return received.count("<EINDE>") >= answers;
         },
-        5000);
+        waitMs);
     QTest::qWait(0);
     return received + peer.readAll();
 }
@@ -831,6 +838,158 @@ void TestRideIntake::servesAnotherConnectionWhileOneFloods()
     QVERIFY(otherAnswered >= 0);
     QVERIFY(otherAnswered < m_log.indexOf(co("AC", Many)));
     QCOMPARE(rows("SELECT count(*) FROM planning"), QStringList { QString::number(Many + 1) });
+}
+
+// The planning file removed while the link runs: BSA must not hear "AC" for a ride that went into the removed file.
+void TestRideIntake::storesTheNextRideInTheFileNowAtThePath()
+{
+    QFETCH_GLOBAL(TestDatabaseServer::Kind, kind);
+    if (kind != TestDatabaseServer::Kind::SQLite)
+        QSKIP("only an SQLite file can be removed from under the link");
+    m_database->close();
+    m_login.server = QStringLiteral("sqlite:") + m_dir.filePath(QStringLiteral("BSA/planning.db"));
+    auto peer = connectLoopbackPeer(*m_server);
+    QVERIFY(peer);
+    QCOMPARE(answersIn(exchange(*peer, { envelop(bericht({ { 6, "1" } })) }, 1)), QStringList { "AC 1" });
+
+    QVERIFY(QDir(m_dir.filePath(QStringLiteral("BSA"))).removeRecursively());
+    m_log.clear();
+    QCOMPARE(answersIn(exchange(*peer, { envelop(bericht({ { 6, "2" } })) }, 1)), QStringList { "AC 2" });
+    const QStringList warned = m_log.filter(QRegularExpression("^L:LET OP: HET DATABASEBESTAND .* IS VERWIJDERD"));
+    QCOMPARE(warned.size(), 1);
+    QVERIFY2(warned.first().contains(QDir::toNativeSeparators(m_dir.filePath(QStringLiteral("BSA/planning.db")))),
+        qPrintable(warned.first()));
+    m_database->close(); // the rows are read from the file at the path
+    QCOMPARE(rows("SELECT pla_extern_ritnummer FROM planning"), QStringList { "2" });
+    QCOMPARE(rows("SELECT tra_code FROM TRANSACTIES"), QStringList { "91" });
+}
+
+// The whole PostgreSQL server stops answering (paused): each batch of rides holds the link for one bound at most,
+// its rides get "NC" with the reason in the log, and once the server is back the next ride is stored.
+void TestRideIntake::refusesPromptlyWhileTheServerIsPaused()
+{
+    QFETCH_GLOBAL(TestDatabaseServer::Kind, kind);
+    if (kind != TestDatabaseServer::Kind::PostgreSQL)
+        QSKIP("the server paused here is a PostgreSQL server of this test's own");
+    TestDatabaseServer::ThrowawayServer server;
+    QString message;
+    m_database->close();
+    switch (server.start(m_dir, &m_login, &message)) {
+    case TestDatabaseServer::Outcome::Ready:
+        break;
+    case TestDatabaseServer::Outcome::Unavailable:
+        QSKIP(qPrintable(message));
+    case TestDatabaseServer::Outcome::Failed:
+        QFAIL(qPrintable(message));
+    }
+    auto peer = connectLoopbackPeer(*m_server);
+    QVERIFY(peer);
+    QCOMPARE(answersIn(exchange(*peer, { envelop(bericht({ { 6, "1" } })) }, 1)), QStringList { "AC 1" });
+
+    QVERIFY(server.pause());
+    // Three rides in one batch: the open connection waits out its bound once, and the whole batch is refused.
+    m_log.clear();
+    QByteArray rides;
+    for (int ritnummer : { 2, 3, 4 })
+        rides += envelop(bericht({ { 6, QString::number(ritnummer) } }));
+    QCOMPARE(answersIn(exchange(*peer, { rides }, 3, 60000)), QStringList({ "NC 0", "NC 0", "NC 0" }));
+    QStringList reasons = m_log.filter(QRegularExpression("^E:"));
+    QCOMPARE(reasons.size(), 3);
+    for (const QString &reason : std::as_const(reasons))
+        QVERIFY2(reason.contains(QLatin1String("no answer from the database within")), qPrintable(reason));
+
+    // The next ride connects anew, and that connect ends at its own bound.
+    m_log.clear();
+    QCOMPARE(answersIn(exchange(*peer, { envelop(bericht({ { 6, "5" } })) }, 1, 60000)), QStringList { "NC 0" });
+    reasons = m_log.filter(QRegularExpression("^E:"));
+    QCOMPARE(reasons.size(), 1);
+    QVERIFY2(reasons.first().contains(QLatin1String("timeout expired")), qPrintable(reasons.first()));
+
+    server.resume();
+    QCOMPARE(answersIn(exchange(*peer, { envelop(bericht({ { 6, "6" } })) }, 1)), QStringList { "AC 6" });
+    QCOMPARE(rows("SELECT pla_extern_ritnummer FROM planning ORDER BY pla_id"), QStringList({ "1", "6" }));
+    m_database->close(); // before the server goes
+}
+
+// The connection is lost in the middle of a batch and the database cannot be reached again: the batch's rides are
+// not each given a connect of their own, which would hold the link for the connect's bound once per ride.
+void TestRideIntake::triesAnUnreachableDatabaseOncePerBatch()
+{
+    QFETCH_GLOBAL(TestDatabaseServer::Kind, kind);
+    if (kind != TestDatabaseServer::Kind::PostgreSQL)
+        QSKIP("the connects are counted at one address for PostgreSQL");
+    auto peer = connectLoopbackPeer(*m_server);
+    QVERIFY(peer);
+    QCOMPARE(answersIn(exchange(*peer, { envelop(bericht({ { 6, "1" } })) }, 1)), QStringList { "AC 1" });
+
+    // The connection ends in the middle of the next batch, and from then on the server's address accepts connects
+    // and never answers.
+    QString error;
+    QVERIFY2(
+        TestDatabaseServer::runOnServer(
+            { QStringLiteral("CREATE FUNCTION weiger() RETURNS trigger AS $$ BEGIN "
+                             "PERFORM pg_terminate_backend(pg_backend_pid()); RETURN NEW; END $$ LANGUAGE plpgsql"),
+                QStringLiteral("CREATE TRIGGER weiger BEFORE INSERT ON planning FOR EACH ROW "
+                               "EXECUTE FUNCTION weiger()") },
+            &error),
+        qPrintable(error));
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+    silent.pauseAccepting();
+    m_login.server = QStringLiteral("postgresql:127.0.0.1:%1").arg(silent.serverPort());
+
+    m_log.clear();
+    QByteArray rides;
+    for (int ritnummer : { 2, 3, 4 })
+        rides += envelop(bericht({ { 6, QString::number(ritnummer) } }));
+    QCOMPARE(answersIn(exchange(*peer, { rides }, 3, 60000)), QStringList({ "NC 0", "NC 0", "NC 0" }));
+    const QStringList reasons = m_log.filter(QRegularExpression("^E:"));
+    QCOMPARE(reasons.size(), 3); // the connect that ran out, for every ride of the batch
+    QVERIFY2(reasons.at(0).contains(QLatin1String("timeout expired")), qPrintable(reasons.at(0)));
+    QCOMPARE(reasons.at(1), reasons.at(0));
+    QCOMPARE(reasons.at(2), reasons.at(0));
+
+    int connects = 0;
+    connect(&silent, &QTcpServer::newConnection, this, [&] {
+        while (silent.hasPendingConnections())
+            delete silent.nextPendingConnection(), ++connects;
+    });
+    silent.resumeAccepting();
+    QTRY_VERIFY_WITH_TIMEOUT(connects > 0, 5000);
+    QTest::qWait(100);
+    QCOMPARE(connects, 1);
+}
+
+// A statement that runs past its bound ends the batch: its rides are refused at once instead of each being tried on
+// its own, which would hold the link for the bound once more per ride.
+void TestRideIntake::refusesTheBatchWhoseStatementOutlastsItsBound()
+{
+    QFETCH_GLOBAL(TestDatabaseServer::Kind, kind);
+    if (kind == TestDatabaseServer::Kind::SQLite)
+        QSKIP("SQLite runs no statement for long");
+    // Every new row takes longer than the bound; a sequence, which no rollback undoes, counts the tries.
+    QString error;
+    QVERIFY2(TestDatabaseServer::runOnServer(
+                 { QStringLiteral("CREATE SEQUENCE weiger_calls"),
+                     QStringLiteral("CREATE FUNCTION weiger() RETURNS trigger AS $$ BEGIN "
+                                    "PERFORM nextval('weiger_calls'); PERFORM pg_sleep(60); RETURN NEW; END $$ "
+                                    "LANGUAGE plpgsql"),
+                     QStringLiteral("CREATE TRIGGER weiger BEFORE INSERT ON planning FOR EACH ROW "
+                                    "EXECUTE FUNCTION weiger()") },
+                 &error),
+        qPrintable(error));
+    auto peer = connectLoopbackPeer(*m_server);
+    QVERIFY(peer);
+    QByteArray rides;
+    for (int ritnummer : { 1, 2, 3 })
+        rides += envelop(bericht({ { 6, QString::number(ritnummer) } }));
+    QCOMPARE(answersIn(exchange(*peer, { rides }, 3, 60000)), QStringList({ "NC 0", "NC 0", "NC 0" }));
+    const QStringList reasons = m_log.filter(QRegularExpression("^E:"));
+    QCOMPARE(reasons.size(), 3);
+    for (const QString &reason : reasons)
+        QVERIFY2(reason.contains(QLatin1String("statement timeout")), qPrintable(reason));
+    QCOMPARE(rows("SELECT last_value FROM weiger_calls"), QStringList { "1" });
+    QCOMPARE(rows("SELECT pla_extern_ritnummer FROM planning"), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestRideIntake)

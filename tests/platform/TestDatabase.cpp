@@ -1,7 +1,11 @@
+#include <csignal>
+#include <cstdio>
+
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -51,6 +55,16 @@ private slots:
     void givesTheNewRowsIdFromTheInsert();
     void reportsALockHeldByAnotherProgramAsBusy_data() { addKinds(); }
     void reportsALockHeldByAnotherProgramAsBusy();
+    void storesANulAsAQuestionMark_data() { addKinds(); }
+    void storesANulAsAQuestionMark();
+    void writesIntoTheFileNowAtThePath_data();
+    void writesIntoTheFileNowAtThePath();
+    void refusesACommitIntoAFileRemovedMeanwhile();
+    void endsAStatementPastItsBound_data();
+    void endsAStatementPastItsBound();
+    void endsTheWaitForAPausedServerProcess();
+    void endsTheConnectToAnAddressThatNeverAnswers_data();
+    void endsTheConnectToAnAddressThatNeverAnswers();
 
 private:
     static void addKinds(bool sqlite = true);
@@ -736,6 +750,216 @@ void TestDatabase::reportsALockHeldByAnotherProgramAsBusy()
         other.close();
     }
     QSqlDatabase::removeDatabase(name);
+}
+
+void TestDatabase::storesANulAsAQuestionMark()
+{
+    // BSA's hexadecimal form can carry a NUL inside a field: PostgreSQL refuses it in text, so the ride would be
+    // refused at every resend. Every database stores it as the code page's "?" instead.
+    QFETCH(Kind, kind);
+    DatabaseLogin login;
+    BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
+    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
+    const QChar nul(u'\0');
+    const int id = insertRide(db, 41,
+        { { QStringLiteral("pla_naam_reiziger"), QStringLiteral("Jan") + nul + QStringLiteral("Jansen") },
+            { QStringLiteral("pla_tekst"), QStringLiteral("regel") + nul + nul } });
+    QVERIFY(id > 0);
+    QCOMPARE(readColumn(db, id, QStringLiteral("pla_naam_reiziger")).toString(), QStringLiteral("Jan?Jansen"));
+    QCOMPARE(readColumn(db, id, QStringLiteral("pla_tekst")).toString(), QStringLiteral("regel??"));
+    QString error;
+    QVERIFY2(db.updateRow(QStringLiteral("planning"), { { QStringLiteral("pla_opmerking"), QString(nul) } },
+                 QStringLiteral("pla_id"), id, &error),
+        qPrintable(error));
+    QCOMPARE(readColumn(db, id, QStringLiteral("pla_opmerking")).toString(), QStringLiteral("?"));
+}
+
+void TestDatabase::writesIntoTheFileNowAtThePath_data()
+{
+    QTest::addColumn<QString>("change"); // what happens to the open file at BSA/planning.db
+    QTest::addColumn<QStringList>("rides"); // in the file at the path afterwards
+    QTest::newRow("the file is removed, its log left beside it") << "remove file" << QStringList { "2" };
+    QTest::newRow("its folder is removed") << "remove folder" << QStringList { "2" };
+    QTest::newRow("another file is put in its place") << "replace" << QStringList { "7", "2" };
+}
+
+// The link keeps an SQLite file open. Removed or replaced, it would take every ride written afterwards with it when
+// the link ends, while BSA heard "AC" for each: the next write goes to the file at the path.
+void TestDatabase::writesIntoTheFileNowAtThePath()
+{
+    QFETCH(QString, change);
+    QFETCH(QStringList, rides);
+    QTemporaryDir home;
+    DatabaseLogin login;
+    login.server = QStringLiteral("sqlite:BSA/planning.db");
+    Database db(TestDatabaseServer::loginFrom(login), home.path());
+    QSignalSpy logged(&db, &Database::logLine);
+    QString error;
+    const auto store = [&](int ritnummer) {
+        return db.begin(&error) && db.insertRow(QStringLiteral("planning"), ride(ritnummer), &error)
+            && db.commit(&error);
+    };
+    QVERIFY2(store(1), qPrintable(error));
+    const QString path = home.filePath(QStringLiteral("BSA/planning.db"));
+
+    if (change == QLatin1String("remove file")) {
+        QVERIFY(QFile::remove(path));
+    } else if (change == QLatin1String("remove folder")) {
+        QVERIFY(QDir(home.filePath(QStringLiteral("BSA"))).removeRecursively());
+    } else {
+        DatabaseLogin otherLogin;
+        otherLogin.server = QStringLiteral("sqlite:other.db");
+        {
+            Database other(TestDatabaseServer::loginFrom(otherLogin), home.path());
+            QVERIFY2(other.insertRow(QStringLiteral("planning"), ride(7), &error), qPrintable(error));
+        }
+        QVERIFY(::rename(QFile::encodeName(home.filePath(QStringLiteral("other.db"))).constData(),
+                    QFile::encodeName(path).constData())
+            == 0);
+    }
+    QCOMPARE(logged.count(), 0); // nothing is looked at until the next write
+
+    QVERIFY2(store(2), qPrintable(error));
+    QCOMPARE(logged.count(), 1);
+    const QString line = logged.first().first().toString();
+    QVERIFY2(line.startsWith(QStringLiteral("LET OP: HET DATABASEBESTAND %1 IS VERWIJDERD OF VERVANGEN")
+                                 .arg(QDir::toNativeSeparators(path))),
+        qPrintable(line));
+    db.close();
+    Database again(TestDatabaseServer::loginFrom(login), home.path());
+    QCOMPARE(rideNumbers(again), rides);
+}
+
+void TestDatabase::refusesACommitIntoAFileRemovedMeanwhile()
+{
+    QTemporaryDir home;
+    DatabaseLogin login;
+    login.server = QStringLiteral("sqlite:BSA/planning.db");
+    Database db(TestDatabaseServer::loginFrom(login), home.path());
+    QSignalSpy logged(&db, &Database::logLine);
+    QString error;
+    QVERIFY2(db.begin(&error), qPrintable(error));
+    QVERIFY2(db.insertRow(QStringLiteral("planning"), ride(1), &error), qPrintable(error));
+    QVERIFY(QDir(home.filePath(QStringLiteral("BSA"))).removeRecursively());
+
+    // The commit lands in the removed file: it must not count as stored.
+    QVERIFY(!db.commit(&error));
+    QVERIFY2(error.contains(QStringLiteral("was removed or replaced")), qPrintable(error));
+    QCOMPARE(logged.count(), 1);
+    QVERIFY(!db.inTransaction());
+
+    QVERIFY2(db.begin(&error), qPrintable(error));
+    QVERIFY2(db.insertRow(QStringLiteral("planning"), ride(2), &error), qPrintable(error));
+    QVERIFY2(db.commit(&error), qPrintable(error));
+    db.close();
+    Database again(TestDatabaseServer::loginFrom(login), home.path());
+    QCOMPARE(rideNumbers(again), QStringList { "2" });
+}
+
+void TestDatabase::endsAStatementPastItsBound_data()
+{
+    addKinds(false);
+}
+
+// A statement that runs longer than its bound is ended by the server or the driver: the caller hears it was a
+// time-out, and the next use connects anew.
+void TestDatabase::endsAStatementPastItsBound()
+{
+    QFETCH(Kind, kind);
+    DatabaseLogin login;
+    BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
+    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
+    QSignalSpy connected(&db, &Database::connected);
+    QString error;
+    QVERIFY2(db.begin(&error), qPrintable(error));
+    QVERIFY2(db.insertRow(QStringLiteral("planning"), ride(1), &error), qPrintable(error));
+    QVERIFY(!db.exec(QStringLiteral("SELECT pg_sleep(120)"), {}, &error));
+    QVERIFY2(db.lastFailureWasTimeout(), qPrintable(error));
+    QVERIFY(!db.inTransaction());
+    QVERIFY(!db.isOpen());
+
+    QVERIFY(insertRide(db, 2, {}) > 0);
+    QCOMPARE(connected.count(), 2);
+    QCOMPARE(rideNumbers(db), QStringList { "2" });
+}
+
+namespace {
+// Sends a signal to a process of the test server, and SIGCONT again when it goes out of scope, whatever happened.
+class PausedProcess
+{
+public:
+    explicit PausedProcess(qint64 pid)
+        : m_pid(pid)
+        , m_paused(::kill(pid_t(pid), SIGSTOP) == 0)
+    { }
+    ~PausedProcess() { resume(); }
+    bool paused() const { return m_paused; }
+    void resume()
+    {
+        if (m_paused)
+            ::kill(pid_t(m_pid), SIGCONT);
+        m_paused = false;
+    }
+
+private:
+    qint64 m_pid;
+    bool m_paused;
+};
+} // namespace
+
+// The server process of the link's connection stops (paused, or stuck on its disk): the operating system still
+// answers for it, so only the link's own bound ends the wait. Then the next use connects to a new server process.
+void TestDatabase::endsTheWaitForAPausedServerProcess()
+{
+    DatabaseLogin login;
+    BSA_PREPARE_TEST_DATABASE(Kind::PostgreSQL, m_dir, login);
+    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
+    QString error;
+    const std::optional<QueryResult> backend = db.exec(QStringLiteral("SELECT pg_backend_pid()"), {}, &error);
+    QVERIFY2(backend, qPrintable(error));
+    QVERIFY2(db.begin(&error), qPrintable(error));
+    QVERIFY2(db.insertRow(QStringLiteral("planning"), ride(1), &error), qPrintable(error));
+
+    PausedProcess server(backend->rows.constFirst().constFirst().toLongLong());
+    if (!server.paused())
+        QSKIP("the test may not pause the server's process");
+    QVERIFY(!db.insertRow(QStringLiteral("planning"), ride(2), &error));
+    QVERIFY2(error.contains(QStringLiteral("no answer from the database within")), qPrintable(error));
+    QVERIFY(db.lastFailureWasTimeout());
+    QVERIFY(!db.isOpen());
+
+    QVERIFY(insertRide(db, 3, {}) > 0);
+    server.resume();
+    // The paused process finds its client gone and takes its unfinished transaction with it.
+    QCOMPARE(rideNumbers(db), QStringList { "3" });
+}
+
+void TestDatabase::endsTheConnectToAnAddressThatNeverAnswers_data()
+{
+    QTest::addColumn<QString>("server"); // %1 is the silent port
+    QTest::newRow("PostgreSQL") << "postgresql:127.0.0.1:%1";
+    QTest::newRow("ODBC with the PostgreSQL driver") << "odbc:DRIVER={PostgreSQL Unicode};SERVER=127.0.0.1;PORT=%1;"
+                                                        "DATABASE=planning;UID=bsa;PWD=x";
+    QTest::newRow("SQL Server through FreeTDS") << "127.0.0.1,%1";
+}
+
+// An address where something accepts the connection and never says a word: the connect ends at its bound.
+void TestDatabase::endsTheConnectToAnAddressThatNeverAnswers()
+{
+    QFETCH(QString, server);
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+    silent.pauseAccepting(); // the system completes the connects; nobody reads them
+    DatabaseLogin login;
+    login.server = server.arg(silent.serverPort());
+    login.database = QStringLiteral("planning");
+    login.user = QStringLiteral("bsa");
+    login.password = QStringLiteral("x");
+    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
+    QString error;
+    QVERIFY(!db.open(&error));
+    QVERIFY(!error.isEmpty());
+    qInfo("%s", qPrintable(error));
 }
 
 QTEST_GUILESS_MAIN(TestDatabase)

@@ -2,6 +2,7 @@
 
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
+#include "tests/support/SizeLimitedWrite.h"
 
 // The settings file "KorvelBSA.xml": its exact layout, what survives a round trip, and the files it must refuse
 // or leave alone.
@@ -27,6 +28,8 @@ private slots:
     void fileIsReadableByItsOwnerOnly();
     void readOnlyFileIsNotWritten();
     void unwritableFolderIsReportedAsFailure();
+    void fileThatCannotBeWrittenWholeStaysAsItWas_data();
+    void fileThatCannotBeWrittenWholeStaysAsItWas();
     void captureMarkIsClearedByRestore();
 };
 
@@ -454,6 +457,47 @@ void TestSettingsStore::unwritableFolderIsReportedAsFailure()
     QString error;
     QVERIFY(!store.WriteSettingsFile(&error));
     QVERIFY2(error.contains(QStringLiteral("KorvelBSA.xml")), qPrintable(error));
+}
+
+void TestSettingsStore::fileThatCannotBeWrittenWholeStaysAsItWas_data()
+{
+    QTest::addColumn<qint64>("limit"); // the size no file of the writing process can grow past
+    QTest::addColumn<int>("serverLength"); // of the new xLoginServer, which makes the new text longer
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("nothing can be written, as on a full disk") << qint64(0) << 10 << false;
+    QTest::newRow("the disk fills up inside the new text") << qint64(512) << 10 << false;
+    QTest::newRow("the disk fills up after more than one write buffer") << qint64(20000) << 40000 << false;
+    QTest::newRow("a new text that fits replaces the file") << qint64(1 << 20) << 40000 << true;
+}
+
+// The run's end with a full disk: the old file, with the database login in it, must survive whole.
+void TestSettingsStore::fileThatCannotBeWrittenWholeStaysAsItWas()
+{
+    QFETCH(qint64, limit);
+    QFETCH(int, serverLength);
+    QFETCH(bool, replaced);
+    QTemporaryDir home;
+    SettingsStore store(home.path());
+    const QByteArray before = fileWith("    <xLoginDatabase_Text>planning</xLoginDatabase_Text>\r\n"
+                                       "    <xLoginServer_Text>srv</xLoginServer_Text>\r\n"
+                                       "    <xPaswoordSQL_Text>geheim</xPaswoordSQL_Text>\r\n");
+    QVERIFY(writeAll(store.fileName(), before));
+    const QString server(serverLength, QLatin1Char('s'));
+
+    const SizeLimitedWrite child = writeUnderSizeLimit(limit, { "settings", home.path(), server });
+    if (replaced) {
+        QVERIFY2(child.exitCode == 0, qPrintable(child.report));
+        QVERIFY(store.LoadSettingsFile());
+        QCOMPARE(store.storedValue(QStringLiteral("xLoginServer_Text")), server);
+    } else {
+        QVERIFY2(child.exitCode == 1, qPrintable(child.report));
+        QVERIFY2(child.report.startsWith(QStringLiteral("Het instellingenbestand %1 kan niet geschreven worden: ")
+                                             .arg(QDir::toNativeSeparators(store.fileName()))),
+            qPrintable(child.report));
+        QCOMPARE(readAll(store.fileName()), before);
+    }
+    // Nothing of the new text is left beside the file.
+    QCOMPARE(QDir(home.path()).entryList(QDir::Files | QDir::Hidden), QStringList { SettingsStore::FileName });
 }
 
 void TestSettingsStore::captureMarkIsClearedByRestore()

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <csignal>
+
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -38,14 +42,10 @@ struct Facts
     QString schema; // sql/postgresql/schema.sql
 };
 
-inline Facts facts()
+// The facts that pg_start wrote into `path`.
+inline Facts factsIn(const QString &path)
 {
     Facts facts;
-    const QString path = qEnvironmentVariable("BSA_PG_FACTS");
-    if (path.isEmpty()) {
-        facts.reason = QStringLiteral("BSA_PG_FACTS is not set: register this test with bsa_requires_pg()");
-        return facts;
-    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         facts.reason = QStringLiteral("no facts of the PostgreSQL test server in %1 (did pg_start run?)").arg(path);
@@ -71,6 +71,18 @@ inline Facts facts()
     facts.database = values.value(QStringLiteral("database"));
     facts.schema = values.value(QStringLiteral("schema"));
     return facts;
+}
+
+// The facts of the test server of this build folder.
+inline Facts facts()
+{
+    const QString path = qEnvironmentVariable("BSA_PG_FACTS");
+    if (path.isEmpty()) {
+        Facts facts;
+        facts.reason = QStringLiteral("BSA_PG_FACTS is not set: register this test with bsa_requires_pg()");
+        return facts;
+    }
+    return factsIn(path);
 }
 
 // The database of this test program on the server: tests running side by side never share tables.
@@ -181,6 +193,107 @@ inline Outcome prepare(Kind kind, const QTemporaryDir &dir, DatabaseLogin *login
     }
     return Outcome::Ready;
 }
+
+#ifdef BSA_PG_SCRIPTS
+// A second throwaway PostgreSQL server of one test, for what must not happen to the shared one: it can be paused
+// whole with SIGSTOP. Started by start(), paused and resumed by pid, stopped and removed when it goes.
+class ThrowawayServer
+{
+public:
+    ~ThrowawayServer()
+    {
+        resume();
+        if (m_started)
+            run(QStringLiteral("pg_stop.sh"), { anchor(), factsFile() });
+    }
+
+    // The server runs with the planning tables in its database; the login reaches it through QPSQL.
+    Outcome start(const QTemporaryDir &dir, DatabaseLogin *login, QString *message)
+    {
+        m_dir = dir.path();
+        const QString schema = facts().schema; // the shared server's facts name the schema of this source tree
+        if (!run(QStringLiteral("pg_start.sh"), { anchor(), factsFile(), schema })) {
+            *message = QStringLiteral("pg_start.sh did not run");
+            return Outcome::Failed;
+        }
+        m_started = true;
+        m_facts = factsIn(factsFile());
+        if (m_facts.outcome != Outcome::Ready) {
+            *message = m_facts.reason;
+            return m_facts.outcome;
+        }
+        QFile file(schema);
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+            *message = QStringLiteral("cannot read the schema %1").arg(schema);
+            return Outcome::Failed;
+        }
+        if (!runOn(
+                m_facts, m_facts.database, PlanningSchema::splitStatements(QString::fromUtf8(file.readAll())), message))
+            return Outcome::Failed;
+        login->server = QStringLiteral("postgresql:%1:%2").arg(m_facts.host).arg(m_facts.port);
+        login->database = m_facts.database;
+        login->user = m_facts.user;
+        login->password = m_facts.password;
+        return Outcome::Ready;
+    }
+
+    const Facts &serverFacts() const { return m_facts; }
+
+    // Stops the server's every process: the postmaster and all it started. False when one could not be stopped.
+    bool pause()
+    {
+        QFile pidFile(QString::fromLocal8Bit(readAll(anchor() + QStringLiteral("/location")).trimmed())
+            + QStringLiteral("/data/postmaster.pid"));
+        if (!pidFile.open(QIODevice::ReadOnly))
+            return false;
+        const qint64 postmaster = pidFile.readLine().trimmed().toLongLong();
+        if (postmaster <= 0)
+            return false;
+        m_paused = { postmaster };
+        const QStringList processes = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        for (const QString &process : processes) {
+            // /proc/PID/stat: "PID (NAME) STATE PPID ...", NAME without ") ".
+            const QByteArray stat = readAll(QStringLiteral("/proc/%1/stat").arg(process));
+            const QList<QByteArray> after = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+            if (after.size() > 1 && after.at(1).toLongLong() == postmaster)
+                m_paused << process.toLongLong();
+        }
+        bool all = true;
+        for (qint64 pid : std::as_const(m_paused))
+            all = ::kill(pid_t(pid), SIGSTOP) == 0 && all;
+        return all;
+    }
+
+    void resume()
+    {
+        for (qint64 pid : std::as_const(m_paused))
+            ::kill(pid_t(pid), SIGCONT);
+        m_paused.clear();
+    }
+
+private:
+    static QByteArray readAll(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    QString anchor() const { return m_dir + QStringLiteral("/second-pg"); }
+    QString factsFile() const { return m_dir + QStringLiteral("/second-pg.facts"); }
+    static bool run(const QString &script, const QStringList &arguments)
+    {
+        QProcess process;
+        process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process.start(QStringLiteral("bash"),
+            QStringList { QStringLiteral(BSA_PG_SCRIPTS) + QLatin1Char('/') + script } + arguments);
+        return process.waitForFinished(180000) && process.exitStatus() == QProcess::NormalExit;
+    }
+
+    QString m_dir;
+    bool m_started = false;
+    Facts m_facts;
+    QList<qint64> m_paused;
+};
+#endif
 
 // A login source that reads `login` at every connect, as the owner reads the settings: a test that changes the
 // login sees the change at the next connect. `login` must outlive the Database.

@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include "tests/support/SizeLimitedWrite.h"
 #include "update/ProgramFiles.h"
 
 // The program file as the update handles it: the safe copy, the backup copy, and whether it may be replaced.
@@ -12,6 +13,8 @@ class TestProgramFiles final : public QObject
 private slots:
     void copyReplacesTheTargetWithTheGivenPermissions();
     void failedCopyLeavesTheTargetAsItWas();
+    void copyThatCannotBeWrittenWholeLeavesTheTargetAsItWas_data();
+    void copyThatCannotBeWrittenWholeLeavesTheTargetAsItWas();
     void backupCopyReplacesTheEarlierOne();
     void backupOfAMissingProgramFails();
     void programMayBeReplaced_data();
@@ -64,6 +67,35 @@ void TestProgramFiles::failedCopyLeavesTheTargetAsItWas()
     QVERIFY(!copyFileReplacing(dir.filePath(QStringLiteral("missing")), target, Runnable, &error));
     QVERIFY(error.contains(QStringLiteral("missing")));
     QCOMPARE(readFile(target), QByteArray("old"));
+}
+
+void TestProgramFiles::copyThatCannotBeWrittenWholeLeavesTheTargetAsItWas_data()
+{
+    QTest::addColumn<qint64>("limit"); // the size no file of the copying process can grow past
+    QTest::addColumn<int>("size"); // of the new program
+    QTest::addColumn<bool>("replaced");
+    QTest::newRow("nothing can be written, as on a full disk") << qint64(0) << 10000 << false;
+    QTest::newRow("the disk fills up inside the last block") << qint64(5000) << 10000 << false;
+    QTest::newRow("the disk fills up inside a whole block") << qint64(100000) << 300000 << false;
+    QTest::newRow("a program that fits replaces the target") << qint64(1 << 20) << 300000 << true;
+}
+
+// The updater puts the new program in the old one's place the same way: half a program would not start again.
+void TestProgramFiles::copyThatCannotBeWrittenWholeLeavesTheTargetAsItWas()
+{
+    QFETCH(qint64, limit);
+    QFETCH(int, size);
+    QFETCH(bool, replaced);
+    QTemporaryDir dir;
+    const QString source = dir.filePath(QStringLiteral("new"));
+    const QString target = dir.filePath(QStringLiteral("KorvelBSA"));
+    QVERIFY(writeFile(source, QByteArray(size, 'n')));
+    QVERIFY(writeFile(target, "old"));
+
+    const SizeLimitedWrite child = writeUnderSizeLimit(limit, { "copy", source, target });
+    QVERIFY2(child.exitCode == (replaced ? 0 : 1), qPrintable(child.report));
+    QCOMPARE(readFile(target), replaced ? QByteArray(size, 'n') : QByteArray("old"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList({ "KorvelBSA", "new" }));
 }
 
 void TestProgramFiles::backupCopyReplacesTheEarlierOne()
