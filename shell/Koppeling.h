@@ -73,6 +73,8 @@ public:
     void closeDatabase();
     bool isDatabaseOpen() const;
 
+    // A line of the front end's own in the operator log, with its time stamp.
+    void Logger(const QString &message);
     // The operator log as it stands; logLineAdded and logCleared tell every change.
     QStringList logLines() const;
     // The operator typed in the log view: the log holds these lines from now on, and they are what gets archived.
