@@ -299,7 +299,7 @@ void BSAServer::connectionFailed(BSAConnection *connection, const QString &messa
 
 void BSAServer::connectionExpired(BSAConnection *connection)
 {
-    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(m_envelopeTimeout).count();
+    const auto seconds = std::chrono::ceil<std::chrono::seconds>(m_envelopeTimeout).count();
     emit logLine(QStringLiteral("SI: ONVOLLEDIG BERICHT VAN %1 NA %2 SECONDEN VERWORPEN, VERBINDING GESLOTEN")
                      .arg(connection->peerAddress())
                      .arg(seconds));

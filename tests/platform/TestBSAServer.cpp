@@ -322,7 +322,7 @@ void TestBSAServer::givesUpAnEnvelopeThatDoesNotEndInTime()
         QVERIFY(peerClosed.wait(5000));
         QCOMPARE(lines.count(), 1);
         QCOMPARE(lines.first().at(0).toString(),
-            QStringLiteral("SI: ONVOLLEDIG BERICHT VAN 127.0.0.1 NA 0 SECONDEN VERWORPEN, VERBINDING GESLOTEN"));
+            QStringLiteral("SI: ONVOLLEDIG BERICHT VAN 127.0.0.1 NA 1 SECONDEN VERWORPEN, VERBINDING GESLOTEN"));
         QCOMPARE(disconnects.count(), 1); // the operator's list loses the entry
         QVERIFY(m_server->connections().isEmpty());
     } else {
