@@ -1,5 +1,7 @@
 #include "OperatorLog.h"
 
+#include <algorithm>
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -83,10 +85,12 @@ void OperatorLog::takeOperatorEdit(const QStringList &lines)
 
 QString OperatorLog::shown(const QString &text)
 {
+    // Past the bound only the length matters: a line of a megabyte is not read to its end.
+    const qsizetype scanned = std::min(text.size(), MaxLineLength + 1);
     qsizetype plain = 0;
-    while (plain < text.size() && showsAsItself(text.at(plain)))
+    while (plain < scanned && showsAsItself(text.at(plain)))
         ++plain;
-    if (plain == text.size() && text.size() <= MaxLineLength)
+    if (plain == text.size() && plain <= MaxLineLength)
         return text; // the usual line, without a copy
     const QStringView view(text);
     QString line;
