@@ -193,10 +193,12 @@ QString BSAServer::localHostName()
 
 void BSAServer::acceptPending()
 {
-    for (int i = 0; i < MaxAcceptsPerTurn && m_acceptNotifier && m_waiting == Waiting::No; ++i) {
-        if (!acceptOne())
+    for (int i = 0; i < MaxAcceptsPerTurn; ++i) {
+        if (!m_acceptNotifier || m_waiting != Waiting::No || !acceptOne())
             return;
     }
+    // More may wait: go on at the next turn, after the events that came meanwhile.
+    QMetaObject::invokeMethod(this, &BSAServer::acceptPending, Qt::QueuedConnection);
 }
 
 // False when nothing more can be accepted now.
@@ -272,7 +274,10 @@ void BSAServer::acceptAgain()
         return;
     m_retryAccept.stop();
     m_waiting = Waiting::No;
-    m_acceptNotifier->setEnabled(true); // reports at the next turn when connections wait
+    m_acceptNotifier->setEnabled(true);
+    // Tried at the next turn also when the queue emptied meanwhile (the notifier would then stay silent), so that
+    // the operator hears the waiting is over.
+    QMetaObject::invokeMethod(this, &BSAServer::acceptPending, Qt::QueuedConnection);
 }
 
 void BSAServer::stopAccepting()
