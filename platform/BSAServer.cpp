@@ -155,6 +155,7 @@ BSAServer::BSAServer(QObject *parent)
 
 BSAServer::~BSAServer()
 {
+    stopAccepting(); // before the listening socket closes with its member
     closeConnections();
 }
 
