@@ -57,6 +57,17 @@ quint32 HexWaarde(QByteArrayView digits)
     return value;
 }
 
+qsizetype EersteNietHexTeken(QByteArrayView hex)
+{
+    for (qsizetype i = 0; i < hex.size(); ++i) {
+        const char c = hex[i];
+        const bool isDigit = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+        if (!isDigit)
+            return i;
+    }
+    return -1;
+}
+
 bool BerichtCompleet(QByteArrayView received)
 {
     return Tags::find(received, Tags::Start) >= 0 && Tags::find(received, Tags::End) >= 0;

@@ -15,6 +15,9 @@ QByteArray TekstNaarHex(QStringView text);
 QString HexNaarTekst(QByteArrayView hex);
 // The value of a string of hexadecimal digits, either case; any other character counts 0.
 quint32 HexWaarde(QByteArrayView digits);
+// The position of the first character that is not a hexadecimal digit ("0" to "9", "A" to "F", "a" to "f"); -1 when
+// every character is one. A damaged message must be refused rather than decoded with that digit as 0.
+qsizetype EersteNietHexTeken(QByteArrayView hex);
 
 // True when both tags occur anywhere in the received bytes, in either order.
 bool BerichtCompleet(QByteArrayView received);

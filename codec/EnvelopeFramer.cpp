@@ -21,6 +21,7 @@ std::optional<QByteArray> EnvelopeFramer::takeEnvelope()
         // Noise outside an envelope is dropped, but a start tag may be arriving in pieces: keep its possible head.
         const qsizetype keep = std::min<qsizetype>(StartTagLength - 1, bufferedSize());
         m_start = m_buffer.size() - keep;
+        m_unfinished = false;
         compact();
         return std::nullopt;
     }
@@ -30,6 +31,7 @@ std::optional<QByteArray> EnvelopeFramer::takeEnvelope()
     if (end < 0) {
         // A large envelope arriving in many small reads must not be searched from its start at every read.
         m_endSearchFrom = std::max(payloadStart, m_buffer.size() - (EndTagLength - 1));
+        m_unfinished = true;
         compact();
         return std::nullopt;
     }
@@ -41,6 +43,7 @@ std::optional<QByteArray> EnvelopeFramer::takeEnvelope()
         from = restart + StartTagLength;
     QByteArray payload = m_buffer.mid(from, end - from);
     m_start = end + EndTagLength;
+    m_unfinished = false;
     compact();
     return payload;
 }
@@ -50,6 +53,7 @@ void EnvelopeFramer::clear()
     m_buffer.clear();
     m_start = 0;
     m_endSearchFrom = 0;
+    m_unfinished = false;
 }
 
 void EnvelopeFramer::compact()

@@ -130,6 +130,15 @@ RideIntake::Ride RideIntake::prepare(IntakeQueue::Envelope envelope) const
     ride.envelope = std::move(envelope);
     RideOutcome &intro = ride.intro;
     intro.log(QStringLiteral("SI: <ZORVAN>") + AnsiCodePage::decode(ride.envelope.payload) + QStringLiteral("<EINDE>"));
+    // A character that is no hexadecimal digit means the message was damaged on its way: decoding it anyway would
+    // store a wrong ride (a "Z" in a name became a line break) and answer "AC" for it.
+    const qsizetype damaged = EersteNietHexTeken(ride.envelope.payload);
+    if (damaged >= 0) {
+        intro.log(QStringLiteral("SI: GEEN HEXADECIMAAL CIJFER OP POSITIE %1, BERICHT GEWEIGERD").arg(damaged + 1));
+        intro.refuseInGeneral();
+        ride.outcome = intro;
+        return ride;
+    }
     const QString text = HexNaarTekst(ride.envelope.payload);
     QString error;
     if (!TekstNaarRit(MarkeerRegeleinden(text), ride.rit, &error)) {

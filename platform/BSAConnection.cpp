@@ -24,6 +24,9 @@ BSAConnection::BSAConnection(QTcpSocket *socket, QObject *parent)
     , m_peerAddress(dottedIPv4(socket->peerAddress()))
 {
     m_socket->setParent(this); // the socket lives exactly as long as its connection
+    m_unfinished.setSingleShot(true);
+    m_unfinished.setInterval(std::chrono::minutes(1));
+    connect(&m_unfinished, &QTimer::timeout, this, &BSAConnection::unfinishedTooLong);
     connect(m_socket, &QIODevice::readyRead, this, &BSAConnection::readAvailable);
     connect(m_socket, &QAbstractSocket::errorOccurred, this, &BSAConnection::recordError);
     connect(m_socket, &QAbstractSocket::disconnected, this, &BSAConnection::socketDisconnected);
@@ -48,6 +51,7 @@ qint64 BSAConnection::send(const QByteArray &bytes, QString *error)
 void BSAConnection::close()
 {
     m_closing = true;
+    m_unfinished.stop();
     m_socket->flush();
     m_socket->abort();
 }
@@ -56,12 +60,27 @@ void BSAConnection::readAvailable()
 {
     m_framer.append(m_socket->readAll());
     // One read can hold two envelopes, or half of one: hand on each complete one, in order.
-    while (std::optional<QByteArray> payload = m_framer.takeEnvelope())
+    bool completed = false;
+    while (std::optional<QByteArray> payload = m_framer.takeEnvelope()) {
+        completed = true;
         emit envelopeReceived(this, *payload);
+    }
     if (m_framer.bufferedSize() > EnvelopeFramer::MaxBuffered) {
         m_framer.clear(); // a peer that never sends the end tag must not grow memory without bound
         emit bufferDropped(m_peerAddress);
     }
+    // BSA sends a whole message at once: an envelope still open after the time-out is never going to end, and must
+    // not hold a descriptor and its bytes for ever. The clock starts at the start tag of the envelope now open.
+    if (!m_framer.hasUnfinishedEnvelope())
+        m_unfinished.stop();
+    else if (completed || !m_unfinished.isActive())
+        m_unfinished.start();
+}
+
+void BSAConnection::unfinishedTooLong()
+{
+    m_framer.clear();
+    emit envelopeExpired(this);
 }
 
 void BSAConnection::recordError(QAbstractSocket::SocketError error)
@@ -79,6 +98,7 @@ void BSAConnection::recordError(QAbstractSocket::SocketError error)
 void BSAConnection::socketDisconnected()
 {
     m_framer.clear(); // an incomplete envelope dies with its connection
+    m_unfinished.stop();
     if (m_closing)
         return;
     if (m_failure.isEmpty())

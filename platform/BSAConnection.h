@@ -1,8 +1,11 @@
 #pragma once
 
+#include <chrono>
+
 #include <QAbstractSocket>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include "codec/EnvelopeFramer.h"
 
@@ -26,9 +29,14 @@ public:
     // Closes without emitting closed() or failed(); bytes already queued are handed to the system first.
     void close();
 
+    // How long an envelope may take from its start tag to its end tag before it is given up (envelopeExpired).
+    void setEnvelopeTimeout(std::chrono::milliseconds timeout) { m_unfinished.setInterval(timeout); }
+
 signals:
     void envelopeReceived(BSAConnection *from, const QByteArray &payload);
     void bufferDropped(const QString &peer);
+    // An envelope began and did not end in time; what came of it is dropped. The connection stays open.
+    void envelopeExpired(BSAConnection *connection);
     void closed(BSAConnection *connection);
     void failed(BSAConnection *connection, const QString &message);
 
@@ -36,9 +44,11 @@ private:
     void readAvailable();
     void recordError(QAbstractSocket::SocketError error);
     void socketDisconnected();
+    void unfinishedTooLong();
 
     QTcpSocket *m_socket = nullptr;
     EnvelopeFramer m_framer; // this connection's bytes only, never shared
+    QTimer m_unfinished; // runs while an envelope is open
     QString m_peerAddress;
     QString m_failure; // set when the connection ends through a network error
     bool m_closing = false;

@@ -1,18 +1,32 @@
 #include "BSAServer.h"
 
-#include <chrono>
+#include <algorithm>
+#include <cerrno>
 
 #include <QHostAddress>
 #include <QHostInfo>
+#include <QSocketNotifier>
 #include <QTcpSocket>
 
 #include "platform/BSAConnection.h"
+#include "platform/DescriptorLimit.h"
 #include "platform/SocketError.h"
+
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#else
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
 
 namespace {
 using namespace std::chrono_literals;
-// After a failed accept (no descriptors left, say) Qt stops accepting; try again after this pause.
-constexpr auto ResumeAcceptingAfter = 1s;
+// After the system had no descriptor to give (or another accept failure), accepting is tried again after this
+// pause, or as soon as one of our connections closes.
+constexpr auto RetryAcceptAfter = 1s;
+// Connections taken in one turn of the event loop; more follow at the next turns, so that a burst of connects does
+// not hold up the rides on the connections already open.
+constexpr int MaxAcceptsPerTurn = 64;
 
 QString listenApi(QAbstractSocket::SocketError error)
 {
@@ -28,43 +42,149 @@ QString listenApi(QAbstractSocket::SocketError error)
         return QStringLiteral("listen");
     }
 }
+
+struct Accepted
+{
+    enum class Outcome { Connection, NoneWaiting, PeerGone, OutOfDescriptors, Failed };
+    Outcome outcome = Outcome::NoneWaiting;
+    qintptr descriptor = -1;
+    QString error; // the operator log's form, for the last two
+};
+
+Accepted failedAccept(Accepted::Outcome outcome, int winsockCode, int systemCode)
+{
+    return { outcome, -1, SocketError::callFailed(winsockCode, qt_error_string(systemCode), QStringLiteral("accept")) };
+}
+
+#ifdef Q_OS_WIN
+Accepted acceptFrom(qintptr listener)
+{
+    const SOCKET socket = ::accept(SOCKET(listener), nullptr, nullptr);
+    if (socket != INVALID_SOCKET)
+        return { Accepted::Outcome::Connection, qintptr(socket), {} };
+    const int code = ::WSAGetLastError();
+    switch (code) {
+    case WSAEWOULDBLOCK:
+        return {};
+    case WSAECONNRESET:
+    case WSAEINTR:
+        return { Accepted::Outcome::PeerGone, -1, {} };
+    case WSAEMFILE:
+    case WSAENOBUFS:
+        return failedAccept(Accepted::Outcome::OutOfDescriptors, code, code);
+    default:
+        return failedAccept(Accepted::Outcome::Failed, code, code);
+    }
+}
+
+void closeDescriptor(qintptr descriptor)
+{
+    ::closesocket(SOCKET(descriptor));
+}
+#else
+Accepted acceptFrom(qintptr listener)
+{
+#ifdef Q_OS_LINUX
+    const int socket = ::accept4(int(listener), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+#else
+    const int socket = ::accept(int(listener), nullptr, nullptr);
+#endif
+    if (socket >= 0)
+        return { Accepted::Outcome::Connection, qintptr(socket), {} };
+    const int code = errno;
+    switch (code) {
+    case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+        return {};
+    case EMFILE:
+    case ENFILE:
+        return failedAccept(Accepted::Outcome::OutOfDescriptors, 10024, code); // WSAEMFILE
+    case ENOBUFS:
+    case ENOMEM:
+        return failedAccept(Accepted::Outcome::OutOfDescriptors, 10055, code); // WSAENOBUFS
+    // A connection that broke before it was taken, or a network error it left behind: the next one may be fine.
+    case EINTR:
+    case ECONNABORTED:
+    case EPROTO:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case EHOSTUNREACH:
+    case ENETDOWN:
+    case ENETUNREACH:
+    case EOPNOTSUPP:
+#ifdef ENONET
+    case ENONET:
+#endif
+        return { Accepted::Outcome::PeerGone, -1, {} };
+    case EPERM:
+    case EACCES:
+        return failedAccept(Accepted::Outcome::Failed, 10013, code); // WSAEACCES
+    default:
+        return failedAccept(Accepted::Outcome::Failed, 10022, code); // WSAEINVAL
+    }
+}
+
+void closeDescriptor(qintptr descriptor)
+{
+    ::close(int(descriptor));
+}
+#endif
+
+// What the limit on open files leaves for connections once the descriptors open now and a reserve for the rest of
+// the program are set aside; -1 where the system sets no limit.
+qint64 connectionsAllowed()
+{
+    const qint64 limit = DescriptorLimit::current();
+    const qint64 open = DescriptorLimit::openCount();
+    if (limit < 0 || open < 0)
+        return -1;
+    const qint64 reserve = std::clamp(limit / 8, BSAServer::MinReserve, BSAServer::MaxReserve);
+    return std::max<qint64>(1, limit - open - reserve);
+}
 } // namespace
 
 BSAServer::BSAServer(QObject *parent)
     : QObject(parent)
 {
-    m_resumeAccepting.setSingleShot(true);
-    m_resumeAccepting.setInterval(ResumeAcceptingAfter);
-    connect(&m_resumeAccepting, &QTimer::timeout, this, [this] {
-        if (m_listener.isListening())
-            m_listener.resumeAccepting();
-    });
-    connect(&m_listener, &QTcpServer::newConnection, this, &BSAServer::acceptPending);
-    connect(&m_listener, &QTcpServer::acceptError, this, &BSAServer::acceptFailed);
+    m_retryAccept.setSingleShot(true);
+    m_retryAccept.setInterval(RetryAcceptAfter);
+    connect(&m_retryAccept, &QTimer::timeout, this, &BSAServer::acceptAgain);
 }
 
 BSAServer::~BSAServer()
 {
+    stopAccepting(); // before the listening socket closes with its member
     closeConnections();
 }
 
 bool BSAServer::setActive(bool on, QString *error)
 {
     if (!on) {
-        m_resumeAccepting.stop();
+        stopAccepting();
         closeConnections();
         m_listener.close();
         return true;
     }
     if (m_listener.isListening())
         return true;
-    if (m_listener.listen(QHostAddress::AnyIPv4, m_port))
-        return true;
-    if (error) {
-        *error = SocketError::callFailed(
-            m_listener.serverError(), m_listener.errorString(), listenApi(m_listener.serverError()));
+    m_listener.setListenBacklogSize(ListenBacklog);
+    if (!m_listener.listen(QHostAddress::AnyIPv4, m_port)) {
+        if (error) {
+            *error = SocketError::callFailed(
+                m_listener.serverError(), m_listener.errorString(), listenApi(m_listener.serverError()));
+        }
+        return false;
     }
-    return false;
+    // Qt 6.4 keeps the first accept error of a listening socket for good, and every burst of connects ends on "try
+    // again": a later lack of descriptors then goes unreported and Qt retries that accept in a busy loop, deaf to
+    // every new connection. So Qt only listens; the accepting is done here, where each failure is seen.
+    m_listener.pauseAccepting();
+    m_acceptNotifier = new QSocketNotifier(m_listener.socketDescriptor(), QSocketNotifier::Read, this);
+    connect(m_acceptNotifier, &QSocketNotifier::activated, this, &BSAServer::acceptPending);
+    m_maxConnections = connectionsAllowed();
+    return true;
 }
 
 QString BSAServer::localHostName()
@@ -74,21 +194,100 @@ QString BSAServer::localHostName()
 
 void BSAServer::acceptPending()
 {
-    while (m_listener.isListening() && m_listener.hasPendingConnections()) {
-        auto *connection = new BSAConnection(m_listener.nextPendingConnection(), this);
-        connect(connection, &BSAConnection::envelopeReceived, this, &BSAServer::envelopeReceived);
-        connect(connection, &BSAConnection::bufferDropped, this, &BSAServer::bufferDropped);
-        connect(connection, &BSAConnection::closed, this, &BSAServer::connectionClosed);
-        connect(connection, &BSAConnection::failed, this, &BSAServer::connectionFailed);
-        m_connections.append(connection);
-        emit clientConnected(connection);
+    for (int i = 0; i < MaxAcceptsPerTurn; ++i) {
+        if (!m_acceptNotifier || m_waiting != Waiting::No || !acceptOne())
+            return;
     }
+    // More may wait: go on at the next turn, after the events that came meanwhile.
+    QMetaObject::invokeMethod(this, &BSAServer::acceptPending, Qt::QueuedConnection);
 }
 
-void BSAServer::acceptFailed(QAbstractSocket::SocketError error)
+// False when nothing more can be accepted now.
+bool BSAServer::acceptOne()
 {
-    emit errorOccurred(SocketError::callFailed(error, m_listener.errorString(), QStringLiteral("accept")));
-    m_resumeAccepting.start();
+    if (m_maxConnections >= 0 && m_connections.size() >= m_maxConnections) {
+        waitBeforeAccepting(Waiting::ForConnectionsToClose, {});
+        return false;
+    }
+    const Accepted accepted = acceptFrom(m_listener.socketDescriptor());
+    switch (accepted.outcome) {
+    case Accepted::Outcome::Connection:
+        adopt(accepted.descriptor);
+        return true;
+    case Accepted::Outcome::PeerGone:
+        return true;
+    case Accepted::Outcome::NoneWaiting:
+        if (m_toldWaiting) {
+            m_toldWaiting = false;
+            emit logLine(QStringLiteral("SI: WACHTENDE VERBINDINGEN ZIJN AANGENOMEN"));
+        }
+        return false;
+    case Accepted::Outcome::OutOfDescriptors:
+    case Accepted::Outcome::Failed:
+        waitBeforeAccepting(Waiting::AfterError, accepted.error);
+        return false;
+    }
+    return false;
+}
+
+void BSAServer::adopt(qintptr descriptor)
+{
+    auto *socket = new QTcpSocket;
+    if (!socket->setSocketDescriptor(descriptor)) {
+        emit errorOccurred(SocketError::callFailed(socket->error(), socket->errorString(), QStringLiteral("accept")));
+        delete socket;
+        closeDescriptor(descriptor);
+        return;
+    }
+    auto *connection = new BSAConnection(socket, this);
+    connection->setEnvelopeTimeout(m_envelopeTimeout);
+    connect(connection, &BSAConnection::envelopeReceived, this, &BSAServer::envelopeReceived);
+    connect(connection, &BSAConnection::bufferDropped, this, &BSAServer::bufferDropped);
+    connect(connection, &BSAConnection::envelopeExpired, this, &BSAServer::connectionExpired);
+    connect(connection, &BSAConnection::closed, this, &BSAServer::connectionClosed);
+    connect(connection, &BSAConnection::failed, this, &BSAServer::connectionFailed);
+    m_connections.append(connection);
+    emit clientConnected(connection);
+}
+
+// Connections stay in the system's queue meanwhile. The operator hears it once, however long it lasts, and again
+// once the queue is empty.
+void BSAServer::waitBeforeAccepting(Waiting reason, const QString &error)
+{
+    m_acceptNotifier->setEnabled(false);
+    m_waiting = reason;
+    if (reason == Waiting::AfterError)
+        m_retryAccept.start();
+    if (m_toldWaiting)
+        return;
+    m_toldWaiting = true;
+    if (!error.isEmpty())
+        emit errorOccurred(error);
+    emit logLine(reason == Waiting::ForConnectionsToClose
+            ? QStringLiteral("SI: %1 VERBINDINGEN OPEN, HET MAXIMUM: NIEUWE VERBINDINGEN WACHTEN")
+                  .arg(m_connections.size())
+            : QStringLiteral("SI: NIEUWE VERBINDINGEN WACHTEN TOT ER WEER BESTANDEN VRIJ ZIJN"));
+}
+
+void BSAServer::acceptAgain()
+{
+    if (m_waiting == Waiting::No || !m_acceptNotifier)
+        return;
+    m_retryAccept.stop();
+    m_waiting = Waiting::No;
+    m_acceptNotifier->setEnabled(true);
+    // Tried at the next turn also when the queue emptied meanwhile (the notifier would then stay silent), so that
+    // the operator hears the waiting is over.
+    QMetaObject::invokeMethod(this, &BSAServer::acceptPending, Qt::QueuedConnection);
+}
+
+void BSAServer::stopAccepting()
+{
+    delete m_acceptNotifier;
+    m_acceptNotifier = nullptr;
+    m_retryAccept.stop();
+    m_waiting = Waiting::No;
+    m_toldWaiting = false;
 }
 
 void BSAServer::connectionClosed(BSAConnection *connection)
@@ -104,6 +303,17 @@ void BSAServer::connectionFailed(BSAConnection *connection, const QString &messa
     discard(connection);
 }
 
+void BSAServer::connectionExpired(BSAConnection *connection)
+{
+    const auto seconds = std::chrono::ceil<std::chrono::seconds>(m_envelopeTimeout).count();
+    emit logLine(QStringLiteral("SI: ONVOLLEDIG BERICHT VAN %1 NA %2 SECONDEN VERWORPEN, VERBINDING GESLOTEN")
+                     .arg(connection->peerAddress())
+                     .arg(seconds));
+    connection->close();
+    emit clientDisconnected(connection);
+    discard(connection);
+}
+
 void BSAServer::discard(BSAConnection *connection)
 {
     // A handler of the signal above may have stopped the server, which discards every connection already.
@@ -111,6 +321,7 @@ void BSAServer::discard(BSAConnection *connection)
         return;
     disconnect(connection, nullptr, this, nullptr);
     connection->deleteLater(); // we are inside one of its signals
+    acceptAgain(); // a descriptor is free again
 }
 
 void BSAServer::closeConnections()

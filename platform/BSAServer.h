@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -7,13 +9,26 @@
 #include <QTimer>
 
 class BSAConnection;
+class QSocketNotifier;
 
 // The listening endpoint on which BSA delivers its ride messages; keeps the list of accepted connections.
+//
+// Every connection holds one of the process's limited file descriptors. The server takes no more connections than
+// the limit leaves room for beside the database, the log archive and the settings file; beyond that, and whenever
+// the system has no descriptor left, new connections wait in the system's queue until one is free again.
 class BSAServer final : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(BSAServer)
 public:
+    // Connections the system queues for us while we are not accepting (the system may allow fewer).
+    static constexpr int ListenBacklog = 4096;
+    // Descriptors kept free for everything else: an eighth of the limit, at least 8 and at most 64.
+    static constexpr qint64 MinReserve = 8;
+    static constexpr qint64 MaxReserve = 64;
+    // BSA sends a whole message at once; an envelope that takes longer than this is given up.
+    static constexpr std::chrono::milliseconds DefaultEnvelopeTimeout = std::chrono::minutes(1);
+
     explicit BSAServer(QObject *parent = nullptr);
     ~BSAServer() override;
 
@@ -27,30 +42,51 @@ public:
     bool isActive() const { return m_listener.isListening(); }
     quint16 serverPort() const { return m_listener.serverPort(); }
 
+    // The most connections held at once, fixed at each start from the limit on open files; -1 for no bound.
+    qint64 maxConnections() const { return m_maxConnections; }
+    // For connections accepted from now on.
+    void setEnvelopeTimeout(std::chrono::milliseconds timeout) { m_envelopeTimeout = timeout; }
+
     static QString localHostName();
 
     QList<BSAConnection *> connections() const { return m_connections; }
 
 signals:
     void clientConnected(BSAConnection *connection);
-    // The peer closed the connection; the connection is discarded after this signal.
+    // The peer closed the connection, or the server closed it for an envelope that did not end in time; the
+    // connection is discarded after this signal.
     void clientDisconnected(BSAConnection *connection);
     void envelopeReceived(BSAConnection *from, const QByteArray &payload);
     void bufferDropped(const QString &peer);
     // Socket failures, in the operator log's form: a connection that failed (it is discarded without
-    // clientDisconnected), or an accept that failed (accepting resumes shortly after).
+    // clientDisconnected), or an accept that failed.
     void errorOccurred(const QString &message);
+    // What the operator should know about accepting: it waits for free descriptors, it goes on again, an envelope
+    // was given up.
+    void logLine(const QString &message);
 
 private:
+    enum class Waiting { No, ForConnectionsToClose, AfterError };
+
     void acceptPending();
-    void acceptFailed(QAbstractSocket::SocketError error);
+    bool acceptOne();
+    void adopt(qintptr descriptor);
+    void waitBeforeAccepting(Waiting reason, const QString &error);
+    void acceptAgain();
     void connectionClosed(BSAConnection *connection);
     void connectionFailed(BSAConnection *connection, const QString &message);
+    void connectionExpired(BSAConnection *connection);
     void discard(BSAConnection *connection);
     void closeConnections();
+    void stopAccepting();
 
-    QTcpServer m_listener;
-    QTimer m_resumeAccepting;
+    QTcpServer m_listener; // listens only: the accepting is ours (acceptPending)
+    QSocketNotifier *m_acceptNotifier = nullptr; // owned as a child; exists while listening
+    QTimer m_retryAccept; // after the system ran out of descriptors
+    Waiting m_waiting = Waiting::No;
+    bool m_toldWaiting = false; // the operator heard that connections wait, and not yet that they were taken
     QList<BSAConnection *> m_connections; // owned as children; deleted with deleteLater, never in their own signal
+    qint64 m_maxConnections = -1;
+    std::chrono::milliseconds m_envelopeTimeout = DefaultEnvelopeTimeout;
     quint16 m_port = 0;
 };

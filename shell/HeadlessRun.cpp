@@ -6,13 +6,14 @@
 #include <QDateTime>
 #include <QTimer>
 
+#include "platform/DescriptorLimit.h"
 #include "platform/TerminationSignals.h"
 #include "shell/Koppeling.h"
 
 namespace {
 void writeLine(FILE *stream, const QString &line)
 {
-    const QByteArray bytes = line.toLocal8Bit() + '\n';
+    const QByteArray bytes = OperatorLog::shown(line).toLocal8Bit() + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fflush(stream);
 }
@@ -41,6 +42,10 @@ public:
 private:
     QTimer m_flush;
 };
+
+const QString NoDatabaseLine = QStringLiteral(
+    "GEEN PLANNINGDATABASE INGESTELD: ELKE RIT KRIJGT NC. Stel xLoginServer_Text in KorvelBSA.xml in, bijvoorbeeld "
+    "op sqlite:BSA/planning.db (zie README, Choosing the database)");
 
 // The tests' hook for shorter timers: BSA_TEST_INTERVALS_MS="RETOURZENDER,TIMER1" in milliseconds. Without it the
 // timers run at 15000 and 1000 ms.
@@ -81,6 +86,12 @@ int runHeadless(const QString &programFolder, const QString &serverPort)
         settings.BSAServerPoort = serverPort;
         koppeling.setSettings(settings);
     }
+    const qint64 descriptors = DescriptorLimit::current();
+    if (descriptors >= 0)
+        koppeling.Logger(QStringLiteral("Maximaal aantal open bestanden: %1").arg(descriptors));
+    // Without a database every ride is refused; a new program folder has no settings file, so say how to set one.
+    if (koppeling.settings().xLoginServer.trimmed().isEmpty())
+        koppeling.Logger(NoDatabaseLine);
 
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &koppeling, [&koppeling] {
@@ -95,6 +106,20 @@ int runHeadless(const QString &programFolder, const QString &serverPort)
         QCoreApplication::quit();
     });
 
+    // The reason a start fails is logged by the server's start; keep it for standard error.
+    QString lastLine;
+    const QMetaObject::Connection startLines = QObject::connect(
+        &koppeling, &Koppeling::logLineAdded, &koppeling, [&lastLine](const QString &line) { lastLine = line; });
     koppeling.BtnExecuteClick(QDateTime::currentDateTime());
+    QObject::disconnect(startLines);
+    if (!koppeling.isServerActive()) {
+        // Nobody presses the button again here: a link that does not listen must not look healthy to a service
+        // manager. The run ends as at SIGTERM, so that the log archive holds the reason too.
+        const QString reason = lastLine.section(QStringLiteral(" - "), 1);
+        koppeling.closeConfirmed(QDateTime::currentDateTime());
+        koppeling.finish();
+        writeLine(stderr, QStringLiteral("KorvelBSA: the BSA server cannot listen: ") + reason);
+        return 1;
+    }
     return QCoreApplication::exec();
 }

@@ -42,6 +42,7 @@ Koppeling::Koppeling(const QString &programFolder, QObject *parent)
     connect(&m_lifecycle, &ServerLifecycle::stChanged, this, &Koppeling::stChanged);
     connect(&m_server, &BSAServer::envelopeReceived, &m_intake, &RideIntake::BSAServerClientRead);
     connect(&m_server, &BSAServer::errorOccurred, this, hook);
+    connect(&m_server, &BSAServer::logLine, this, logger);
     connect(&m_server, &BSAServer::bufferDropped, this, [this](const QString &peer) {
         m_log.Logger(QStringLiteral("SI: ONVOLLEDIG BERICHT VAN %1 GROTER DAN 1 MB, VERWORPEN").arg(peer));
     });
@@ -153,6 +154,11 @@ bool Koppeling::isServerActive() const
 QStringList Koppeling::ST() const
 {
     return m_lifecycle.ST();
+}
+
+void Koppeling::Logger(const QString &message)
+{
+    m_log.Logger(message);
 }
 
 QStringList Koppeling::logLines() const

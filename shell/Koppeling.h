@@ -73,6 +73,8 @@ public:
     void closeDatabase();
     bool isDatabaseOpen() const;
 
+    // A line of the front end's own in the operator log, with its time stamp.
+    void Logger(const QString &message);
     // The operator log as it stands; logLineAdded and logCleared tell every change.
     QStringList logLines() const;
     // Adds a stamped line to the operator log, for what the front end runs beside the link (the update check).

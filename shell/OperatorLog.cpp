@@ -1,5 +1,7 @@
 #include "OperatorLog.h"
 
+#include <algorithm>
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -8,10 +10,27 @@
 #include "codec/AnsiCodePage.h"
 #include "platform/DateTimeText.h"
 
+namespace {
+constexpr char16_t Escape = 0x1B;
+constexpr QStringView LineBreakSequence = u"\x1B"
+                                          u"LF";
+
+// Whether a character shows as itself: anything but the control characters (C0, DEL and C1), TAB excepted.
+bool showsAsItself(QChar c)
+{
+    const char16_t code = c.unicode();
+    return code == u'\t' || (code >= 0x20 && code < 0x7F) || code > 0x9F;
+}
+} // namespace
+
 OperatorLog::OperatorLog(const QString &programFolder, QObject *parent)
     : QObject(parent)
     , m_programFolder(programFolder)
-{ }
+{
+    m_archiveLarge.setSingleShot(true);
+    m_archiveLarge.setInterval(0);
+    connect(&m_archiveLarge, &QTimer::timeout, this, &OperatorLog::archiveLarge);
+}
 
 void OperatorLog::Logger(const QString &message)
 {
@@ -25,26 +44,75 @@ void OperatorLog::Logger(const QString &message, const QDateTime &now)
 
 void OperatorLog::addLine(const QString &line)
 {
-    // The log counts what it shows: a message holding line breaks takes one line per displayed line.
-    if (!line.contains(QLatin1Char('\r')) && !line.contains(QLatin1Char('\n'))) {
-        m_lines.append(line); // the usual case, without the cost of a split on every line
-        emit lineAdded(line);
-        return;
-    }
-    static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
-    const QStringList shown = line.split(lineBreak);
-    for (const QString &part : shown) {
-        m_lines.append(part);
-        emit lineAdded(part);
-    }
+    append(shown(line));
+}
+
+void OperatorLog::append(const QString &line)
+{
+    m_lines.append(line);
+    m_characters += line.size() + 2;
+    emit lineAdded(line);
+    // Archived at the next turn, not here: the lines of the event being handled stay together.
+    if (m_characters > MaxCharacters && !m_lastArchiveFailed && !m_archiveLarge.isActive())
+        m_archiveLarge.start();
+}
+
+void OperatorLog::archiveLarge()
+{
+    if (m_characters > MaxCharacters)
+        archive(QDateTime::currentDateTime());
 }
 
 void OperatorLog::setLines(const QStringList &lines)
 {
     m_lines.clear();
+    m_characters = 0;
     emit cleared();
+    static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
+    for (const QString &line : lines) {
+        for (const QString &part : line.split(lineBreak))
+            append(shown(part));
+    }
+}
+
+void OperatorLog::takeOperatorEdit(const QStringList &lines)
+{
+    m_lines = lines;
+    m_characters = 0;
     for (const QString &line : lines)
-        addLine(line);
+        m_characters += line.size() + 2;
+}
+
+QString OperatorLog::shown(const QString &text)
+{
+    // Past the bound only the length matters: a line of a megabyte is not read to its end.
+    const qsizetype scanned = std::min(text.size(), MaxLineLength + 1);
+    qsizetype plain = 0;
+    while (plain < scanned && showsAsItself(text.at(plain)))
+        ++plain;
+    if (plain == text.size() && plain <= MaxLineLength)
+        return text; // the usual line, without a copy
+    const QStringView view(text);
+    QString line;
+    line.reserve(MaxLineLength + 64);
+    qsizetype at = std::min(plain, MaxLineLength);
+    line.append(view.first(at));
+    for (; at < text.size() && line.size() < MaxLineLength; ++at) {
+        const QChar c = text.at(at);
+        if (showsAsItself(c)) {
+            line.append(c);
+        } else if (c == QChar(Escape) && view.sliced(at).startsWith(LineBreakSequence)) {
+            line.append(u"#CRLF#");
+            at += LineBreakSequence.size() - 1;
+        } else {
+            line.append(u'#').append(QString::number(c.unicode(), 16).toUpper().rightJustified(2, u'0')).append(u'#');
+        }
+    }
+    if (at < text.size() || line.size() > MaxLineLength) {
+        line.truncate(MaxLineLength);
+        line.append(QStringLiteral(" ... [AFGEKORT, REGEL VAN %1 TEKENS]").arg(text.size()));
+    }
+    return line;
 }
 
 void OperatorLog::ApplicationEvents1Exception(const QString &message)
@@ -68,6 +136,7 @@ bool OperatorLog::archive(const QDateTime &now, QString *error)
 {
     const QString path = archiveFileName(now);
     QByteArray bytes;
+    bytes.reserve(m_characters);
     for (const QString &line : std::as_const(m_lines)) {
         bytes += AnsiCodePage::encode(line);
         bytes += "\r\n";
@@ -87,17 +156,20 @@ bool OperatorLog::archive(const QDateTime &now, QString *error)
             *error = message;
         // Logged as the exception hook would, but without its "10053" filter: the file name's own stamp can
         // hold those digits (an archive made at 10:05:30), and this failure must never go unseen.
+        m_lastArchiveFailed = true;
         Logger(message, now);
         return false;
     }
     m_lines.clear();
+    m_characters = 0;
+    m_lastArchiveFailed = false;
     emit cleared();
     return true;
 }
 
 bool OperatorLog::housekeeping(const QDateTime &now)
 {
-    if (lineCount() <= MaxLines)
+    if (lineCount() <= MaxLines && m_characters <= MaxCharacters)
         return true;
     return archive(now);
 }

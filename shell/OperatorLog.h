@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 class QDateTime;
 
@@ -14,31 +15,38 @@ class OperatorLog final : public QObject
     Q_DISABLE_COPY_MOVE(OperatorLog)
 public:
     static constexpr int MaxLines = 5000; // housekeeping archives a log that holds more
+    // A line longer than this keeps its start and says how long it was; a whole ride message is far shorter.
+    static constexpr qsizetype MaxLineLength = 16 * 1024;
+    // A log that holds more characters than this is archived at once, so that no archive write holds up the
+    // event loop for long and a flood of large messages cannot fill the memory.
+    static constexpr qsizetype MaxCharacters = 8 * 1024 * 1024;
 
     explicit OperatorLog(const QString &programFolder, QObject *parent = nullptr);
 
     // Appends "dd-mm-yyyy hh:nn:ss - " and the message.
     void Logger(const QString &message);
     void Logger(const QString &message, const QDateTime &now);
-    // Appends a line without time stamp. A text holding line breaks gives one line per displayed line.
+    // Appends a line without time stamp, as shown().
     void addLine(const QString &line);
-    // Replaces the whole content, as the operator's own edits or the database test do.
+    // Replaces the whole content, as the operator's own edits or the database test do: one line per displayed line.
     void setLines(const QStringList &lines);
     // The operator's own edit of the shown log: the log holds these lines from now on. Nothing is signalled, since
     // the view that was edited shows them already.
-    void takeOperatorEdit(const QStringList &lines) { m_lines = lines; }
+    void takeOperatorEdit(const QStringList &lines);
     // Where every error that no handler answered ends up. An aborted connection (Winsock 10053) is normal
     // when BSA hangs up, so it is left out.
     void ApplicationEvents1Exception(const QString &message);
 
     QStringList lines() const { return m_lines; }
     int lineCount() const { return int(m_lines.size()); }
+    // The characters of every line, the line ends counted as the archive writes them (CR LF).
+    qsizetype characterCount() const { return m_characters; }
 
     // Appends every line to "BSA/LOGS/BS_<stamp>.TXT" and empties the log. On failure the error is logged through
     // the exception hook, the log keeps its lines and false is returned.
     bool archive(const QDateTime &now, QString *error = nullptr);
-    // The once-a-second check: archives a log of more than MaxLines lines. False when that archive failed, which
-    // ends the tick.
+    // The once-a-second check: archives a log of more than MaxLines lines or MaxCharacters characters. False when
+    // that archive failed, which ends the tick.
     bool housekeeping(const QDateTime &now);
 
     QString archiveFolder() const;
@@ -49,11 +57,22 @@ public:
     // "091225140307127": day, month, year, hour, minute, second, then month and second without leading zero.
     static QString archiveStamp(const QDateTime &now);
 
+    // A text as the log shows it, always on one line: BSA's line break ESC "L" "F" as "#CRLF#", every other control
+    // character but TAB as its code between "#" ("#0D#" for CR, "#0A#" for LF, "#1B#" for ESC), and the part
+    // beyond MaxLineLength replaced by a note of the whole length.
+    static QString shown(const QString &text);
+
 signals:
     void lineAdded(const QString &line);
     void cleared();
 
 private:
+    void append(const QString &line);
+    void archiveLarge();
+
     QString m_programFolder;
     QStringList m_lines;
+    qsizetype m_characters = 0;
+    QTimer m_archiveLarge; // the archive of a log past MaxCharacters, at the next turn of the event loop
+    bool m_lastArchiveFailed = false; // then only housekeeping tries again, once a second
 };

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QUrl>
 
+#include "platform/DescriptorLimit.h"
 #include "shell/HeadlessRun.h"
 #include "shell/window/WindowRun.h"
 #include "update/UpdateAddresses.h"
@@ -33,7 +34,11 @@ struct Options
 
 void describe(QCommandLineParser &parser, Options &options)
 {
-    parser.setApplicationDescription(QStringLiteral("Link between BSA and the ride planning database."));
+    parser.setApplicationDescription(
+        QStringLiteral("Link between BSA and the ride planning database.\n\n"
+                       "The planning database is the setting xLoginServer_Text in KorvelBSA.xml in the program folder, "
+                       "e.g. sqlite:BSA/planning.db for the embedded SQLite file. Without it (no settings file, or the "
+                       "setting empty) every ride is refused with NC."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions({ options.headless, options.home, options.serverPort, options.updateUrl });
@@ -55,6 +60,9 @@ bool displayAvailable()
 
 int main(int argc, char *argv[])
 {
+    // Every BSA connection takes a descriptor: allow as many as the system lets this process have.
+    DescriptorLimit::raiseToHardLimit();
+
     // The window needs a QApplication and a display; help, the version and the headless run need neither, so the
     // arguments are looked at before the application object is made.
     QStringList arguments;

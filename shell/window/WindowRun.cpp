@@ -8,6 +8,7 @@
 #include <QSessionManager>
 #include <QTimer>
 
+#include "platform/DescriptorLimit.h"
 #include "platform/TerminationSignals.h"
 #include "shell/Koppeling.h"
 #include "shell/window/Hoofdscherm.h"
@@ -39,6 +40,9 @@ int runWindow(const QString &programFolder, const QString &serverPort, const QUr
         settings.BSAServerPoort = serverPort;
         koppeling.setSettings(settings);
     }
+    const qint64 descriptors = DescriptorLimit::current();
+    if (descriptors >= 0)
+        koppeling.Logger(QStringLiteral("Maximaal aantal open bestanden: %1").arg(descriptors));
 
     THoofdscherm window(koppeling);
     if (!updateFileURL.isEmpty())

@@ -14,6 +14,8 @@ private slots:
     void everyByteSurvivesHex();
     void hexDigitValues_data();
     void hexDigitValues();
+    void findsTheFirstCharacterThatIsNoHexDigit_data();
+    void findsTheFirstCharacterThatIsNoHexDigit();
     void seesACompleteMessage_data();
     void seesACompleteMessage();
     void takesThePayloadBetweenTheTags_data();
@@ -100,6 +102,32 @@ void TestEnvelope::hexDigitValues()
     QFETCH(QByteArray, digits);
     QFETCH(uint, value);
     QCOMPARE(HexWaarde(digits), value);
+}
+
+void TestEnvelope::findsTheFirstCharacterThatIsNoHexDigit_data()
+{
+    QTest::addColumn<QByteArray>("hex");
+    QTest::addColumn<qsizetype>("position");
+    QTest::newRow("every digit of either case") << QByteArray("0123456789ABCDEFabcdef") << qsizetype(-1);
+    QTest::newRow("the empty payload") << QByteArray() << qsizetype(-1);
+    QTest::newRow("an odd count of digits") << QByteArray("414") << qsizetype(-1);
+    QTest::newRow("a letter past F") << QByteArray("41G2") << qsizetype(2);
+    QTest::newRow("a lower-case letter past f") << QByteArray("4g") << qsizetype(1);
+    QTest::newRow("the neighbours of the digits in ASCII") << QByteArray("/") << qsizetype(0);
+    QTest::newRow("a colon after 9") << QByteArray("4:") << qsizetype(1);
+    QTest::newRow("an at sign before A") << QByteArray("@1") << qsizetype(0);
+    QTest::newRow("a space") << QByteArray("41 42") << qsizetype(2);
+    QTest::newRow("a NUL byte") << QByteArray("41\0"
+                                              "42",
+        5) << qsizetype(2);
+    QTest::newRow("a byte beyond ASCII") << QByteArray("41\xC1") << qsizetype(2);
+}
+
+void TestEnvelope::findsTheFirstCharacterThatIsNoHexDigit()
+{
+    QFETCH(QByteArray, hex);
+    QFETCH(qsizetype, position);
+    QCOMPARE(EersteNietHexTeken(hex), position);
 }
 
 void TestEnvelope::seesACompleteMessage_data()

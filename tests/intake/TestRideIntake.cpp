@@ -188,6 +188,8 @@ private slots:
 
     void handlesEachKindOfMessage_data();
     void handlesEachKindOfMessage();
+    void refusesAPayloadThatHoldsNoHexadecimalDigit_data();
+    void refusesAPayloadThatHoldsNoHexadecimalDigit();
     void storesEveryColumnOfANewRideAndItsChange();
     void answersWithCrLfWhenTheSettingIsOnAtThatMoment();
     void answersEveryEnvelopeOfAConnectionInOrder_data();
@@ -430,6 +432,46 @@ void TestRideIntake::handlesEachKindOfMessage()
                   "pla_bdr_id FROM planning ORDER BY pla_id"),
         planning);
     QCOMPARE(rows("SELECT tra_gebruiker, tra_rit, tra_code, tra_opmerking FROM TRANSACTIES ORDER BY tra_id"), journaal);
+}
+
+void TestRideIntake::refusesAPayloadThatHoldsNoHexadecimalDigit_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<int>("position"); // of the first character that is no digit, from 1; 0 when it is stored
+    const QByteArray ride = hex(bericht());
+    const qsizetype name = ride.indexOf(hex(QStringLiteral("J. Jansen")));
+    QByteArray zInName = ride;
+    zInName[name + 1] = 'Z'; // "4A" became "ZA", which used to decode as a line feed
+    QTest::newRow("a Z in a name") << zInName << int(name + 2);
+    QTest::newRow("a space between two digits") << ride.left(10) + ' ' + ride.mid(10) << 11;
+    QTest::newRow("a line break inside the digits") << ride.left(20) + "\r\n" + ride.mid(20) << 21;
+    QTest::newRow("a G as the odd last digit") << ride + 'G' << int(ride.size() + 1);
+    QTest::newRow("a byte beyond ASCII") << "\xC3" + ride.mid(1) << 1;
+    QTest::newRow("lower-case digits are hexadecimal too") << ride.toLower() << 0;
+    QTest::newRow("an odd last digit is ignored") << ride + '4' << 0;
+}
+
+void TestRideIntake::refusesAPayloadThatHoldsNoHexadecimalDigit()
+{
+    QFETCH(QByteArray, payload);
+    QFETCH(int, position);
+    auto peer = connectLoopbackPeer(*m_server);
+    QVERIFY(peer);
+    const QByteArray envelope = "<ZORVAN>" + payload + "<EINDE>";
+    const QByteArray answer = exchange(*peer, { envelope }, 1);
+    if (position == 0) {
+        QCOMPARE(answer, envelop(antwoordTekst("AC", 4711)));
+        QCOMPARE(
+            rows("SELECT pla_extern_ritnummer, pla_naam_reiziger FROM planning"), QStringList { "4711|J. Jansen" });
+        return;
+    }
+    QCOMPARE(answer, envelop(antwoordTekst("NC", 0)));
+    const QStringList expected = QStringList { "L:SI: " + QString::fromLatin1(envelope),
+        QStringLiteral("L:SI: GEEN HEXADECIMAAL CIJFER OP POSITIE %1, BERICHT GEWEIGERD").arg(position) }
+        + algemeenNegatief();
+    QCOMPARE(m_log, expected);
+    QCOMPARE(rows("SELECT pla_extern_ritnummer FROM planning"), QStringList());
+    QCOMPARE(rows("SELECT tra_rit FROM TRANSACTIES"), QStringList());
 }
 
 void TestRideIntake::storesEveryColumnOfANewRideAndItsChange()

@@ -4,7 +4,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <QFile>
 #include <QHostAddress>
+#include <QProcess>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTcpSocket>
@@ -35,7 +37,10 @@ private slots:
     void stopClosesEveryConnectionWithoutDisconnect();
     void peerCloseGivesDisconnectWithThePeerAddress();
     void aBrokenConnectionIsReportedAndDiscardedWithoutDisconnect();
-    void resumesAcceptingAfterAFailedAccept();
+    void waitsForDescriptorsOnceAndAcceptsAgain();
+    void givesUpAnEnvelopeThatDoesNotEndInTime_data();
+    void givesUpAnEnvelopeThatDoesNotEndInTime();
+    void listensWithARoomyBacklog();
 
 private:
     // A raw BSA peer, connected and accepted by m_server.
@@ -238,15 +243,26 @@ void TestBSAServer::aBrokenConnectionIsReportedAndDiscardedWithoutDisconnect()
     QCOMPARE(errors.count(), 1);
 }
 
-void TestBSAServer::resumesAcceptingAfterAFailedAccept()
+void TestBSAServer::waitsForDescriptorsOnceAndAcceptsAgain()
 {
-    // With no file descriptor left the accept fails; the server must report it and accept again later.
+    // A burst of connects first: Qt's own accepting would end it on "try again" and from then on never report a
+    // lack of descriptors, retrying in a busy loop instead.
+    std::vector<std::unique_ptr<QTcpSocket>> burst;
+    for (int i = 0; i < 3; ++i) {
+        burst.push_back(connectPeer());
+        QVERIFY(burst.back());
+    }
     QSignalSpy errors(m_server.get(), &BSAServer::errorOccurred);
+    QSignalSpy lines(m_server.get(), &BSAServer::logLine);
     QSignalSpy accepted(m_server.get(), &BSAServer::clientConnected);
-    QTcpSocket peer;
-    peer.connectToHost(QHostAddress::LocalHost, m_server->serverPort());
-    QVERIFY(peer.waitForConnected(5000));
 
+    // No descriptor left: the peers wait in the system's queue.
+    std::vector<std::unique_ptr<QTcpSocket>> waiting;
+    for (int i = 0; i < 2; ++i) {
+        waiting.push_back(std::make_unique<QTcpSocket>());
+        waiting.back()->connectToHost(QHostAddress::LocalHost, m_server->serverPort());
+        QVERIFY(waiting.back()->waitForConnected(5000));
+    }
     rlimit saved {};
     QVERIFY(getrlimit(RLIMIT_NOFILE, &saved) == 0);
     const int lowestFree = dup(0);
@@ -256,14 +272,80 @@ void TestBSAServer::resumesAcceptingAfterAFailedAccept()
     exhausted.rlim_cur = rlim_t(lowestFree);
     QVERIFY(setrlimit(RLIMIT_NOFILE, &exhausted) == 0);
     const bool failed = errors.wait(5000);
+    QTest::qWait(2500); // the retries of this while are silent
     setrlimit(RLIMIT_NOFILE, &saved);
     QVERIFY(failed);
     QCOMPARE(accepted.count(), 0);
+    QCOMPARE(errors.count(), 1);
     const QString message = errors.first().at(0).toString();
-    QVERIFY2(message.endsWith(QStringLiteral(" (10055), on API 'accept'")), qPrintable(message));
+    QVERIFY2(message.endsWith(QStringLiteral(" (10024), on API 'accept'")), qPrintable(message));
+    QCOMPARE(lines.count(), 1);
+    QCOMPARE(lines.first().at(0).toString(),
+        QStringLiteral("SI: NIEUWE VERBINDINGEN WACHTEN TOT ER WEER BESTANDEN VRIJ ZIJN"));
 
-    QVERIFY(accepted.wait(5000));
-    QCOMPARE(m_server->connections().size(), 1);
+    // Descriptors free again: both waiting peers are taken, and the operator hears that once.
+    QTRY_COMPARE_WITH_TIMEOUT(accepted.count(), 2, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(lines.count(), 2, 5000);
+    QCOMPARE(lines.last().at(0).toString(), QStringLiteral("SI: WACHTENDE VERBINDINGEN ZIJN AANGENOMEN"));
+    QCOMPARE(m_server->connections().size(), 5);
+    QCOMPARE(errors.count(), 1);
+}
+
+void TestBSAServer::givesUpAnEnvelopeThatDoesNotEndInTime_data()
+{
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<bool>("closed");
+    QTest::newRow("an envelope begun and never ended closes its connection") << QByteArray("<ZORVAN>4142") << true;
+    QTest::newRow("an envelope begun after a complete one closes its connection")
+        << QByteArray("<ZORVAN>41<EINDE><ZORVAN>42") << true;
+    QTest::newRow("an idle connection after a complete envelope stays") << QByteArray("<ZORVAN>41<EINDE>") << false;
+    QTest::newRow("a CR LF after the last envelope is no envelope begun")
+        << QByteArray("<ZORVAN>41<EINDE>\r\n") << false;
+    QTest::newRow("noise without a start tag is no envelope begun") << QByteArray("hallo") << false;
+}
+
+void TestBSAServer::givesUpAnEnvelopeThatDoesNotEndInTime()
+{
+    QFETCH(QByteArray, sent);
+    QFETCH(bool, closed);
+    constexpr std::chrono::milliseconds Timeout { 300 };
+    m_server->setEnvelopeTimeout(Timeout);
+    QSignalSpy lines(m_server.get(), &BSAServer::logLine);
+    QSignalSpy disconnects(m_server.get(), &BSAServer::clientDisconnected);
+    std::unique_ptr<QTcpSocket> peer = connectPeer();
+    QVERIFY(peer);
+    QSignalSpy peerClosed(peer.get(), &QTcpSocket::disconnected);
+    peer->write(sent);
+    QVERIFY(peer->waitForBytesWritten(5000));
+
+    if (closed) {
+        QVERIFY(peerClosed.wait(5000));
+        QCOMPARE(lines.count(), 1);
+        QCOMPARE(lines.first().at(0).toString(),
+            QStringLiteral("SI: ONVOLLEDIG BERICHT VAN 127.0.0.1 NA 1 SECONDEN VERWORPEN, VERBINDING GESLOTEN"));
+        QCOMPARE(disconnects.count(), 1); // the operator's list loses the entry
+        QVERIFY(m_server->connections().isEmpty());
+    } else {
+        QTest::qWait(int(Timeout.count()) * 4);
+        QCOMPARE(peerClosed.count(), 0);
+        QCOMPARE(lines.count(), 0);
+        QCOMPARE(m_server->connections().size(), 1);
+    }
+}
+
+void TestBSAServer::listensWithARoomyBacklog()
+{
+    // Connects beyond the queue's length are dropped by the system and tried again by the peer only a second later.
+    QProcess ss;
+    ss.start(QStringLiteral("ss"), { "-Hltn", QStringLiteral("sport = :%1").arg(m_server->serverPort()) });
+    if (!ss.waitForFinished(5000) || ss.exitCode() != 0)
+        QSKIP("the ss tool of iproute2 is needed to read the listen queue's length");
+    // State, Recv-Q, Send-Q (the queue's length for a listening socket), local and peer address.
+    const QList<QByteArray> columns = ss.readAllStandardOutput().simplified().split(' ');
+    QVERIFY2(columns.size() >= 3, columns.join(' ').constData());
+    QFile somaxconn(QStringLiteral("/proc/sys/net/core/somaxconn"));
+    const int systemMost = somaxconn.open(QIODevice::ReadOnly) ? somaxconn.readAll().trimmed().toInt() : 4096;
+    QCOMPARE(columns.at(2).toInt(), std::min(BSAServer::ListenBacklog, systemMost));
 }
 
 QTEST_GUILESS_MAIN(TestBSAServer)

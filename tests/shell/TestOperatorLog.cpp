@@ -20,6 +20,12 @@ private slots:
     void archiveThatCannotBeWrittenKeepsTheLog_data();
     void archiveThatCannotBeWrittenKeepsTheLog();
     void setLinesReplacesTheWholeLog();
+    void everyLineStaysOneLine_data();
+    void everyLineStaysOneLine();
+    void anOverlongLineKeepsItsStartAndSaysItsLength_data();
+    void anOverlongLineKeepsItsStartAndSaysItsLength();
+    void aLogPastItsCharacterBoundIsArchivedAtOnce();
+    void aFailedArchiveOfALargeLogIsTriedAgainOnlyByHousekeeping();
     void workingFoldersAreCreatedParentsFirst();
     void workingFolderThatCannotBeMadeIsSkipped();
 };
@@ -117,7 +123,8 @@ void TestOperatorLog::housekeepingArchivesOnlyAboveFiveThousandLines_data()
     QTest::addColumn<bool>("archived");
     QTest::newRow("exactly 5000 lines stay") << 5000 << QString() << false;
     QTest::newRow("5001 lines are archived") << 5001 << QString() << true;
-    QTest::newRow("a message of two lines counts twice") << 4999 << QStringLiteral("eerste\r\ntweede") << true;
+    QTest::newRow("a message holding a line break is still one line")
+        << 4999 << QStringLiteral("eerste\r\ntweede") << false;
 }
 
 void TestOperatorLog::housekeepingArchivesOnlyAboveFiveThousandLines()
@@ -207,6 +214,133 @@ void TestOperatorLog::setLinesReplacesTheWholeLog()
     QCOMPARE(log.lines(), QStringList({ "Login failed for user 'sa'.", "second line" }));
     QCOMPARE(cleared.count(), 1);
     QCOMPARE(added.count(), 2);
+}
+
+void TestOperatorLog::everyLineStaysOneLine_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("a forged time-stamped line stays inside its own line")
+        << QStringLiteral("NaamReiziger\r\n09-12-2025 14:03:07 - <ACK - (BN) VERWERKT>")
+        << QStringLiteral("NaamReiziger#0D##0A#09-12-2025 14:03:07 - <ACK - (BN) VERWERKT>");
+    QTest::newRow("a lone CR cannot overwrite the line on a terminal")
+        << QStringLiteral("echt\rnep") << QStringLiteral("echt#0D#nep");
+    QTest::newRow("BSA's line break keeps its marker") << QStringLiteral("Bel aan\x1bLF"
+                                                                         "Achterdeur")
+                                                       << QStringLiteral("Bel aan#CRLF#Achterdeur");
+    QTest::newRow("a terminal escape sequence is shown, not sent")
+        << QStringLiteral("\x1b[2J\x1b]0;titel\x07") << QStringLiteral("#1B#[2J#1B#]0;titel#07#");
+    QTest::newRow("TAB stays, as the status text is logged with its TABs")
+        << QStringLiteral("BT\tBSA\t6") << QStringLiteral("BT\tBSA\t6");
+    QTest::newRow("NUL and DEL are shown by their codes")
+        << QString(QStringLiteral("a") + QChar(0) + QStringLiteral("\x7f")) << QStringLiteral("a#00##7F#");
+    QTest::newRow("a C1 control character is shown by its code") << QStringLiteral("a\u009b"
+                                                                                   "1m")
+                                                                 << QStringLiteral("a#9B#1m");
+    QTest::newRow("letters of the code page stay as they are")
+        << QStringLiteral("caf\u00e9 \u20ac \u00a0") << QStringLiteral("caf\u00e9 \u20ac \u00a0");
+}
+
+void TestOperatorLog::everyLineStaysOneLine()
+{
+    QFETCH(QString, message);
+    QFETCH(QString, shown);
+    QCOMPARE(OperatorLog::shown(message), shown);
+
+    QTemporaryDir dir;
+    OperatorLog log(preparedHome(dir));
+    QSignalSpy added(&log, &OperatorLog::lineAdded);
+    log.Logger(message, At);
+    log.addLine(message);
+    const QStringList expected { OperatorLog::timeStamp(At) + QStringLiteral(" - ") + shown, shown };
+    QCOMPARE(log.lines(), expected);
+    QCOMPARE(added.count(), 2);
+    QCOMPARE(added.at(0).at(0).toString(), expected.at(0));
+    QVERIFY(log.archive(At));
+    QCOMPARE(readAll(log.archiveFileName(At)).count("\r\n"), 2);
+}
+
+void TestOperatorLog::anOverlongLineKeepsItsStartAndSaysItsLength_data()
+{
+    QTest::addColumn<qsizetype>("length");
+    QTest::addColumn<bool>("cut");
+    QTest::newRow("a line of the bound's length stays whole") << OperatorLog::MaxLineLength << false;
+    QTest::newRow("one character more is cut") << OperatorLog::MaxLineLength + 1 << true;
+    QTest::newRow("the line of an envelope of a megabyte is cut") << qsizetype(1024 * 1024 + 15) << true;
+}
+
+void TestOperatorLog::anOverlongLineKeepsItsStartAndSaysItsLength()
+{
+    QFETCH(qsizetype, length);
+    QFETCH(bool, cut);
+    QString message(length, QLatin1Char('A'));
+    message[0] = QLatin1Char('S');
+    const QString shown = OperatorLog::shown(message);
+    if (!cut) {
+        QCOMPARE(shown, message);
+        return;
+    }
+    const QString note = QStringLiteral(" ... [AFGEKORT, REGEL VAN %1 TEKENS]").arg(length);
+    QCOMPARE(shown.size(), OperatorLog::MaxLineLength + note.size());
+    QVERIFY(shown.startsWith(message.left(OperatorLog::MaxLineLength)));
+    QVERIFY(shown.endsWith(note));
+    // Escapes count towards the bound as they are shown.
+    const QString escaped = OperatorLog::shown(QString(length, QLatin1Char('\n')));
+    QVERIFY(escaped.startsWith(QStringLiteral("#0A##0A#")));
+    QCOMPARE(escaped.size(), OperatorLog::MaxLineLength + note.size());
+}
+
+void TestOperatorLog::aLogPastItsCharacterBoundIsArchivedAtOnce()
+{
+    // Lines of the longest kind, far fewer than 5000 of them: the log is archived by its size, at the next turn of
+    // the event loop, and no archive holds much more than the bound.
+    QTemporaryDir dir;
+    OperatorLog log(preparedHome(dir));
+    QSignalSpy cleared(&log, &OperatorLog::cleared);
+    const QString longest(OperatorLog::MaxLineLength, QLatin1Char('4'));
+    const int perArchive = int(OperatorLog::MaxCharacters / (longest.size() + 2)) + 1;
+    for (int i = 0; i < perArchive; ++i)
+        log.addLine(longest);
+    QCOMPARE(cleared.count(), 0); // the lines of one event stay together
+    QVERIFY(log.characterCount() > OperatorLog::MaxCharacters);
+    QVERIFY(cleared.wait(5000));
+    QCOMPARE(log.lineCount(), 0);
+    QCOMPARE(log.characterCount(), 0);
+    const QStringList archives = QDir(log.archiveFolder()).entryList({ "BS_*.TXT" }, QDir::Files);
+    QCOMPARE(archives.size(), 1);
+    const qint64 size = QFileInfo(QDir(log.archiveFolder()).filePath(archives.first())).size();
+    QCOMPARE(size, qint64(perArchive) * (longest.size() + 2));
+    QVERIFY(size <= OperatorLog::MaxCharacters + OperatorLog::MaxLineLength + 2);
+    QVERIFY(log.lineCount() < OperatorLog::MaxLines);
+
+    // Housekeeping counts the characters too.
+    for (int i = 0; i < perArchive; ++i)
+        log.addLine(longest);
+    QVERIFY(log.housekeeping(At));
+    QCOMPARE(log.lineCount(), 0);
+}
+
+void TestOperatorLog::aFailedArchiveOfALargeLogIsTriedAgainOnlyByHousekeeping()
+{
+    QTemporaryDir home; // no working folders: "BSA/LOGS" is missing
+    OperatorLog log(home.path());
+    const QString longest(OperatorLog::MaxLineLength, QLatin1Char('4'));
+    const int perArchive = int(OperatorLog::MaxCharacters / (longest.size() + 2)) + 1;
+    for (int i = 0; i < perArchive; ++i)
+        log.addLine(longest);
+    QTRY_COMPARE_WITH_TIMEOUT(log.lineCount(), perArchive + 1, 5000); // the failure, once
+    QVERIFY(log.lines().last().contains(QStringLiteral("Logboek kan niet bewaard worden")));
+    // More lines do not try again at every turn: a failing archive must not log its failure in a loop.
+    for (int i = 0; i < 3; ++i)
+        log.addLine(longest);
+    QTest::qWait(50);
+    QCOMPARE(log.lineCount(), perArchive + 4);
+    QVERIFY(!log.housekeeping(At)); // the tick tries again, and reports again
+    QCOMPARE(log.lineCount(), perArchive + 5);
+
+    createWorkingFolders(home.path());
+    QVERIFY(log.housekeeping(At));
+    QCOMPARE(log.lineCount(), 0);
 }
 
 void TestOperatorLog::workingFoldersAreCreatedParentsFirst()

@@ -1,0 +1,356 @@
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include <sys/resource.h>
+
+#include <QtTest>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+
+#include "codec/AckNackBSA.h"
+#include "codec/Envelope.h"
+#include "codec/EnvelopeFramer.h"
+#include "tests/support/FreePort.h"
+#include "tools/bsa-sim/RideMessageBuilder.h"
+
+// KorvelBSA --headless where the system or its peers make life hard: few file descriptors, a port another program
+// holds, no database set up, control characters inside a ride, a flood of large messages.
+class TestHeadlessUnderStrain final : public QObject
+{
+    Q_OBJECT
+private slots:
+    void waitsForFreeDescriptorsUnderALowLimit();
+    void endsWithTheReasonWhenThePortIsTaken();
+    void saysWhenNoDatabaseIsSetUp_data();
+    void saysWhenNoDatabaseIsSetUp();
+    void keepsEveryLogLineOnOneLine();
+    void archivesAFloodOfLargeMessagesInBoundedPiecesAndGoesOnAnswering();
+};
+
+namespace {
+const QByteArray SqliteSettings
+    = "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n"
+      "    <FormVersion>0</FormVersion>\r\n"
+      "    <xLoginServer_Text>sqlite:BSA/planning.db</xLoginServer_Text>\r\n"
+      "  </Hoofdscherm>\r\n</Configuration>\r\n";
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QStringList archives(const QTemporaryDir &home)
+{
+    return QDir(home.filePath("BSA/LOGS")).entryList({ "BS_*.TXT" }, QDir::Files, QDir::Name);
+}
+
+// The program with its standard output gathered as it comes.
+class Program
+{
+public:
+    explicit Program(const QTemporaryDir &home, quint16 port = freeLoopbackPort())
+        : m_home(home)
+        , m_port(port)
+    {
+        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process,
+            [this] { m_output += m_process.readAllStandardOutput(); });
+    }
+
+    // The limit on open files the program starts with; it may raise the first number to the second.
+    void limitDescriptors(rlim_t soft, rlim_t hard)
+    {
+        m_process.setChildProcessModifier([soft, hard] {
+            const rlimit limit { soft, hard };
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        });
+    }
+
+    bool start(const QStringList &more = {})
+    {
+        m_process.start(KORVELBSA_PROGRAM,
+            QStringList { "--headless", "--home", m_home.path(), "--server-port", QString::number(m_port) } + more);
+        return m_process.waitForStarted(5000);
+    }
+
+    // Bounded: false when the text did not come within the time or the program ended first.
+    bool waitFor(const QByteArray &text, int timeoutMs = 10000)
+    {
+        QDeadlineTimer deadline(timeoutMs);
+        while (!m_output.contains(text) && !deadline.hasExpired() && m_process.state() == QProcess::Running)
+            m_process.waitForReadyRead(100);
+        m_output += m_process.readAllStandardOutput();
+        return m_output.contains(text);
+    }
+
+    bool stop()
+    {
+        m_process.terminate();
+        const bool ended = m_process.waitForFinished(20000);
+        m_output += m_process.readAllStandardOutput();
+        return ended && m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+    }
+
+    quint16 port() const { return m_port; }
+    QProcess &process() { return m_process; }
+    const QByteArray &output() const { return m_output; }
+    QByteArray tail() const { return m_output.right(3000); }
+
+private:
+    const QTemporaryDir &m_home;
+    quint16 m_port;
+    QProcess m_process;
+    QByteArray m_output;
+};
+
+// The answers that came on a connection: "AC 4711", "NC 0".
+class AnswerReader
+{
+public:
+    void take(QTcpSocket &socket)
+    {
+        m_framer.append(socket.readAll());
+        while (std::optional<QByteArray> payload = m_framer.takeEnvelope()) {
+            tAckNackBSA record;
+            TekstNaarAckNack(HexNaarTekst(*payload), record, nullptr);
+            m_answers << record.Soort + QLatin1Char(' ') + QString::number(record.BSRitnummer);
+        }
+    }
+    const QStringList &answers() const { return m_answers; }
+
+private:
+    EnvelopeFramer m_framer;
+    QStringList m_answers;
+};
+
+std::unique_ptr<QTcpSocket> connectTo(quint16 port)
+{
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(QHostAddress::LocalHost, port);
+    return socket->waitForConnected(5000) ? std::move(socket) : nullptr;
+}
+
+// Sends one ride and waits, bounded, for its answer.
+QString exchangeRide(QTcpSocket &socket, AnswerReader &reader, const RideMessageBuilder &ride)
+{
+    const qsizetype before = reader.answers().size();
+    socket.write(Inpakken(ride.text(), false));
+    QDeadlineTimer deadline(15000);
+    while (reader.answers().size() == before && !deadline.hasExpired() && socket.waitForReadyRead(100))
+        reader.take(socket);
+    return reader.answers().value(before);
+}
+} // namespace
+
+void TestHeadlessUnderStrain::waitsForFreeDescriptorsUnderALowLimit()
+{
+    // 64 open files at most: the program raises its own limit of 24 to that, takes as many connections as leave room
+    // for its database and log, and lets the rest wait in the system's queue, without a busy loop and saying so
+    // once; a connection that closes lets the next one in.
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    writeFile(home.filePath("KorvelBSA.xml"), SqliteSettings);
+    Program program(home);
+    program.limitDescriptors(24, 64);
+    QVERIFY(program.start());
+    QVERIFY2(program.waitFor("BSA Callcenter Server werd gestart"), program.tail().constData());
+    QVERIFY2(program.output().contains(" - Maximaal aantal open bestanden: 64\n"), program.tail().constData());
+
+    constexpr int Peers = 80;
+    std::vector<std::unique_ptr<QTcpSocket>> peers;
+    for (int i = 0; i < Peers; ++i) {
+        peers.push_back(connectTo(program.port())); // the system completes the connect, accepted or not
+        QVERIFY(peers.back());
+    }
+    QVERIFY2(
+        program.waitFor("VERBINDINGEN OPEN, HET MAXIMUM: NIEUWE VERBINDINGEN WACHTEN"), program.tail().constData());
+    QTest::qWait(500); // connects that were still under way are in the system's queue by now
+    const qsizetype accepted = program.output().count("Verbinding met 127.0.0.1");
+    QVERIFY2(accepted > 20 && accepted < Peers, QByteArray::number(accepted).constData());
+
+    // The database still gets the descriptors it needs: a ride on the first connection is stored.
+    AnswerReader reader;
+    QCOMPARE(exchangeRide(*peers.front(), reader, RideMessageBuilder(4711, QDateTime::currentDateTime())),
+        QStringLiteral("AC 4711"));
+
+    // Five connections close: five waiting ones are taken in their place.
+    for (int i = 0; i < 5; ++i)
+        peers[size_t(i)]->disconnectFromHost();
+    QTRY_COMPARE_WITH_TIMEOUT(program.output().count("Verbinding met 127.0.0.1"), accepted + 5, 10000);
+    QCOMPARE(program.output().count("HET MAXIMUM"), 1);
+
+    // All close: every one still waiting is taken (and closes), and the operator hears the queue is empty.
+    peers.clear();
+    QVERIFY2(program.waitFor("SI: WACHTENDE VERBINDINGEN ZIJN AANGENOMEN"), program.tail().constData());
+    QTRY_COMPARE_WITH_TIMEOUT(program.output().count("Verbinding met 127.0.0.1"), Peers, 10000);
+    QCOMPARE(program.output().count("HET MAXIMUM"), 1);
+    QVERIFY(!program.output().contains("on API 'accept'"));
+    QVERIFY2(program.stop(), program.tail().constData());
+}
+
+void TestHeadlessUnderStrain::endsWithTheReasonWhenThePortIsTaken()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    writeFile(home.filePath("KorvelBSA.xml"), SqliteSettings);
+    QTcpServer other;
+    QVERIFY(other.listen(QHostAddress::LocalHost, 0));
+    Program program(home, other.serverPort());
+    QVERIFY(program.start());
+    QVERIFY(program.process().waitForFinished(10000));
+    QCOMPARE(program.process().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.process().exitCode(), 1);
+    const QByteArray errors = program.process().readAllStandardError();
+    QVERIFY2(errors.contains("KorvelBSA: the BSA server cannot listen: Windows socket error: "), errors.constData());
+    QVERIFY2(errors.contains(" (10048), on API 'bind'"), errors.constData());
+    // Ended through the close sequence: the archive holds the reason too, and the settings stay.
+    const QStringList written = archives(home);
+    QCOMPARE(written.size(), 1);
+    QVERIFY(readFile(home.filePath("BSA/LOGS/" + written.first())).contains("(10048), on API 'bind'"));
+    QVERIFY(readFile(home.filePath("KorvelBSA.xml")).contains("sqlite:BSA/planning.db"));
+}
+
+void TestHeadlessUnderStrain::saysWhenNoDatabaseIsSetUp_data()
+{
+    QTest::addColumn<QByteArray>("settings"); // the settings file; none when empty
+    QTest::addColumn<bool>("warned");
+    QTest::newRow("a new program folder without a settings file") << QByteArray() << true;
+    QTest::newRow("an empty SQL server") << QByteArray(
+        "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n"
+        "    <xLoginServer_Text></xLoginServer_Text>\r\n  </Hoofdscherm>\r\n</Configuration>\r\n")
+                                         << true;
+    QTest::newRow("an SQL server of spaces only")
+        << QByteArray("<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n"
+                      "    <xLoginServer_Text>   </xLoginServer_Text>\r\n  </Hoofdscherm>\r\n</Configuration>\r\n")
+        << true;
+    QTest::newRow("the embedded database") << SqliteSettings << false;
+}
+
+void TestHeadlessUnderStrain::saysWhenNoDatabaseIsSetUp()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(bool, warned);
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    if (!settings.isEmpty())
+        writeFile(home.filePath("KorvelBSA.xml"), settings);
+    Program program(home);
+    QVERIFY(program.start());
+    QVERIFY2(program.waitFor("BSA Callcenter Server werd gestart"), program.tail().constData());
+    QVERIFY2(program.stop(), program.tail().constData());
+    const QByteArray line = "GEEN PLANNINGDATABASE INGESTELD: ELKE RIT KRIJGT NC. Stel xLoginServer_Text in "
+                            "KorvelBSA.xml in, bijvoorbeeld op sqlite:BSA/planning.db";
+    QCOMPARE(program.output().contains(line), warned);
+
+    QProcess help;
+    help.start(KORVELBSA_PROGRAM, { "--help" });
+    QVERIFY(help.waitForFinished(10000));
+    const QByteArray text = help.readAllStandardOutput().simplified();
+    QVERIFY2(text.contains("xLoginServer_Text in KorvelBSA.xml") && text.contains("sqlite:BSA/planning.db")
+            && text.contains("every ride is refused with NC"),
+        text.constData());
+}
+
+void TestHeadlessUnderStrain::keepsEveryLogLineOnOneLine()
+{
+    // A name holding CR LF and a forged log line, and a terminal's escape sequence: both stay inside the line of the
+    // message on standard output and in the archive.
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    writeFile(home.filePath("KorvelBSA.xml"), SqliteSettings);
+    Program program(home);
+    QVERIFY(program.start());
+    QVERIFY2(program.waitFor("BSA Callcenter Server werd gestart"), program.tail().constData());
+    auto bsa = connectTo(program.port());
+    QVERIFY(bsa);
+    RideMessageBuilder ride(4712, QDateTime::currentDateTime());
+    QString error;
+    const QString forged = QStringLiteral("01-01-2000 00:00:00 - <ACK - (BN) VERWERKT>");
+    QVERIFY2(ride.setField(QStringLiteral("NaamReiziger"), QStringLiteral("J.@@") + forged, &error), qPrintable(error));
+    QVERIFY2(ride.setField(QStringLiteral("Projectnummer"), QStringLiteral("\x1b[2J\x1b]0;x\x07"), &error),
+        qPrintable(error));
+    // A bare CR LF, not BSA's ESC "L" "F".
+    bsa->write(Inpakken(ride.text().replace(QStringLiteral("@@"), QStringLiteral("\r\n")), false));
+    AnswerReader reader;
+    QTRY_COMPARE_WITH_TIMEOUT((reader.take(*bsa), reader.answers()), QStringList { "AC 4712" }, 10000);
+    QVERIFY2(program.waitFor("<ACK - (BN) VERWERKT>"), program.tail().constData());
+    QVERIFY2(program.stop(), program.tail().constData());
+
+    const QStringList written = archives(home);
+    QCOMPARE(written.size(), 1);
+    const QByteArray archive = readFile(home.filePath("BSA/LOGS/" + written.first()));
+    for (const QByteArray &text : { program.output(), archive }) {
+        QVERIFY(!text.contains('\x1b') && !text.contains('\x07'));
+        QVERIFY(
+            !text.contains('\r' + QByteArray("\n") + forged.toLatin1()) && !text.contains('\n' + forged.toLatin1()));
+        QVERIFY2(text.contains("J.#0D##0A#" + forged.toLatin1()), text.right(3000).constData());
+        QVERIFY(text.contains("#1B#[2J#1B#]0;x#07#"));
+    }
+    QCOMPARE(archive.count('\n'), archive.count("\r\n")); // no line break but the archive's own
+}
+
+void TestHeadlessUnderStrain::archivesAFloodOfLargeMessagesInBoundedPiecesAndGoesOnAnswering()
+{
+    // One connection sends a stream of envelopes of 40,000 digits each (answered NC), enough to pass the log's bound
+    // once and a half; meanwhile rides on another connection are answered. The log is archived by its size, in one
+    // piece not much larger than the bound, and no log line is longer than its bound.
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    writeFile(home.filePath("KorvelBSA.xml"), SqliteSettings);
+    Program program(home);
+    QVERIFY(program.start());
+    QVERIFY2(program.waitFor("BSA Callcenter Server werd gestart"), program.tail().constData());
+    auto flood = connectTo(program.port());
+    auto rides = connectTo(program.port());
+    QVERIFY(flood && rides);
+
+    constexpr qsizetype MaxLineLength = 16 * 1024; // as the operator log cuts
+    constexpr qsizetype MaxCharacters = 8 * 1024 * 1024;
+    constexpr int Envelopes = int(MaxCharacters * 3 / 2 / MaxLineLength);
+    const QByteArray large = "<ZORVAN>" + QByteArray(40000, '4') + "<EINDE>";
+    int written = 0;
+    AnswerReader floodAnswers;
+    QObject::connect(flood.get(), &QIODevice::bytesWritten, flood.get(), [&] {
+        while (written < Envelopes && flood->bytesToWrite() < 1024 * 1024) {
+            flood->write(large);
+            ++written;
+        }
+    });
+    QObject::connect(flood.get(), &QIODevice::readyRead, flood.get(), [&] { floodAnswers.take(*flood); });
+    flood->write(large);
+    ++written;
+
+    AnswerReader rideAnswers;
+    for (int i = 0; i < 5; ++i) {
+        QCOMPARE(exchangeRide(*rides, rideAnswers, RideMessageBuilder(5000 + i, QDateTime::currentDateTime())),
+            QStringLiteral("AC %1").arg(5000 + i));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(floodAnswers.answers().size(), Envelopes, 60000);
+    QCOMPARE(floodAnswers.answers().count(QStringLiteral("NC 0")), Envelopes);
+    QTRY_COMPARE_WITH_TIMEOUT(archives(home).size(), 1, 10000);
+    const QString bySize = archives(home).first();
+    QTest::qWait(1100); // the archive at the end gets a name of its own
+    QVERIFY2(program.stop(), program.tail().constData());
+
+    const qint64 size = QFileInfo(home.filePath("BSA/LOGS/" + bySize)).size();
+    QVERIFY2(size > MaxCharacters && size < MaxCharacters + 2 * 1024 * 1024, QByteArray::number(size).constData());
+    QCOMPARE(archives(home).size(), 2);
+    for (const QByteArray &line : program.output().split('\n'))
+        QVERIFY2(line.size() <= MaxLineLength + 64, QByteArray::number(line.size()).constData());
+    QVERIFY(program.output().contains(" ... [AFGEKORT, REGEL VAN 40041 TEKENS]"));
+}
+
+QTEST_GUILESS_MAIN(TestHeadlessUnderStrain)
+#include "TestHeadlessUnderStrain.moc"
