@@ -58,7 +58,7 @@ bool BSAServer::setActive(bool on, QString *error)
     }
     if (m_listener.isListening())
         return true;
-    if (m_listener.listen(QHostAddress::AnyIPv4, m_port))
+    if (m_listener.listen(m_address.isNull() ? QHostAddress(QHostAddress::AnyIPv4) : m_address, m_port))
         return true;
     if (error) {
         *error = SocketError::callFailed(

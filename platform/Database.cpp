@@ -98,6 +98,7 @@ struct Database::Private
     RowStatement lastUpdate;
     bool transaction = false;
     bool lastBusy = false;
+    bool failing = false; // the last connect or statement failed
     bool returning = false; // the open database takes INSERT ... RETURNING
 };
 
@@ -142,8 +143,13 @@ bool Database::open(QString *error, bool *aborted)
             *error = Aborted;
         return false;
     }
-    if (!connectNow(login, error)) {
+    QString reason;
+    if (!connectNow(login, &reason)) {
         close();
+        d->lastBusy = false;
+        failedNow(reason);
+        if (error)
+            *error = reason;
         return false;
     }
     emit connected();
@@ -291,10 +297,10 @@ Database::Dialect Database::dialect() const
 
 bool Database::fail(const QString &what, const QSqlError &sqlError, QString *error)
 {
-    if (error) {
-        const QString text = sqlError.text().trimmed();
-        *error = text.isEmpty() ? what : QStringLiteral("%1: %2").arg(what, text);
-    }
+    const QString text = sqlError.text().trimmed();
+    const QString reason = text.isEmpty() ? what : QStringLiteral("%1: %2").arg(what, text);
+    if (error)
+        *error = reason;
     d->lastBusy = isBusy(sqlError);
     // A failed statement ends the transaction it was in: PostgreSQL refuses every further statement of it anyway.
     rollback();
@@ -302,7 +308,23 @@ bool Database::fail(const QString &what, const QSqlError &sqlError, QString *err
     // error's type does not (SQLite calls a locked file a connection error).
     if (!d->lastBusy && (!d->db.isOpen() || !QSqlQuery(d->db).exec(QStringLiteral("SELECT 1"))))
         close(); // the next use connects anew
+    failedNow(reason);
     return false;
+}
+
+void Database::failedNow(const QString &reason)
+{
+    d->failing = true;
+    emit failed(reason, d->lastBusy);
+}
+
+// On every statement's way out: one test of a flag while nothing failed.
+void Database::succeededNow()
+{
+    if (!d->failing)
+        return;
+    d->failing = false;
+    emit recovered();
 }
 
 bool Database::isBusy(const QSqlError &sqlError) const
@@ -359,6 +381,7 @@ bool Database::commit(QString *error)
         return fail(QStringLiteral("Committing"), d->db.lastError(), error);
     }
     d->transaction = false;
+    succeededNow();
     return true;
 }
 
@@ -456,6 +479,7 @@ std::optional<QueryResult> Database::exec(const QString &sql, const QVariantList
     // Nothing stays open: an unfinished SELECT would hold an SQLite read snapshot, so that the WAL could never be
     // folded back into the file, and would keep an ODBC connection busy for the next statement.
     query.finish();
+    succeededNow();
     return result;
 }
 

@@ -83,6 +83,10 @@ public:
 
 signals:
     void connected();
+    // Every failed connect or statement, with the message the caller was given; `busy` as lastFailureWasBusy().
+    void failed(const QString &reason, bool busy);
+    // The first statement that succeeded after a failure.
+    void recovered();
 
 private:
     struct Private;
@@ -92,6 +96,8 @@ private:
     QVariantList boundRow(const QString &table, const ColumnValues &values);
     const QString &insertText(const QString &table, const ColumnValues &values, const QString &returning);
     bool fail(const QString &what, const QSqlError &sqlError, QString *error);
+    void failedNow(const QString &reason);
+    void succeededNow();
     bool isBusy(const QSqlError &sqlError) const;
     QVariant boundValue(const QVariant &value) const;
     QVariant columnValue(const QString &table, const QString &column, const QVariant &value);
