@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 
 #include <QObject>
 #include <QString>
@@ -21,7 +22,10 @@
 #include "settings/SettingsStore.h"
 #include "shell/OperatorLog.h"
 
+class LinkMetrics;
 class QDateTime;
+class QHostAddress;
+class StatusServer;
 
 // The owner of every component of the link, for the whole run: settings and their file, the operator log, the
 // database connection, the BSA server with its intake, the status feedback to the BSA host with its outgoing
@@ -58,6 +62,15 @@ public:
     // Copies the current values into the settings document (hiding the window does this); the file itself is
     // written at the end of the run.
     void CaptureSettings();
+
+    // The one local address the BSA server listens on from its next start; a null address: every IPv4 address.
+    void setListenAddress(const QHostAddress &address);
+
+    // The status port for the monitoring: /health and /metrics over HTTP on 127.0.0.1 (port 0: one the system
+    // chooses). The figures are counted from here on; a link without a status port counts nothing. False, with the
+    // reason, when the port cannot be opened.
+    bool startStatusPort(quint16 port, QString *error);
+    quint16 statusPort() const; // 0 without one
 
     // "Server AAN/UIT": starts the BSA server when it is stopped, stops it when it listens.
     void BtnExecuteClick(const QDateTime &now);
@@ -124,6 +137,8 @@ private:
     HostSender m_hostSender;
     HostReplies m_hostReplies;
     QTimer m_timer1;
+    std::unique_ptr<LinkMetrics> m_metrics;
+    std::unique_ptr<StatusServer> m_statusServer;
     bool m_started = false;
     bool m_finished = false;
 };
