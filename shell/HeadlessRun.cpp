@@ -8,6 +8,7 @@
 
 #include "platform/TerminationSignals.h"
 #include "shell/Koppeling.h"
+#include "shell/RunOptions.h"
 
 namespace {
 void writeLine(FILE *stream, const QString &line)
@@ -63,7 +64,7 @@ void applyTestIntervals(Koppeling &koppeling)
 }
 } // namespace
 
-int runHeadless(const QString &programFolder, const QString &serverPort)
+int runHeadless(const QString &programFolder, const RunOptions &options)
 {
     LogOutput output;
     Koppeling koppeling(programFolder);
@@ -76,10 +77,11 @@ int runHeadless(const QString &programFolder, const QString &serverPort)
         writeLine(stderr, QStringLiteral("KorvelBSA: ") + error);
         return 1;
     }
-    if (!serverPort.isEmpty()) {
-        Settings settings = koppeling.settings();
-        settings.BSAServerPoort = serverPort;
-        koppeling.setSettings(settings);
+    if (!applyRunOptions(koppeling, options, &error)) {
+        // The monitoring was asked for and would see nothing: a service manager tries again later.
+        writeLine(stderr, QStringLiteral("KorvelBSA: ") + error);
+        koppeling.finish();
+        return 3;
     }
 
     TerminationSignals termination;
