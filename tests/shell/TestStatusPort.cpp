@@ -16,6 +16,7 @@
 #include "shell/StatusServer.h"
 #include "tests/support/FreePort.h"
 #include "tests/support/HttpExchange.h"
+#include "tools/bsa-sim/HostSimulator.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
 
 // The status port of a running link, read over real HTTP on 127.0.0.1 as the monitoring reads it, while BSA sends
@@ -28,6 +29,7 @@ private slots:
     void unhealthyDatabaseGives503WithTheReason_data();
     void unhealthyDatabaseGives503WithTheReason();
     void aLockedDatabaseIsBusyNotAnError();
+    void countsStatusMessagesQueuedAndSent();
     void answersOnlyHealthAndMetrics_data();
     void answersOnlyHealthAndMetrics();
     void aRequestAboveTheBoundIsCutOff_data();
@@ -254,6 +256,39 @@ void TestStatusPort::aLockedDatabaseIsBusyNotAnError()
     QCOMPARE(link.get("/health").status, 200);
     QCOMPARE(link.metric("korvelbsa_database_errors_total"), 0.0);
     QCOMPARE(link.metric(BnAc), 2.0);
+}
+
+void TestStatusPort::countsStatusMessagesQueuedAndSent()
+{
+    Link link;
+    const QByteArray queued = "korvelbsa_status_messages_queued_total";
+    const QByteArray sent = "korvelbsa_status_messages_sent_total";
+    const QByteArray waiting = "korvelbsa_status_messages_waiting";
+    // The BSA host is down: TEST ACK queues two messages that wait.
+    const quint16 hostPort = freeLoopbackPort();
+    Settings settings = link.koppeling->settings();
+    settings.BSAHostPoort = QString::number(hostPort);
+    link.koppeling->setSettings(settings);
+    link.koppeling->SpeedButton1Click();
+    link.koppeling->SpeedButton1Click();
+    link.koppeling->Timer1Timer(); // tries to connect, and fails
+    QCOMPARE(link.metric(queued), 2.0);
+    QCOMPARE(link.metric(sent), 0.0);
+    QCOMPARE(link.metric(waiting), 2.0);
+
+    // The host comes up: the ticks connect and send one message each.
+    HostSimulator host;
+    QSignalSpy received(&host, &HostSimulator::messageReceived);
+    QString error;
+    QVERIFY2(host.listen(QHostAddress::LocalHost, hostPort, &error), qPrintable(error));
+    QTRY_VERIFY_WITH_TIMEOUT(([&] {
+        link.koppeling->Timer1Timer();
+        return received.size() == 2;
+    }()),
+        10000);
+    QCOMPARE(link.metric(queued), 2.0);
+    QCOMPARE(link.metric(sent), 2.0);
+    QCOMPARE(link.metric(waiting), 0.0);
 }
 
 void TestStatusPort::answersOnlyHealthAndMetrics_data()
