@@ -20,8 +20,9 @@ struct Options
         QStringLiteral("Run without a window; every log line also goes to standard "
                        "output. SIGTERM or SIGINT ends the run.") };
     QCommandLineOption home { QStringLiteral("home"),
-        QStringLiteral("Program folder: settings file, BSA/, Backups/, TempDownloads/ "
-                       "(default: the folder of the program file)."),
+        QStringLiteral("Program folder: settings file, BSA/, Backups/, TempDownloads/ (default: the folder of the "
+                       "program file, or the user's data folder .../share/korvelbsa when that one is not writable or "
+                       "lies under /usr)."),
         QStringLiteral("DIR") };
     QCommandLineOption serverPort { QStringLiteral("server-port"),
         QStringLiteral("Port on which the BSA server listens (default 12001)."), QStringLiteral("N") };
