@@ -38,7 +38,11 @@ protected:
         socket->setReadBufferSize(StatusServer::MaxRequestBytes);
         auto *deadline = new QTimer(socket);
         deadline->setSingleShot(true);
-        connect(deadline, &QTimer::timeout, socket, &QAbstractSocket::abort);
+        // Whatever the HTTP server made of the connection, it ends here.
+        connect(deadline, &QTimer::timeout, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
         deadline->start(StatusServer::ConnectionTimeout);
         // Connected before the HTTP server's own handler, so it sees every read first. The HTTP server reads all
         // that is there at each read, so what is available now is what came since the last one.
