@@ -41,10 +41,12 @@ void HostSender::sendNext()
         return;
     }
     emit logLine(QStringLiteral("CO: ") + QString::fromLatin1(wire));
-    if (m_client.bytesToWrite() == 0)
+    if (m_client.bytesToWrite() == 0) {
         m_queue.removeFirst();
-    else
+        emit lineSent();
+    } else {
         m_inFlight = true;
+    }
 }
 
 void HostSender::connectToHost(const QString &host)
@@ -67,6 +69,7 @@ void HostSender::allWritten()
     m_inFlight = false;
     m_waitReported = false;
     m_queue.removeFirst();
+    emit lineSent();
 }
 
 void HostSender::disconnected()

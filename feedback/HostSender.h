@@ -24,6 +24,8 @@ public:
 signals:
     void logLine(const QString &message);
     void exceptionRaised(const QString &message);
+    // The first line of the queue was handed to the system whole and left the queue.
+    void lineSent();
 
 private:
     void connectToHost(const QString &host);

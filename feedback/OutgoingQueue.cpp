@@ -84,6 +84,7 @@ void OutgoingQueue::append(const QString &line)
 {
     m_lines.append(line);
     changedNow();
+    emit appended();
 }
 
 void OutgoingQueue::removeFirst()
@@ -100,6 +101,7 @@ bool OutgoingQueue::takeBackLast(const QString &line)
         return false;
     m_lines.removeLast();
     changedNow();
+    emit takenBack();
     return true;
 }
 

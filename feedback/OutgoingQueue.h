@@ -36,6 +36,9 @@ public:
 signals:
     // The whole queue after every change.
     void changed(const QStringList &lines);
+    // A message was queued, or the one just queued was taken back.
+    void appended();
+    void takenBack();
     // What the operator must know: lines restored or left out, and a file that could not be written or read.
     void logLine(const QString &message);
 

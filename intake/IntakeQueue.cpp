@@ -3,9 +3,9 @@
 #include <utility>
 #include <vector>
 
-void IntakeQueue::append(BSAConnection *connection, const QByteArray &payload, qint64 arrivedMs)
+void IntakeQueue::append(BSAConnection *connection, const QByteArray &payload, qint64 arrivedNs)
 {
-    Envelope envelope { connection, connection ? connection->peerAddress() : QString(), payload, arrivedMs };
+    Envelope envelope { connection, connection ? connection->peerAddress() : QString(), payload, arrivedNs };
     for (Line &line : m_lines) {
         // A connection that went away leaves a line whose pointer is null: it never matches a new connection that
         // happens to live at the same address.

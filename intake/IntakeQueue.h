@@ -20,10 +20,10 @@ public:
         QPointer<BSAConnection> connection; // null once the connection is gone
         QString peer;
         QByteArray payload;
-        qint64 arrivedMs = 0; // on the intake's own clock
+        qint64 arrivedNs = 0; // on the intake's own clock, in nanoseconds
     };
 
-    void append(BSAConnection *connection, const QByteArray &payload, qint64 arrivedMs);
+    void append(BSAConnection *connection, const QByteArray &payload, qint64 arrivedNs);
 
     // At most `maxTotal` envelopes, at most `perConnection` of one connection: one from each connection in turn,
     // round after round. The next batch starts with the connection that came next.

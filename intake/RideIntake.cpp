@@ -36,7 +36,7 @@ RideIntake::~RideIntake() = default;
 
 void RideIntake::BSAServerClientRead(BSAConnection *connection, const QByteArray &payload)
 {
-    m_queue.append(connection, payload, m_clock.elapsed());
+    m_queue.append(connection, payload, m_clock.nsecsElapsed());
     // Everything else that is ready now comes in first and joins the same batch.
     if (m_batch.isEmpty() && !m_pass.isActive())
         m_pass.start();
@@ -197,10 +197,10 @@ RideIntake::Stored RideIntake::store(qsizetype from, qsizetype to, QString *erro
 // oldest of them has waited longer than the bound allows.
 bool RideIntake::retryLater()
 {
-    qint64 oldest = m_batch.at(m_next).envelope.arrivedMs;
+    qint64 oldest = m_batch.at(m_next).envelope.arrivedNs;
     for (qsizetype i = m_next; i < m_batch.size(); ++i)
-        oldest = std::min(oldest, m_batch.at(i).envelope.arrivedMs);
-    if (m_clock.elapsed() - oldest >= m_busyBound.count())
+        oldest = std::min(oldest, m_batch.at(i).envelope.arrivedNs);
+    if (std::chrono::nanoseconds(m_clock.nsecsElapsed() - oldest) >= m_busyBound)
         return false;
     // Once per batch the operator hears why the answers are late.
     if (m_retryDelay == FirstRetry)
@@ -228,10 +228,13 @@ void RideIntake::finishRide(Ride &ride)
     emitLines(outcome.before);
     if (outcome.answers) {
         QString error;
-        if (sendAnswer(ride, &error))
+        if (sendAnswer(ride, &error)) {
+            emit answered(ride.rit.Soort, outcome.answerText.startsWith(QLatin1String("AC")),
+                std::chrono::nanoseconds(m_clock.nsecsElapsed() - ride.envelope.arrivedNs));
             emitLines(outcome.after);
-        else
+        } else {
             emit exceptionRaised(error); // the lines that would follow the answer are left out
+        }
     }
     emit pakketIn(outcome.fields);
 }

@@ -58,6 +58,9 @@ signals:
     void rawLogLine(const QString &line); // logged without a time stamp
     void exceptionRaised(const QString &message);
     void pakketIn(const QStringList &fields); // the fields of the message just handled, for "Pakket IN"
+    // An answer was handed to the connection: the message's kind (Soort, empty when it could not be read), whether
+    // it was "AC", and the time from the envelope's arrival until then.
+    void answered(const QString &soort, bool accepted, std::chrono::nanoseconds latency);
 
 private:
     struct Ride

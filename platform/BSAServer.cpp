@@ -170,7 +170,7 @@ bool BSAServer::setActive(bool on, QString *error)
     if (m_listener.isListening())
         return true;
     m_listener.setListenBacklogSize(ListenBacklog);
-    if (!m_listener.listen(QHostAddress::AnyIPv4, m_port)) {
+    if (!m_listener.listen(m_address.isNull() ? QHostAddress(QHostAddress::AnyIPv4) : m_address, m_port)) {
         if (error) {
             *error = SocketError::callFailed(
                 m_listener.serverError(), m_listener.errorString(), listenApi(m_listener.serverError()));

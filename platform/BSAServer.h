@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -35,9 +36,13 @@ public:
     // Used at the next start; 0 asks the system for a free port (see serverPort()).
     void setPort(quint16 port) { m_port = port; }
     quint16 port() const { return m_port; }
+    // Used at the next start: the one local address to listen on; a null address listens on every IPv4 address.
+    void setAddress(const QHostAddress &address) { m_address = address; }
+    QHostAddress address() const { return m_address; }
 
-    // On: listen on every local IPv4 address; a failure leaves the server stopped, with the message in *error.
-    // Off: close and discard every connection without clientDisconnected, then stop listening.
+    // On: listen on the address (every local IPv4 address unless one was set); a failure leaves the server stopped,
+    // with the message in *error. Off: close and discard every connection without clientDisconnected, then stop
+    // listening.
     bool setActive(bool on, QString *error = nullptr);
     bool isActive() const { return m_listener.isListening(); }
     quint16 serverPort() const { return m_listener.serverPort(); }
@@ -89,4 +94,5 @@ private:
     qint64 m_maxConnections = -1;
     std::chrono::milliseconds m_envelopeTimeout = DefaultEnvelopeTimeout;
     quint16 m_port = 0;
+    QHostAddress m_address;
 };

@@ -144,6 +144,7 @@ struct Database::Private
     bool lastBusy = false;
     bool lastTimeout = false;
     bool answerLost = false; // a bounded wait ran out outside a statement: the next statement fails as unanswered
+    bool failing = false; // the last connect or statement failed
     bool returning = false; // the open database takes INSERT ... RETURNING
     int socket = -1; // of the open PostgreSQL connection, for the bound on every wait for its answer
     QString sqlitePath; // the open SQLite file's path, and the files it and its log named when the link opened it
@@ -200,8 +201,13 @@ bool Database::open(QString *error, bool *aborted)
             *error = Aborted;
         return false;
     }
-    if (!connectNow(login, error)) {
+    QString reason;
+    if (!connectNow(login, &reason)) {
         close();
+        d->lastBusy = false;
+        failedNow(reason);
+        if (error)
+            *error = reason;
         return false;
     }
     emit connected();
@@ -387,12 +393,12 @@ Database::Dialect Database::dialect() const
 
 bool Database::fail(const QString &what, const QSqlError &sqlError, QString *error, bool unanswered)
 {
-    if (error) {
-        const QString text = unanswered
-            ? QStringLiteral("no answer from the database within %1 ms").arg(DatabaseDrivers::AnswerBound.count())
-            : sqlError.text().trimmed();
-        *error = text.isEmpty() ? what : QStringLiteral("%1: %2").arg(what, text);
-    }
+    const QString text = unanswered
+        ? QStringLiteral("no answer from the database within %1 ms").arg(DatabaseDrivers::AnswerBound.count())
+        : sqlError.text().trimmed();
+    const QString reason = text.isEmpty() ? what : QStringLiteral("%1: %2").arg(what, text);
+    if (error)
+        *error = reason;
     d->lastBusy = !unanswered && isBusy(sqlError);
     d->lastTimeout = unanswered || DatabaseDrivers::isTimeout(sqlError);
     if (d->lastTimeout) {
@@ -401,6 +407,7 @@ bool Database::fail(const QString &what, const QSqlError &sqlError, QString *err
         if (d->openDialect == Dialect::Odbc || d->openDialect == Dialect::SqlServer)
             rollback();
         close();
+        failedNow(reason);
         return false;
     }
     // A failed statement ends the transaction it was in: PostgreSQL refuses every further statement of it anyway.
@@ -409,6 +416,7 @@ bool Database::fail(const QString &what, const QSqlError &sqlError, QString *err
     // error's type does not (SQLite calls a locked file a connection error).
     if (!d->lastBusy && !connectionAnswers())
         close(); // the next use connects anew
+    failedNow(reason);
     return false;
 }
 
@@ -446,6 +454,21 @@ void Database::leaveReplacedSqliteFile()
     };
     removeIfSame(path + QLatin1String("-wal"), wal);
     removeIfSame(path + QLatin1String("-shm"), shm);
+}
+
+void Database::failedNow(const QString &reason)
+{
+    d->failing = true;
+    emit failed(reason, d->lastBusy);
+}
+
+// On every statement's way out: one test of a flag while nothing failed.
+void Database::succeededNow()
+{
+    if (!d->failing)
+        return;
+    d->failing = false;
+    emit recovered();
 }
 
 bool Database::isBusy(const QSqlError &sqlError) const
@@ -516,10 +539,13 @@ bool Database::commit(QString *error)
         d->transaction = false;
         if (sqliteFileReplaced()) {
             // Committed into a file that is no longer at its path: what it holds goes when the link lets it go.
+            const QString reason
+                = QStringLiteral("The database file %1 was removed or replaced while this was written to it")
+                      .arg(QDir::toNativeSeparators(d->sqlitePath));
             if (error)
-                *error = QStringLiteral("The database file %1 was removed or replaced while this was written to it")
-                             .arg(QDir::toNativeSeparators(d->sqlitePath));
+                *error = reason;
             leaveReplacedSqliteFile();
+            failedNow(reason);
             return false;
         }
         return true;
@@ -534,6 +560,7 @@ bool Database::commit(QString *error)
     if (!committed || unanswered)
         return fail(QStringLiteral("Committing"), d->db.lastError(), error, unanswered);
     d->transaction = false;
+    succeededNow();
     return true;
 }
 
@@ -652,6 +679,7 @@ std::optional<QueryResult> Database::exec(const QString &sql, const QVariantList
         fail(failure, sqlError, error, unanswered);
         return std::nullopt;
     }
+    succeededNow();
     return result;
 }
 

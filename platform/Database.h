@@ -94,6 +94,10 @@ signals:
     void connected();
     // What the operator must hear of the connection itself: an SQLite file that went from under the link.
     void logLine(const QString &message);
+    // Every failed connect or statement, with the message the caller was given; `busy` as lastFailureWasBusy().
+    void failed(const QString &reason, bool busy);
+    // The first statement that succeeded after a failure.
+    void recovered();
 
 private:
     struct Private;
@@ -107,6 +111,9 @@ private:
     bool connectionAnswers();
     bool sqliteFileReplaced() const;
     void leaveReplacedSqliteFile();
+    bool fail(const QString &what, const QSqlError &sqlError, QString *error);
+    void failedNow(const QString &reason);
+    void succeededNow();
     bool isBusy(const QSqlError &sqlError) const;
     QVariant boundValue(const QVariant &value) const;
     QVariant columnValue(const QString &table, const QString &column, const QVariant &value);

@@ -9,6 +9,7 @@
 #include "platform/DescriptorLimit.h"
 #include "platform/TerminationSignals.h"
 #include "shell/Koppeling.h"
+#include "shell/RunOptions.h"
 
 namespace {
 void writeLine(FILE *stream, const QString &line)
@@ -68,7 +69,7 @@ void applyTestIntervals(Koppeling &koppeling)
 }
 } // namespace
 
-int runHeadless(const QString &programFolder, const QString &serverPort)
+int runHeadless(const QString &programFolder, const RunOptions &options)
 {
     LogOutput output;
     Koppeling koppeling(programFolder);
@@ -81,10 +82,11 @@ int runHeadless(const QString &programFolder, const QString &serverPort)
         writeLine(stderr, QStringLiteral("KorvelBSA: ") + error);
         return 1;
     }
-    if (!serverPort.isEmpty()) {
-        Settings settings = koppeling.settings();
-        settings.BSAServerPoort = serverPort;
-        koppeling.setSettings(settings);
+    if (!applyRunOptions(koppeling, options, &error)) {
+        // The monitoring was asked for and would see nothing: a service manager tries again later.
+        writeLine(stderr, QStringLiteral("KorvelBSA: ") + error);
+        koppeling.finish();
+        return 3;
     }
     const qint64 descriptors = DescriptorLimit::current();
     if (descriptors >= 0)
@@ -114,12 +116,13 @@ int runHeadless(const QString &programFolder, const QString &serverPort)
     QObject::disconnect(startLines);
     if (!koppeling.isServerActive()) {
         // Nobody presses the button again here: a link that does not listen must not look healthy to a service
-        // manager. The run ends as at SIGTERM, so that the log archive holds the reason too.
+        // manager. The run ends as at SIGTERM, so that the log archive holds the reason too. Status 3, as for a taken
+        // status port: a port may come free (an old run still ending), so a service manager tries again.
         const QString reason = lastLine.section(QStringLiteral(" - "), 1);
         koppeling.closeConfirmed(QDateTime::currentDateTime());
         koppeling.finish();
         writeLine(stderr, QStringLiteral("KorvelBSA: the BSA server cannot listen: ") + reason);
-        return 1;
+        return 3;
     }
     return QCoreApplication::exec();
 }

@@ -8,6 +8,8 @@
 #include "codec/AckNackBSA.h"
 #include "codec/Envelope.h"
 #include "platform/BSAConnection.h"
+#include "shell/LinkMetrics.h"
+#include "shell/StatusServer.h"
 #include "shell/WorkingFolders.h"
 
 namespace {
@@ -146,6 +148,59 @@ void Koppeling::BtnExecuteClick(const QDateTime &now)
     m_lifecycle.BtnExecuteClick(now);
 }
 
+void Koppeling::setListenAddress(const QHostAddress &address)
+{
+    m_server.setAddress(address);
+}
+
+bool Koppeling::startStatusPort(quint16 port, QString *error)
+{
+    if (m_statusServer)
+        return true;
+    auto metrics = std::make_unique<LinkMetrics>();
+    const auto now = [this] {
+        LinkMetrics::Now state;
+        state.listening = m_server.isActive();
+        state.databaseConfigured = !m_settings.xLoginServer.trimmed().isEmpty();
+        state.connections = m_server.connections().size();
+        state.statusWaiting = m_queue.lines().size();
+        return state;
+    };
+    const LinkMetrics *figures = metrics.get();
+    auto server = std::make_unique<StatusServer>(
+        [figures, now] {
+            const QStringList reasons = figures->unhealthyReasons(now());
+            if (reasons.isEmpty())
+                return StatusServer::Answer { 200, "text/plain; charset=utf-8", "ok\n" };
+            return StatusServer::Answer { 503, "text/plain; charset=utf-8", reasons.join(u'\n').toUtf8() + '\n' };
+        },
+        [figures, now] {
+            return StatusServer::Answer { 200, "text/plain; version=0.0.4; charset=utf-8", figures->text(now()) };
+        });
+    if (!server->listen(port, error))
+        return false;
+
+    // Counting is a handful of additions per ride, done in the signals the components give anyway.
+    LinkMetrics *counter = metrics.get();
+    connect(&m_intake, &RideIntake::answered, counter, &LinkMetrics::rideAnswered);
+    connect(&m_server, &BSAServer::clientConnected, counter, &LinkMetrics::connectionAccepted);
+    connect(&m_queue, &OutgoingQueue::appended, counter, &LinkMetrics::statusQueued);
+    connect(&m_queue, &OutgoingQueue::takenBack, counter, &LinkMetrics::statusTakenBack);
+    connect(&m_hostSender, &HostSender::lineSent, counter, &LinkMetrics::statusSent);
+    connect(&m_database, &Database::failed, counter, &LinkMetrics::databaseFailed);
+    connect(&m_database, &Database::recovered, counter, &LinkMetrics::databaseRecovered);
+    m_metrics = std::move(metrics);
+    m_statusServer = std::move(server);
+    m_log.Logger(QStringLiteral("Status voor de bewaking op http://127.0.0.1:%1/health en /metrics")
+                     .arg(m_statusServer->port()));
+    return true;
+}
+
+quint16 Koppeling::statusPort() const
+{
+    return m_statusServer ? m_statusServer->port() : 0;
+}
+
 bool Koppeling::isServerActive() const
 {
     return m_server.isActive();
@@ -164,11 +219,6 @@ void Koppeling::Logger(const QString &message)
 QStringList Koppeling::logLines() const
 {
     return m_log.lines();
-}
-
-void Koppeling::Logger(const QString &message)
-{
-    m_log.Logger(message);
 }
 
 void Koppeling::editLog(const QStringList &lines)

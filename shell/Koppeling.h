@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 
 #include <QObject>
 #include <QString>
@@ -21,7 +22,10 @@
 #include "settings/SettingsStore.h"
 #include "shell/OperatorLog.h"
 
+class LinkMetrics;
 class QDateTime;
+class QHostAddress;
+class StatusServer;
 
 // The owner of every component of the link, for the whole run: settings and their file, the operator log, the
 // database connection, the BSA server with its intake, the status feedback to the BSA host with its outgoing
@@ -59,6 +63,15 @@ public:
     // written at the end of the run.
     void CaptureSettings();
 
+    // The one local address the BSA server listens on from its next start; a null address: every IPv4 address.
+    void setListenAddress(const QHostAddress &address);
+
+    // The status port for the monitoring: /health and /metrics over HTTP on 127.0.0.1 (port 0: one the system
+    // chooses). The figures are counted from here on; a link without a status port counts nothing. False, with the
+    // reason, when the port cannot be opened.
+    bool startStatusPort(quint16 port, QString *error);
+    quint16 statusPort() const; // 0 without one
+
     // "Server AAN/UIT": starts the BSA server when it is stopped, stops it when it listens.
     void BtnExecuteClick(const QDateTime &now);
     bool isServerActive() const;
@@ -73,11 +86,10 @@ public:
     void closeDatabase();
     bool isDatabaseOpen() const;
 
-    // A line of the front end's own in the operator log, with its time stamp.
-    void Logger(const QString &message);
     // The operator log as it stands; logLineAdded and logCleared tell every change.
     QStringList logLines() const;
-    // Adds a stamped line to the operator log, for what the front end runs beside the link (the update check).
+    // Adds a stamped line to the operator log, for what the front end runs beside the link (the update check, the
+    // headless program's start).
     void Logger(const QString &message);
     // The operator typed in the log view: the log holds these lines from now on, and they are what gets archived.
     // The view is not told again: it shows them already.
@@ -126,6 +138,8 @@ private:
     HostSender m_hostSender;
     HostReplies m_hostReplies;
     QTimer m_timer1;
+    std::unique_ptr<LinkMetrics> m_metrics;
+    std::unique_ptr<StatusServer> m_statusServer;
     bool m_started = false;
     bool m_finished = false;
 };

@@ -9,6 +9,7 @@
 
 #include "platform/DescriptorLimit.h"
 #include "shell/HeadlessRun.h"
+#include "shell/RunOptions.h"
 #include "shell/window/WindowRun.h"
 #include "update/UpdateAddresses.h"
 
@@ -20,11 +21,20 @@ struct Options
         QStringLiteral("Run without a window; every log line also goes to standard "
                        "output. SIGTERM or SIGINT ends the run.") };
     QCommandLineOption home { QStringLiteral("home"),
-        QStringLiteral("Program folder: settings file, BSA/, Backups/, TempDownloads/ "
-                       "(default: the folder of the program file)."),
+        QStringLiteral("Program folder: settings file, BSA/, Backups/, TempDownloads/ (default: the folder of the "
+                       "program file, or the user's data folder .../share/korvelbsa when that one is not writable or "
+                       "lies under /usr)."),
         QStringLiteral("DIR") };
     QCommandLineOption serverPort { QStringLiteral("server-port"),
         QStringLiteral("Port on which the BSA server listens (default 12001)."), QStringLiteral("N") };
+    QCommandLineOption listen { QStringLiteral("listen"),
+        QStringLiteral("The one local IPv4 address on which the BSA server listens, for this run only (never stored; "
+                       "default: every IPv4 address of this machine)."),
+        QStringLiteral("ADDRESS") };
+    QCommandLineOption statusPort { QStringLiteral("status-port"),
+        QStringLiteral("Serve GET /health and GET /metrics (Prometheus) for the monitoring on 127.0.0.1, port N "
+                       "(default: off)."),
+        QStringLiteral("N") };
     QCommandLineOption updateUrl { QStringLiteral("update-url"),
         QStringLiteral("Update description file that \"UPDATE CONTROLE\" reads, for this run only (never stored; "
                        "default: %1). The headless program does not check for updates.")
@@ -41,7 +51,8 @@ void describe(QCommandLineParser &parser, Options &options)
                        "setting empty) every ride is refused with NC."));
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addOptions({ options.headless, options.home, options.serverPort, options.updateUrl });
+    parser.addOptions(
+        { options.headless, options.home, options.serverPort, options.listen, options.statusPort, options.updateUrl });
 }
 
 // Whether a window can be shown: on X11 and Wayland there must be a display to show it on, unless a Qt platform
@@ -89,15 +100,31 @@ int main(int argc, char *argv[])
     describe(parser, options);
     parser.process(*app);
 
-    const QString port = parser.value(options.serverPort);
-    if (parser.isSet(options.serverPort)) {
+    RunOptions run;
+    for (const QCommandLineOption *option : { &options.serverPort, &options.statusPort }) {
+        if (!parser.isSet(*option))
+            continue;
+        const QString port = parser.value(*option);
         bool isNumber = false;
         const int value = port.toInt(&isNumber);
         if (!isNumber || value < 1 || value > 65535) {
-            std::fprintf(
-                stderr, "KorvelBSA: --server-port wants a port number from 1 to 65535, not '%s'\n", qPrintable(port));
+            std::fprintf(stderr, "KorvelBSA: --%s wants a port number from 1 to 65535, not '%s'\n",
+                qPrintable(option->names().constFirst()), qPrintable(port));
             return 2;
         }
+        if (option == &options.serverPort)
+            run.serverPort = port;
+        else
+            run.statusPort = quint16(value);
+    }
+    if (parser.isSet(options.listen)) {
+        QString reason;
+        const std::optional<QHostAddress> address = localIPv4Address(parser.value(options.listen), &reason);
+        if (!address) {
+            std::fprintf(stderr, "KorvelBSA: --listen: %s\n", qPrintable(reason));
+            return 2;
+        }
+        run.listenAddress = *address;
     }
     QUrl updateFileURL;
     if (parser.isSet(options.updateUrl)) {
@@ -111,7 +138,9 @@ int main(int argc, char *argv[])
             return 2;
         }
     }
-    QString folder = parser.isSet(options.home) ? parser.value(options.home) : QCoreApplication::applicationDirPath();
+    QString folder = parser.isSet(options.home)
+        ? parser.value(options.home)
+        : defaultProgramFolder(QCoreApplication::applicationDirPath(), &run.programFolderNote);
     if (!QDir().mkpath(folder)) {
         std::fprintf(stderr, "KorvelBSA: cannot create the program folder '%s'\n", qPrintable(folder));
         return 2;
@@ -119,8 +148,8 @@ int main(int argc, char *argv[])
     folder = QDir(folder).absolutePath();
 
     if (window)
-        return runWindow(folder, port, updateFileURL);
+        return runWindow(folder, run, updateFileURL);
     if (wantsWindow)
         std::fprintf(stderr, "KorvelBSA: no display to show the window on; running headless\n");
-    return runHeadless(folder, port);
+    return runHeadless(folder, run);
 }

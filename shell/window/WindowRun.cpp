@@ -11,6 +11,7 @@
 #include "platform/DescriptorLimit.h"
 #include "platform/TerminationSignals.h"
 #include "shell/Koppeling.h"
+#include "shell/RunOptions.h"
 #include "shell/window/Hoofdscherm.h"
 #include "update/window/UpdateController.h"
 
@@ -21,7 +22,7 @@ void reportError(const QString &message)
 }
 } // namespace
 
-int runWindow(const QString &programFolder, const QString &serverPort, const QUrl &updateFileURL)
+int runWindow(const QString &programFolder, const RunOptions &options, const QUrl &updateFileURL)
 {
     QApplication::setApplicationName(ApplicationTitle);
     // The window hides in the tray and boxes come and go: the program ends through the close sequence only.
@@ -35,10 +36,10 @@ int runWindow(const QString &programFolder, const QString &serverPort, const QUr
         QMessageBox::critical(nullptr, ApplicationTitle, error);
         return 1;
     }
-    if (!serverPort.isEmpty()) {
-        Settings settings = koppeling.settings();
-        settings.BSAServerPoort = serverPort;
-        koppeling.setSettings(settings);
+    // A status port that cannot be opened is said in the log, where the operator looks; the link goes on.
+    if (!applyRunOptions(koppeling, options, &error)) {
+        reportError(error);
+        koppeling.Logger(error);
     }
     const qint64 descriptors = DescriptorLimit::current();
     if (descriptors >= 0)

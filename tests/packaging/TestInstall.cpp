@@ -106,6 +106,8 @@ void TestInstall::installsExactlyTheseFiles()
         QStringLiteral("share/doc/korvelbsa/changelog.gz"),
         QStringLiteral("share/doc/korvelbsa/copyright"),
         QStringLiteral("share/doc/korvelbsa/examples/allow-bsa.conf"),
+        QStringLiteral("share/doc/korvelbsa/performance-intake.png"),
+        QStringLiteral("share/doc/korvelbsa/performance.md"),
         QStringLiteral("share/icons/hicolor/scalable/apps/korvelbsa.svg"),
         QStringLiteral("share/korvelbsa/KorvelBSA.xml"),
         QStringLiteral("share/korvelbsa/sql/postgresql/schema.sql"),

@@ -1,0 +1,329 @@
+#include <unistd.h>
+
+#include <optional>
+
+#include <QDir>
+#include <QFile>
+#include <QHostInfo>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "codec/Envelope.h"
+#include "codec/EnvelopeFramer.h"
+#include "tests/support/FreePort.h"
+#include "tests/support/HttpExchange.h"
+#include "tools/bsa-sim/RideMessageBuilder.h"
+
+// KorvelBSA's options for an administrator, run as the program itself: the one address the BSA server listens on,
+// the status port for the monitoring, and the program folder it takes when it was installed where it cannot write.
+class TestProgramOptions final : public QObject
+{
+    Q_OBJECT
+private slots:
+    void commandLine_data();
+    void commandLine();
+    void listensOnlyOnTheGivenAddress_data();
+    void listensOnlyOnTheGivenAddress();
+    void statusPortAnswersForTheRunningLink_data();
+    void statusPortAnswersForTheRunningLink();
+    void aTakenStatusPortEndsTheHeadlessProgram();
+    void programFolderWhenNoneIsGiven_data();
+    void programFolderWhenNoneIsGiven();
+};
+
+namespace {
+
+const QFileDevice::Permissions Runnable = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+    | QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser | QFileDevice::ReadGroup
+    | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther;
+const QFileDevice::Permissions ReadOnlyFolder = Runnable & ~(QFileDevice::WriteOwner | QFileDevice::WriteUser);
+constexpr uint Nobody = 65534;
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeSettings(const QString &home, bool automaticStart)
+{
+    writeFile(QDir(home).filePath(QStringLiteral("KorvelBSA.xml")),
+        "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n"
+        "    <FormVersion>0</FormVersion>\r\n"
+        "    <xLoginServer_Text>sqlite:BSA/planning.db</xLoginServer_Text>\r\n"
+        "    <BSAAuto_Checked>"
+            + QByteArray(automaticStart ? "TRUE" : "FALSE")
+            + "</BSAAuto_Checked>\r\n"
+              "  </Hoofdscherm>\r\n</Configuration>\r\n");
+}
+
+// The program's standard output, gathered as it comes.
+struct Program
+{
+    QProcess process;
+    QByteArray output;
+
+    void start(const QString &program, const QStringList &arguments,
+        const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+    {
+        process.setProcessEnvironment(environment);
+        QObject::connect(&process, &QProcess::readyReadStandardOutput, &process,
+            [this] { output += process.readAllStandardOutput(); });
+        process.start(program, arguments);
+    }
+    bool waitForOutput(const QByteArray &text, int timeoutMs = 15000)
+    {
+        return QTest::qWaitFor(
+                   [&] { return output.contains(text) || process.state() == QProcess::NotRunning; }, timeoutMs)
+            && output.contains(text);
+    }
+    // SIGTERM, and the exit code; -1 when it did not end in time.
+    int end()
+    {
+        process.terminate();
+        if (!process.waitForFinished(15000))
+            return -1;
+        output += process.readAllStandardOutput();
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+};
+
+QAbstractSocket::SocketState connectState(const QString &address, quint16 port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress(address), port);
+    (void)QTest::qWaitFor(
+        [&] {
+            return socket.state() == QAbstractSocket::ConnectedState
+                || socket.state() == QAbstractSocket::UnconnectedState;
+        },
+        5000);
+    return socket.state();
+}
+
+// The kind of the answer ("AC", "NC") to one ride, or an empty text.
+QString answerTo(quint16 port, int rideNumber)
+{
+    QTcpSocket bsa;
+    bsa.connectToHost(QHostAddress::LocalHost, port);
+    if (!QTest::qWaitFor([&] { return bsa.state() == QAbstractSocket::ConnectedState; }, 5000))
+        return QString();
+    bsa.write(Inpakken(RideMessageBuilder(rideNumber, QDateTime::currentDateTime()).text(), false));
+    EnvelopeFramer framer;
+    std::optional<QByteArray> answer;
+    (void)QTest::qWaitFor(
+        [&] {
+            framer.append(bsa.readAll());
+            answer = framer.takeEnvelope();
+            return answer.has_value();
+        },
+        10000);
+    return answer ? SplitsVelden(HexNaarTekst(*answer)).value(0) : QString();
+}
+
+} // namespace
+
+void TestProgramOptions::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QByteArray>("expected"); // in standard output or standard error
+    QTest::newRow("--help describes --listen") << QStringList { "--help" } << 0 << QByteArray("--listen <ADDRESS>");
+    QTest::newRow("--help describes --status-port") << QStringList { "--help" } << 0 << QByteArray("--status-port <N>");
+    QTest::newRow("a name is not an address") << QStringList { "--headless", "--listen", "localhost" } << 2
+                                              << QByteArray("--listen: 'localhost' is not an IPv4 address");
+    QTest::newRow("a short form of an address is refused")
+        << QStringList { "--headless", "--listen", "127.1" } << 2 << QByteArray("'127.1' is not an IPv4 address");
+    QTest::newRow("a leading zero is refused, not read as octal")
+        << QStringList { "--headless", "--listen", "010.0.0.1" } << 2 << QByteArray("'010.0.0.1' is not an IPv4");
+    QTest::newRow("a number above 255 is refused")
+        << QStringList { "--headless", "--listen", "127.0.0.256" } << 2 << QByteArray("is not an IPv4 address");
+    QTest::newRow("an IPv6 address is refused")
+        << QStringList { "--headless", "--listen", "::1" } << 2 << QByteArray("'::1' is not an IPv4 address");
+    QTest::newRow("an address of another machine is refused") << QStringList { "--headless", "--listen",
+        "198.51.100.77" } << 2 << QByteArray("--listen: 198.51.100.77 is not an address of this machine");
+    QTest::newRow("status port 0 is refused") << QStringList { "--headless", "--status-port", "0" } << 2
+                                              << QByteArray("--status-port wants a port number from 1 to 65535");
+    QTest::newRow("a status port that is not a number is refused") << QStringList { "--headless", "--status-port",
+        "metrics" } << 2 << QByteArray("--status-port wants a port number from 1 to 65535, not 'metrics'");
+}
+
+void TestProgramOptions::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QByteArray, expected);
+    QTemporaryDir home;
+    QProcess program;
+    program.start(KORVELBSA_PROGRAM, arguments << "--home" << home.path());
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitCode(), exitCode);
+    const QByteArray output = program.readAllStandardOutput() + program.readAllStandardError();
+    QVERIFY2(output.contains(expected), output.constData());
+    // Nothing is stored of a refused run, nor of these options in a run.
+    QVERIFY(!QFile::exists(QDir(home.path()).filePath(QStringLiteral("KorvelBSA.xml"))));
+}
+
+void TestProgramOptions::listensOnlyOnTheGivenAddress_data()
+{
+    QTest::addColumn<QString>("listen");
+    QTest::addColumn<QString>("other"); // another address of this machine, where nothing may answer
+    QTest::newRow("127.0.0.1") << QStringLiteral("127.0.0.1") << QStringLiteral("127.0.0.2");
+    QTest::newRow("another loopback address") << QStringLiteral("127.0.0.2") << QStringLiteral("127.0.0.1");
+}
+
+void TestProgramOptions::listensOnlyOnTheGivenAddress()
+{
+    QFETCH(QString, listen);
+    QFETCH(QString, other);
+    QTemporaryDir home;
+    writeSettings(home.path(), false);
+    const quint16 port = freeLoopbackPort();
+    Program program;
+    program.start(KORVELBSA_PROGRAM,
+        { "--headless", "--home", home.path(), "--server-port", QString::number(port), "--listen", listen });
+    // The line keeps its form: the computer's name, not the address.
+    QVERIFY2(program.waitForOutput("BSA Callcenter Server werd gestart op adres " + QHostInfo::localHostName().toUtf8()
+                 + " via poort " + QByteArray::number(port) + "\n"),
+        program.output.constData());
+    QCOMPARE(connectState(listen, port), QAbstractSocket::ConnectedState);
+    QCOMPARE(connectState(other, port), QAbstractSocket::UnconnectedState);
+    QCOMPARE(program.end(), 0);
+}
+
+void TestProgramOptions::statusPortAnswersForTheRunningLink_data()
+{
+    QTest::addColumn<bool>("headless");
+    QTest::newRow("headless") << true;
+    QTest::newRow("with the window") << false;
+}
+
+void TestProgramOptions::statusPortAnswersForTheRunningLink()
+{
+    QFETCH(bool, headless);
+    QTemporaryDir home;
+    writeSettings(home.path(), !headless); // the window starts the server at its first tick when told to
+    const quint16 port = freeLoopbackPort();
+    const quint16 statusPort = freeLoopbackPort();
+    QStringList arguments { "--home", home.path(), "--server-port", QString::number(port), "--status-port",
+        QString::number(statusPort) };
+    if (headless)
+        arguments.prepend(QStringLiteral("--headless"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    Program program;
+    program.start(KORVELBSA_PROGRAM, arguments, environment);
+
+    QTRY_COMPARE_WITH_TIMEOUT(httpGet(statusPort, "/health").status, 200, 20000);
+    QCOMPARE(answerTo(port, 4711), QStringLiteral("AC"));
+    const HttpReply metrics = httpGet(statusPort, "/metrics");
+    QCOMPARE(metrics.status, 200);
+    QCOMPARE(metricValue(metrics.body, "korvelbsa_rides_answered_total{kind=\"BN\",answer=\"AC\"}"), 1.0);
+    QCOMPARE(metricValue(metrics.body, "korvelbsa_answer_latency_seconds_count"), 1.0);
+    QCOMPARE(program.end(), 0);
+    if (headless)
+        QVERIFY2(program.output.contains("Status voor de bewaking op http://127.0.0.1:" + QByteArray::number(statusPort)
+                     + "/health en /metrics\n"),
+            program.output.constData());
+}
+
+void TestProgramOptions::aTakenStatusPortEndsTheHeadlessProgram()
+{
+    QTcpServer taken;
+    QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
+    QTemporaryDir home;
+    writeSettings(home.path(), false);
+    QProcess program;
+    program.start(KORVELBSA_PROGRAM,
+        { "--headless", "--home", home.path(), "--server-port", QString::number(freeLoopbackPort()), "--status-port",
+            QString::number(taken.serverPort()) });
+    QVERIFY(program.waitForFinished(15000));
+    // Not 1 or 2, which a service manager does not try again: the port may be free by the next start.
+    QCOMPARE(program.exitCode(), 3);
+    const QByteArray errors = program.readAllStandardError();
+    QVERIFY2(errors.contains("the status port " + QByteArray::number(taken.serverPort())
+                 + " on 127.0.0.1 cannot be "
+                   "opened"),
+        errors.constData());
+}
+
+void TestProgramOptions::programFolderWhenNoneIsGiven_data()
+{
+    QTest::addColumn<bool>("writable"); // the folder of the program file, for the user who runs it
+    QTest::newRow("the program's own folder, where it may write") << true;
+    QTest::newRow("the user's data folder, when the program's is not writable") << false;
+}
+
+void TestProgramOptions::programFolderWhenNoneIsGiven()
+{
+    QFETCH(bool, writable);
+    // A copy of the program in a folder of its own, run without --home. Root writes everywhere, so as root the
+    // program runs as nobody.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString programs = dir.filePath(QStringLiteral("programs"));
+    const QString data = dir.filePath(QStringLiteral("data"));
+    QVERIFY(QDir().mkpath(programs) && QDir().mkpath(data));
+    const QString programFile = QDir(programs).filePath(QStringLiteral("KorvelBSA"));
+    QVERIFY(QFile::copy(QStringLiteral(KORVELBSA_PROGRAM), programFile));
+    QVERIFY(QFile::setPermissions(programFile, Runnable));
+    QVERIFY(QFile::setPermissions(programs, writable ? Runnable : ReadOnlyFolder));
+    const auto restore = qScopeGuard([&] { QFile::setPermissions(programs, Runnable); });
+
+    QString command = programFile;
+    const QStringList arguments { "--headless", "--server-port", QString::number(freeLoopbackPort()) };
+    QStringList commandArguments = arguments;
+    if (::geteuid() == 0) {
+        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+        if (setpriv.isEmpty())
+            QSKIP("running as root without setpriv to run as another user");
+        QVERIFY(QFile::setPermissions(dir.path(), Runnable));
+        for (const QString &folder : { data, writable ? programs : QString() }) {
+            if (!folder.isEmpty())
+                QCOMPARE(::chown(folder.toLocal8Bit().constData(), Nobody, Nobody), 0);
+        }
+        commandArguments = QStringList { QStringLiteral("--reuid=%1").arg(Nobody),
+            QStringLiteral("--regid=%1").arg(Nobody), QStringLiteral("--clear-groups"), command }
+            + arguments;
+        command = setpriv;
+    }
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), data);
+    environment.insert(QStringLiteral("HOME"), data);
+    Program program;
+    program.start(command, commandArguments, environment);
+    QVERIFY2(program.waitForOutput("BSA Callcenter Server werd gestart"), program.output.constData());
+    QCOMPARE(program.end(), 0);
+
+    const QString own = QDir(data).filePath(QStringLiteral("korvelbsa"));
+    const QString used = writable ? programs : own;
+    const QByteArray note = "Programmamap " + own.toUtf8() + ": de map van het programma, " + programs.toUtf8()
+        + ", is niet schrijfbaar\n";
+    QCOMPARE(program.output.contains(note), !writable);
+    QVERIFY2(QFile::exists(QDir(used).filePath(QStringLiteral("KorvelBSA.xml"))), program.output.constData());
+    const QDir logs(QDir(used).filePath(QStringLiteral("BSA/LOGS")));
+    const QStringList archives = logs.entryList({ QStringLiteral("BS_*.TXT") }, QDir::Files);
+    QCOMPARE(archives.size(), 1);
+    if (writable) {
+        QVERIFY(!QDir(own).exists());
+    } else {
+        // The archive says it too, and the program's folder stays as it was installed.
+        QVERIFY(readFile(logs.filePath(archives.constFirst())).contains(note.chopped(1) + "\r\n"));
+        QCOMPARE(QDir(programs).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList { "KorvelBSA" });
+    }
+}
+
+QTEST_GUILESS_MAIN(TestProgramOptions)
+#include "TestProgramOptions.moc"
