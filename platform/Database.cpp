@@ -512,18 +512,25 @@ bool Database::begin(QString *error)
         // by a writer could only be rolled back.
         if (!exec(QStringLiteral("BEGIN IMMEDIATE"), {}, error))
             return false;
-    } else {
-        bool begun = false;
-        bool unanswered = false;
-        {
-            const DatabaseDeadline deadline = d->deadline();
-            begun = d->db.transaction();
-            unanswered = deadline.expired();
-        }
-        if (!begun || unanswered)
-            return fail(QStringLiteral("Starting a transaction"), d->db.lastError(), error, unanswered);
+    } else if (!callBounded(&QSqlDatabase::transaction, QStringLiteral("Starting a transaction"), error)) {
+        return false;
     }
     d->transaction = true;
+    return true;
+}
+
+// One call of the driver that waits for the server's answer, within the bound on that wait.
+bool Database::callBounded(bool (QSqlDatabase::*call)(), const QString &what, QString *error)
+{
+    bool done = false;
+    bool unanswered = false;
+    {
+        const DatabaseDeadline deadline = d->deadline();
+        done = (d->db.*call)();
+        unanswered = deadline.expired();
+    }
+    if (!done || unanswered)
+        return fail(what, d->db.lastError(), error, unanswered);
     return true;
 }
 
@@ -550,15 +557,8 @@ bool Database::commit(QString *error)
         }
         return true;
     }
-    bool committed = false;
-    bool unanswered = false;
-    {
-        const DatabaseDeadline deadline = d->deadline();
-        committed = d->db.commit();
-        unanswered = deadline.expired();
-    }
-    if (!committed || unanswered)
-        return fail(QStringLiteral("Committing"), d->db.lastError(), error, unanswered);
+    if (!callBounded(&QSqlDatabase::commit, QStringLiteral("Committing"), error))
+        return false;
     d->transaction = false;
     succeededNow();
     return true;

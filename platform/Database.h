@@ -13,6 +13,7 @@
 #include "platform/DatabaseLogin.h"
 #include "platform/QueryResult.h"
 
+class QSqlDatabase;
 class QSqlError;
 class QSqlQuery;
 
@@ -105,6 +106,7 @@ private:
     bool prepareSession(QString *error);
     bool runSessionStatement(const QString &sql, QString *error);
     bool runOnce(QSqlQuery &query, const QString &sql);
+    bool callBounded(bool (QSqlDatabase::*call)(), const QString &what, QString *error);
     QVariantList boundRow(const QString &table, const ColumnValues &values);
     const QString &insertText(const QString &table, const ColumnValues &values, const QString &returning);
     bool fail(const QString &what, const QSqlError &sqlError, QString *error, bool unanswered = false);

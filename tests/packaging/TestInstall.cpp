@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include "tests/support/FreePort.h"
+#include "tests/support/TestFiles.h"
 
 // `cmake --install` into a scratch root, and what the package makes of the installed files: every file in its place
 // and nothing else, the service's own command answering a ride on the shipped settings, a service unit that
@@ -34,12 +35,6 @@ private:
 };
 
 namespace {
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // The value of the first "Key=" line of a unit file or a desktop entry.
 QString keyValue(const QByteArray &text, const QByteArray &key)
 {

@@ -17,6 +17,7 @@
 #include "platform/Database.h"
 #include "tests/support/FreePort.h"
 #include "tests/support/PlanningRows.h"
+#include "tests/support/TestFiles.h"
 #include "tools/bsa-sim/HostSimulator.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
 
@@ -41,19 +42,6 @@ private slots:
 };
 
 namespace {
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // Waits, bounded, until the program's standard output holds the text.
 bool waitForOutput(QProcess &process, QByteArray &output, const QByteArray &text, int timeoutMs = 10000)
 {
@@ -71,7 +59,7 @@ const DatabaseLogin Planning { QStringLiteral("sqlite:BSA/planning.db"), {}, {},
 // Feedback on, towards a BSA host on 127.0.0.1, with the planning database in the program folder.
 void writeFeedbackSettings(const QTemporaryDir &home, quint16 hostPort)
 {
-    writeFile(home.filePath("KorvelBSA.xml"),
+    QVERIFY(writeFile(home.filePath("KorvelBSA.xml"),
         "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n"
         "    <FormVersion>0</FormVersion>\r\n"
         "    <xLoginServer_Text>sqlite:BSA/planning.db</xLoginServer_Text>\r\n"
@@ -81,7 +69,7 @@ void writeFeedbackSettings(const QTemporaryDir &home, quint16 hostPort)
             + "</BSAHostPoort_Text>\r\n"
               "    <BSATerug_Checked>TRUE</BSATerug_Checked>\r\n"
               "    <BSABedrijf_Text>42</BSABedrijf_Text>\r\n"
-              "  </Hoofdscherm>\r\n</Configuration>\r\n");
+              "  </Hoofdscherm>\r\n</Configuration>\r\n"));
 }
 
 // Planning rows of the worked example with the columns given changed; their pla_ids, in order.
@@ -140,11 +128,11 @@ QByteArray queueFile(const QTemporaryDir &home)
 namespace {
 void writeSqliteSettings(const QTemporaryDir &home)
 {
-    writeFile(home.filePath("KorvelBSA.xml"),
+    QVERIFY(writeFile(home.filePath("KorvelBSA.xml"),
         "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n"
         "    <FormVersion>0</FormVersion>\r\n"
         "    <xLoginServer_Text>sqlite:BSA/planning.db</xLoginServer_Text>\r\n"
-        "  </Hoofdscherm>\r\n</Configuration>\r\n");
+        "  </Hoofdscherm>\r\n</Configuration>\r\n"));
 }
 } // namespace
 
@@ -316,7 +304,7 @@ void TestHeadlessProgram::refusesToStartOnADamagedSettingsFile()
     QTemporaryDir home;
     QVERIFY(home.isValid());
     const QByteArray damaged = "<?xml version=\"1.0\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n";
-    writeFile(home.filePath("KorvelBSA.xml"), damaged);
+    QVERIFY(writeFile(home.filePath("KorvelBSA.xml"), damaged));
 
     QProcess program;
     program.start(KORVELBSA_PROGRAM,
@@ -335,7 +323,7 @@ void TestHeadlessProgram::reportsASettingsFileItCannotWriteAtTheEnd()
     const QByteArray stored
         = "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n"
           "    <FormVersion>0</FormVersion>\r\n  </Hoofdscherm>\r\n</Configuration>\r\n";
-    writeFile(file, stored);
+    QVERIFY(writeFile(file, stored));
     QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
 
     QProcess program;
@@ -371,6 +359,24 @@ void TestHeadlessProgram::commandLine_data()
         << QByteArray("--update-url wants an http or https address");
     QTest::newRow("an update address without a host is refused") << QStringList { "--headless", "--update-url",
         "KorvelBSA.ini" } << 2 << QByteArray("--update-url wants an http or https address");
+    QTest::newRow("--help describes --listen") << QStringList { "--help" } << 0 << QByteArray("--listen <ADDRESS>");
+    QTest::newRow("--help describes --status-port") << QStringList { "--help" } << 0 << QByteArray("--status-port <N>");
+    QTest::newRow("a name is not an address") << QStringList { "--headless", "--listen", "localhost" } << 2
+                                              << QByteArray("--listen: 'localhost' is not an IPv4 address");
+    QTest::newRow("a short form of an address is refused")
+        << QStringList { "--headless", "--listen", "127.1" } << 2 << QByteArray("'127.1' is not an IPv4 address");
+    QTest::newRow("a leading zero is refused, not read as octal")
+        << QStringList { "--headless", "--listen", "010.0.0.1" } << 2 << QByteArray("'010.0.0.1' is not an IPv4");
+    QTest::newRow("a number above 255 is refused")
+        << QStringList { "--headless", "--listen", "127.0.0.256" } << 2 << QByteArray("is not an IPv4 address");
+    QTest::newRow("an IPv6 address is refused")
+        << QStringList { "--headless", "--listen", "::1" } << 2 << QByteArray("'::1' is not an IPv4 address");
+    QTest::newRow("an address of another machine is refused") << QStringList { "--headless", "--listen",
+        "198.51.100.77" } << 2 << QByteArray("--listen: 198.51.100.77 is not an address of this machine");
+    QTest::newRow("status port 0 is refused") << QStringList { "--headless", "--status-port", "0" } << 2
+                                              << QByteArray("--status-port wants a port number from 1 to 65535");
+    QTest::newRow("a status port that is not a number is refused") << QStringList { "--headless", "--status-port",
+        "metrics" } << 2 << QByteArray("--status-port wants a port number from 1 to 65535, not 'metrics'");
 }
 
 void TestHeadlessProgram::commandLine()
@@ -385,6 +391,8 @@ void TestHeadlessProgram::commandLine()
     QCOMPARE(program.exitCode(), exitCode);
     const QByteArray output = program.readAllStandardOutput() + program.readAllStandardError();
     QVERIFY2(output.contains(expected), output.constData());
+    // Nothing is stored of a refused run, nor of these options in a run.
+    QVERIFY(!QFile::exists(QDir(home.path()).filePath(QStringLiteral("KorvelBSA.xml"))));
 }
 
 void TestHeadlessProgram::withoutADisplayTheWindowGivesWayToHeadless()
@@ -411,11 +419,11 @@ void TestHeadlessProgram::theWindowEndsThroughTheCloseSequenceOnSigterm()
     // at the first tick because the settings say so.
     QTemporaryDir home;
     QVERIFY(home.isValid());
-    writeFile(home.filePath("KorvelBSA.xml"),
+    QVERIFY(writeFile(home.filePath("KorvelBSA.xml"),
         "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n"
         "    <FormVersion>0</FormVersion>\r\n"
         "    <BSAAuto_Checked>TRUE</BSAAuto_Checked>\r\n"
-        "  </Hoofdscherm>\r\n</Configuration>\r\n");
+        "  </Hoofdscherm>\r\n</Configuration>\r\n"));
     const quint16 port = freeLoopbackPort();
     QProcess program;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

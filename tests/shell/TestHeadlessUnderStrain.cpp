@@ -16,6 +16,7 @@
 #include "codec/Envelope.h"
 #include "codec/EnvelopeFramer.h"
 #include "tests/support/FreePort.h"
+#include "tests/support/TestFiles.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
 
 // KorvelBSA --headless where the system or its peers make life hard: few file descriptors, a port another program
@@ -38,19 +39,6 @@ const QByteArray SqliteSettings
       "    <FormVersion>0</FormVersion>\r\n"
       "    <xLoginServer_Text>sqlite:BSA/planning.db</xLoginServer_Text>\r\n"
       "  </Hoofdscherm>\r\n</Configuration>\r\n";
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QStringList archives(const QTemporaryDir &home)
 {
@@ -161,7 +149,7 @@ void TestHeadlessUnderStrain::waitsForFreeDescriptorsUnderALowLimit()
     // once; a connection that closes lets the next one in.
     QTemporaryDir home;
     QVERIFY(home.isValid());
-    writeFile(home.filePath("KorvelBSA.xml"), SqliteSettings);
+    QVERIFY(writeFile(home.filePath("KorvelBSA.xml"), SqliteSettings));
     Program program(home);
     program.limitDescriptors(24, 64);
     QVERIFY(program.start());
@@ -204,7 +192,7 @@ void TestHeadlessUnderStrain::endsWithTheReasonWhenThePortIsTaken()
 {
     QTemporaryDir home;
     QVERIFY(home.isValid());
-    writeFile(home.filePath("KorvelBSA.xml"), SqliteSettings);
+    QVERIFY(writeFile(home.filePath("KorvelBSA.xml"), SqliteSettings));
     QTcpServer other;
     QVERIFY(other.listen(QHostAddress::LocalHost, 0));
     Program program(home, other.serverPort());
@@ -245,7 +233,7 @@ void TestHeadlessUnderStrain::saysWhenNoDatabaseIsSetUp()
     QTemporaryDir home;
     QVERIFY(home.isValid());
     if (!settings.isEmpty())
-        writeFile(home.filePath("KorvelBSA.xml"), settings);
+        QVERIFY(writeFile(home.filePath("KorvelBSA.xml"), settings));
     Program program(home);
     QVERIFY(program.start());
     QVERIFY2(program.waitFor("BSA Callcenter Server werd gestart"), program.tail().constData());
@@ -269,7 +257,7 @@ void TestHeadlessUnderStrain::keepsEveryLogLineOnOneLine()
     // message on standard output and in the archive.
     QTemporaryDir home;
     QVERIFY(home.isValid());
-    writeFile(home.filePath("KorvelBSA.xml"), SqliteSettings);
+    QVERIFY(writeFile(home.filePath("KorvelBSA.xml"), SqliteSettings));
     Program program(home);
     QVERIFY(program.start());
     QVERIFY2(program.waitFor("BSA Callcenter Server werd gestart"), program.tail().constData());
@@ -308,7 +296,7 @@ void TestHeadlessUnderStrain::archivesAFloodOfLargeMessagesInBoundedPiecesAndGoe
     // piece not much larger than the bound, and no log line is longer than its bound.
     QTemporaryDir home;
     QVERIFY(home.isValid());
-    writeFile(home.filePath("KorvelBSA.xml"), SqliteSettings);
+    QVERIFY(writeFile(home.filePath("KorvelBSA.xml"), SqliteSettings));
     Program program(home);
     QVERIFY(program.start());
     QVERIFY2(program.waitFor("BSA Callcenter Server werd gestart"), program.tail().constData());

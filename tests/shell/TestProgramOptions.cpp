@@ -17,6 +17,7 @@
 #include "codec/EnvelopeFramer.h"
 #include "tests/support/FreePort.h"
 #include "tests/support/HttpExchange.h"
+#include "tests/support/TestFiles.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
 
 // KorvelBSA's options for an administrator, run as the program itself: the one address the BSA server listens on,
@@ -25,8 +26,6 @@ class TestProgramOptions final : public QObject
 {
     Q_OBJECT
 private slots:
-    void commandLine_data();
-    void commandLine();
     void listensOnlyOnTheGivenAddress_data();
     void listensOnlyOnTheGivenAddress();
     void statusPortAnswersForTheRunningLink_data();
@@ -44,29 +43,16 @@ const QFileDevice::Permissions Runnable = QFileDevice::ReadOwner | QFileDevice::
 const QFileDevice::Permissions ReadOnlyFolder = Runnable & ~(QFileDevice::WriteOwner | QFileDevice::WriteUser);
 constexpr uint Nobody = 65534;
 
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 void writeSettings(const QString &home, bool automaticStart)
 {
-    writeFile(QDir(home).filePath(QStringLiteral("KorvelBSA.xml")),
+    QVERIFY(writeFile(QDir(home).filePath(QStringLiteral("KorvelBSA.xml")),
         "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n"
         "    <FormVersion>0</FormVersion>\r\n"
         "    <xLoginServer_Text>sqlite:BSA/planning.db</xLoginServer_Text>\r\n"
         "    <BSAAuto_Checked>"
             + QByteArray(automaticStart ? "TRUE" : "FALSE")
             + "</BSAAuto_Checked>\r\n"
-              "  </Hoofdscherm>\r\n</Configuration>\r\n");
+              "  </Hoofdscherm>\r\n</Configuration>\r\n"));
 }
 
 // The program's standard output, gathered as it comes.
@@ -134,47 +120,6 @@ QString answerTo(quint16 port, int rideNumber)
 }
 
 } // namespace
-
-void TestProgramOptions::commandLine_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QByteArray>("expected"); // in standard output or standard error
-    QTest::newRow("--help describes --listen") << QStringList { "--help" } << 0 << QByteArray("--listen <ADDRESS>");
-    QTest::newRow("--help describes --status-port") << QStringList { "--help" } << 0 << QByteArray("--status-port <N>");
-    QTest::newRow("a name is not an address") << QStringList { "--headless", "--listen", "localhost" } << 2
-                                              << QByteArray("--listen: 'localhost' is not an IPv4 address");
-    QTest::newRow("a short form of an address is refused")
-        << QStringList { "--headless", "--listen", "127.1" } << 2 << QByteArray("'127.1' is not an IPv4 address");
-    QTest::newRow("a leading zero is refused, not read as octal")
-        << QStringList { "--headless", "--listen", "010.0.0.1" } << 2 << QByteArray("'010.0.0.1' is not an IPv4");
-    QTest::newRow("a number above 255 is refused")
-        << QStringList { "--headless", "--listen", "127.0.0.256" } << 2 << QByteArray("is not an IPv4 address");
-    QTest::newRow("an IPv6 address is refused")
-        << QStringList { "--headless", "--listen", "::1" } << 2 << QByteArray("'::1' is not an IPv4 address");
-    QTest::newRow("an address of another machine is refused") << QStringList { "--headless", "--listen",
-        "198.51.100.77" } << 2 << QByteArray("--listen: 198.51.100.77 is not an address of this machine");
-    QTest::newRow("status port 0 is refused") << QStringList { "--headless", "--status-port", "0" } << 2
-                                              << QByteArray("--status-port wants a port number from 1 to 65535");
-    QTest::newRow("a status port that is not a number is refused") << QStringList { "--headless", "--status-port",
-        "metrics" } << 2 << QByteArray("--status-port wants a port number from 1 to 65535, not 'metrics'");
-}
-
-void TestProgramOptions::commandLine()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(int, exitCode);
-    QFETCH(QByteArray, expected);
-    QTemporaryDir home;
-    QProcess program;
-    program.start(KORVELBSA_PROGRAM, arguments << "--home" << home.path());
-    QVERIFY(program.waitForFinished(10000));
-    QCOMPARE(program.exitCode(), exitCode);
-    const QByteArray output = program.readAllStandardOutput() + program.readAllStandardError();
-    QVERIFY2(output.contains(expected), output.constData());
-    // Nothing is stored of a refused run, nor of these options in a run.
-    QVERIFY(!QFile::exists(QDir(home.path()).filePath(QStringLiteral("KorvelBSA.xml"))));
-}
 
 void TestProgramOptions::listensOnlyOnTheGivenAddress_data()
 {

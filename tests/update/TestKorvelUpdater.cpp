@@ -2,6 +2,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "tests/support/TestFiles.h"
+
 // The updater end to end: a stand-in program hands a download to the real KorvelUpdater and ends; the updater puts
 // the download in its place and starts it again, or, when the download is broken, starts the old program again.
 class TestKorvelUpdater final : public QObject
@@ -27,18 +29,6 @@ const QFileDevice::Permissions Runnable = QFileDevice::ReadOwner | QFileDevice::
     | QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser;
 const QFileDevice::Permissions Downloaded
     = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser;
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 bool copyWith(const QString &from, const QString &to, QFileDevice::Permissions permissions)
 {

@@ -3,6 +3,7 @@
 #include <QTemporaryDir>
 
 #include "tests/support/LoopbackHttpServer.h"
+#include "tests/support/TestFiles.h"
 #include "update/UpdateDownload.h"
 
 Q_DECLARE_METATYPE(UpdateDownload::Outcome)
@@ -36,12 +37,6 @@ const QByteArray Program = [] {
 QString sha1Of(const QByteArray &bytes)
 {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex().toUpper());
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // An earlier download of the same name, as a previous update may have left it.

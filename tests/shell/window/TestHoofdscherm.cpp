@@ -26,6 +26,7 @@
 #include "shell/window/Hoofdscherm.h"
 #include "tests/support/FreePort.h"
 #include "tests/support/LoopbackHttpServer.h"
+#include "tests/support/TestFiles.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
 #include "update/window/UpdateController.h"
 
@@ -153,12 +154,6 @@ QStringList cutOff(QWidget *page)
             cut << widget->objectName() + QLatin1Char('/') + widget->property("text").toString();
     }
     return cut;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include "codec/Envelope.h"
 #include "tests/support/FreePort.h"
 #include "tests/support/LoopbackHttpServer.h"
+#include "tests/support/TestFiles.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
 
 // The update through the program itself: its window, under the offscreen platform, worked by the driver built into
@@ -42,18 +43,6 @@ const QFileDevice::Permissions Runnable = QFileDevice::ReadOwner | QFileDevice::
 const QFileDevice::Permissions ReadOnlyFolder = Runnable & ~(QFileDevice::WriteOwner | QFileDevice::WriteUser);
 
 const QString HandOffBox = QStringLiteral("box Rovix Korvel® Kwendel gaat nu starten");
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 QStringList lines(const QString &path)
 {

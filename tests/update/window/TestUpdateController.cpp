@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include "tests/support/LoopbackHttpServer.h"
+#include "tests/support/TestFiles.h"
 #include "update/DownloadFigures.h"
 #include "update/window/UpdateController.h"
 #include "update/window/UpdateDownloadDialog.h"
@@ -87,12 +88,6 @@ bool writeFile(const QString &path, const QByteArray &bytes, QFileDevice::Permis
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.setPermissions(permissions);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 const QFileDevice::Permissions Runnable = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
