@@ -114,20 +114,32 @@ void appendEscaped(QString &out, QStringView value)
     }
 }
 
+// Elements and attributes the link does not know keep the names the file gave them. A name that a file in UTF-8 or
+// UTF-16 could hold and the 8-bit file cannot (no reference may stand in a name) would make the file unreadable at
+// the next start and cost every setting in it, so such an element or attribute is not written.
+bool fileCanHoldName(const QString &name)
+{
+    return AnsiCodePage::restrict(name) == name;
+}
+
 void appendElement(QString &out, const SettingsStore::Element &element, int depth)
 {
     const QString indent(depth * 2, u' ');
     const QString endTag = QLatin1String("</") + element.name + QLatin1String(">\r\n");
     out += indent + QLatin1Char('<') + element.name;
     for (const auto &[name, value] : element.attributes) {
+        if (!fileCanHoldName(name))
+            continue;
         out += QLatin1Char(' ') + name + QLatin1String("=\"");
         appendEscaped(out, value);
         out += QLatin1Char('"');
     }
     if (!element.children.isEmpty()) {
         out += QLatin1String(">\r\n");
-        for (const SettingsStore::Element &child : element.children)
-            appendElement(out, child, depth + 1);
+        for (const SettingsStore::Element &child : element.children) {
+            if (fileCanHoldName(child.name))
+                appendElement(out, child, depth + 1);
+        }
         out += indent + endTag;
     } else if (element.text.isEmpty()) {
         out += QLatin1String("/>\r\n");
@@ -345,7 +357,13 @@ QByteArray SettingsStore::toBytes() const
     if (m_standalone)
         out += QLatin1String(" standalone=\"yes\"");
     out += QLatin1String("?>\r\n");
-    appendElement(out, m_root, 0);
+    if (fileCanHoldName(m_root.name)) {
+        appendElement(out, m_root, 0);
+    } else {
+        Element root = m_root;
+        root.name = RootName;
+        appendElement(out, root, 0);
+    }
     // Written in the code page whatever the declaration names: that is how the file has always been read.
     return AnsiCodePage::encode(out);
 }

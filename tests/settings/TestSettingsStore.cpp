@@ -14,6 +14,8 @@ private slots:
     void textValuesSurviveTheRoundTrip_data();
     void textValuesSurviveTheRoundTrip();
     void unknownElementsStayInPlaceAndMissingOnesAreAppended();
+    void namesTheFileCannotHoldAreLeftOut_data();
+    void namesTheFileCannotHoldAreLeftOut();
     void formVersionDecidesWhetherStoredValuesApply_data();
     void formVersionDecidesWhetherStoredValuesApply();
     void flagWordsAreReadLeniently_data();
@@ -230,6 +232,45 @@ void TestSettingsStore::unknownElementsStayInPlaceAndMissingOnesAreAppended()
                              "  </OtherWindow>\r\n"
                              "</Configuration>\r\n";
     QCOMPARE(readAll(store.fileName()), after);
+}
+
+void TestSettingsStore::namesTheFileCannotHoldAreLeftOut_data()
+{
+    // Files in UTF-8 (with its mark) whose unknown elements have names the 8-bit file cannot hold.
+    QTest::addColumn<QString>("unknown"); // a line inside Hoofdscherm
+    QTest::addColumn<QByteArray>("kept"); // what stays of it in the written file
+    QTest::newRow("an attribute's name") << QStringLiteral("<Onbekend a\uFFFDtr=\"x\" b=\"y\">bewaard</Onbekend>")
+                                         << QByteArray("<Onbekend b=\"y\">bewaard</Onbekend>");
+    QTest::newRow("an element's name") << QStringLiteral("<Weg\u4E2D>tekst</Weg\u4E2D><Blijft>1</Blijft>")
+                                       << QByteArray("<Blijft>1</Blijft>");
+    QTest::newRow("a name inside an unknown element")
+        << QStringLiteral("<Ander><Diep\u0100>x</Diep\u0100><Diep>y</Diep></Ander>")
+        << QByteArray("<Ander>\r\n      <Diep>y</Diep>\r\n    </Ander>");
+}
+
+// What the link writes at the end must read again at the next start: a file it cannot read costs every setting.
+void TestSettingsStore::namesTheFileCannotHoldAreLeftOut()
+{
+    QFETCH(QString, unknown);
+    QFETCH(QByteArray, kept);
+    QTemporaryDir home;
+    SettingsStore store(home.path());
+    const QString text = QStringLiteral("<?xml version=\"1.0\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n"
+                                        "    <xLoginServer_Text>sqlite:BSA/planning.db</xLoginServer_Text>\r\n    ")
+        + unknown + QStringLiteral("\r\n  </Hoofdscherm>\r\n</Configuration>\r\n");
+    Settings settings = restoredFrom(home.path(), "\xEF\xBB\xBF" + text.toUtf8(), &store);
+    QCOMPARE(settings.xLoginServer, QStringLiteral("sqlite:BSA/planning.db"));
+    store.CaptureSettings(settings);
+    QVERIFY(store.WriteSettingsFile());
+    const QByteArray written = readAll(store.fileName());
+    QVERIFY2(written.contains("    " + kept + "\r\n"), written.constData());
+
+    SettingsStore again(home.path());
+    QString error;
+    QVERIFY2(again.LoadSettingsFile(&error), qPrintable(error));
+    Settings restored;
+    again.RestoreSettings(restored);
+    QCOMPARE(restored.xLoginServer, QStringLiteral("sqlite:BSA/planning.db"));
 }
 
 void TestSettingsStore::formVersionDecidesWhetherStoredValuesApply_data()
