@@ -1,5 +1,7 @@
 #include "Envelope.h"
 
+#include <utility>
+
 #include <QVarLengthArray>
 
 #include "codec/FieldValues.h"
@@ -127,6 +129,13 @@ QString MarkeerRegeleinden(QStringView text)
     }
     marked.append(text.sliced(from));
     return marked;
+}
+
+QString MarkeerRegeleinden(QString &&text)
+{
+    if (!text.contains(QChar(Escape)))
+        return std::move(text);
+    return MarkeerRegeleinden(QStringView(text));
 }
 
 QString WeergaveTekst(QStringView text)

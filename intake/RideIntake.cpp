@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include <QMetaMethod>
+
 #include "codec/AnsiCodePage.h"
 #include "codec/Envelope.h"
 #include "platform/BSAConnection.h"
@@ -139,16 +141,20 @@ RideIntake::Ride RideIntake::prepare(IntakeQueue::Envelope envelope) const
         ride.outcome = intro;
         return ride;
     }
-    const QString text = HexNaarTekst(ride.envelope.payload);
+    // The message with its line breaks marked is what the record, the log and "Pakket IN" all read.
+    const QString marked = MarkeerRegeleinden(HexNaarTekst(ride.envelope.payload));
     QString error;
-    if (!TekstNaarRit(MarkeerRegeleinden(text), ride.rit, &error)) {
+    if (!TekstNaarRit(marked, ride.rit, &error)) {
         intro.refuseInGeneral();
         ride.outcome = intro;
         return ride;
     }
-    const QString shown = WeergaveTekst(text);
-    intro.logRaw(QStringLiteral("SI: ") + shown);
-    intro.fields = WeergaveVelden(text);
+    QString shown;
+    shown.reserve(4 + marked.size());
+    shown.append(QLatin1String("SI: ")).append(marked).replace(u'\t', u',');
+    intro.logRaw(shown);
+    // The display list is made only for whoever shows it, and only when it is shown: see finishRide.
+    ride.text = marked;
     intro.log(QStringLiteral("00: PAKKET RITNUMMER = ") + QString::number(ride.rit.BSRitnummer));
     intro.log(QStringLiteral("00: PAKKET SOORT = ") + ride.rit.Soort);
     // Any other kind gets no answer: BSA expects none.
@@ -236,7 +242,10 @@ void RideIntake::finishRide(Ride &ride)
             emit exceptionRaised(error); // the lines that would follow the answer are left out
         }
     }
-    emit pakketIn(outcome.fields);
+    // A window shows the latest list a few times a second at most; a link without one never needs it.
+    static const QMetaMethod pakketInSignal = QMetaMethod::fromSignal(&RideIntake::pakketIn);
+    if (isSignalConnected(pakketInSignal))
+        emit pakketIn(ride.text.isNull() ? QStringList() : SplitsVelden(ride.text));
 }
 
 bool RideIntake::sendAnswer(const Ride &ride, QString *error)

@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QMetaMethod>
 
 #include "codec/AckNackBSA.h"
 #include "codec/Envelope.h"
@@ -51,7 +52,6 @@ Koppeling::Koppeling(const QString &programFolder, QObject *parent)
     connect(&m_intake, &RideIntake::logLine, this, logger);
     connect(&m_intake, &RideIntake::rawLogLine, &m_log, &OperatorLog::addLine);
     connect(&m_intake, &RideIntake::exceptionRaised, this, hook);
-    connect(&m_intake, &RideIntake::pakketIn, this, &Koppeling::pakketIn);
 
     connect(&m_statusBuilder, &StatusMessageBuilder::rawLogLine, &m_log, &OperatorLog::addLine);
     connect(&m_statusBuilder, &StatusMessageBuilder::exceptionRaised, this, hook);
@@ -75,6 +75,21 @@ Koppeling::Koppeling(const QString &programFolder, QObject *parent)
 Koppeling::~Koppeling()
 {
     finish();
+}
+
+// The intake makes the display list of every message only while it has a receiver: the headless program has none.
+void Koppeling::connectNotify(const QMetaMethod &signal)
+{
+    if (signal == QMetaMethod::fromSignal(&Koppeling::pakketIn) && !m_pakketIn)
+        m_pakketIn = connect(&m_intake, &RideIntake::pakketIn, this, &Koppeling::pakketIn);
+}
+
+void Koppeling::disconnectNotify(const QMetaMethod &signal)
+{
+    // An invalid method: disconnected with a wildcard, which may have taken the last receiver of any signal.
+    if ((!signal.isValid() || signal == QMetaMethod::fromSignal(&Koppeling::pakketIn)) && m_pakketIn
+        && !isSignalConnected(QMetaMethod::fromSignal(&Koppeling::pakketIn)))
+        disconnect(m_pakketIn);
 }
 
 bool Koppeling::start(QString *error)
