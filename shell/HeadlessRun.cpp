@@ -34,8 +34,9 @@ public:
 
     void write(const QString &line)
     {
-        const QByteArray bytes = line.toLocal8Bit() + '\n';
+        const QByteArray bytes = line.toLocal8Bit();
         std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+        std::fputc('\n', stdout);
         if (!m_flush.isActive())
             m_flush.start();
     }
