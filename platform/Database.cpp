@@ -1,5 +1,6 @@
 #include "platform/Database.h"
 
+#include <array>
 #include <unordered_map>
 #include <utility>
 
@@ -144,6 +145,30 @@ struct Database::Private
         { }
     };
     std::unordered_map<QString, std::unique_ptr<Prepared>> statements; // by SQL text, for this connection
+    // The statements used last, found by the identity of their text: the intake runs the same few texts, kept by
+    // their callers, ride after ride, and hashing a long INSERT for every row costs more than the row's binds. A text
+    // held here cannot be freed or changed in place, so the same characters at the same address are the same text.
+    struct Recent
+    {
+        QString sql;
+        Prepared *prepared = nullptr;
+    };
+    std::array<Recent, 8> recent;
+    std::size_t nextRecent = 0;
+
+    Prepared *recentlyUsed(const QString &sql) const
+    {
+        for (const Recent &entry : recent) {
+            if (entry.prepared && entry.sql.constData() == sql.constData() && entry.sql.size() == sql.size())
+                return entry.prepared;
+        }
+        return nullptr;
+    }
+    void forgetStatements()
+    {
+        recent.fill(Recent());
+        statements.clear();
+    }
     QHash<QString, QHash<QString, int>> textSizes; // lower-case table -> lower-case column -> declared size
     RowStatement lastInsert;
     RowStatement lastInsertReturning;
@@ -372,7 +397,7 @@ void Database::close()
     d->sqliteFile.reset();
     d->sqliteWal.reset();
     d->sqliteShm.reset();
-    d->statements.clear();
+    d->forgetStatements();
     d->textSizes.clear();
     // The next connection may have other column sizes.
     for (RowStatement *statement : { &d->lastInsert, &d->lastInsertReturning, &d->lastUpdate })
@@ -615,8 +640,9 @@ std::optional<QueryResult> Database::exec(const QString &sql, const QVariantList
     if (!open(error))
         return std::nullopt;
 
-    auto cached = d->statements.find(sql);
-    if (cached == d->statements.end()) {
+    Private::Prepared *recent = d->recentlyUsed(sql);
+    auto cached = recent ? d->statements.end() : d->statements.find(sql);
+    if (!recent && cached == d->statements.end()) {
         auto prepared = std::make_unique<Private::Prepared>(d->db);
         prepared->query.setForwardOnly(true); // every row is read once, straight into the result
         bool ready = false;
@@ -633,18 +659,23 @@ std::optional<QueryResult> Database::exec(const QString &sql, const QVariantList
         if (d->openDialect == Dialect::Odbc || d->openDialect == Dialect::SqlServer)
             DatabaseDrivers::boundOdbcStatement(prepared->query); // a driver that refuses waits as it decides
         if (d->statements.size() >= MaxCachedStatements)
-            d->statements.clear();
+            d->forgetStatements();
         cached = d->statements.emplace(sql, std::move(prepared)).first;
     }
-    QSqlQuery &query = cached->second->query;
-    QVariantList &bound = cached->second->bound;
+    if (!recent) {
+        recent = cached->second.get();
+        d->recent[d->nextRecent] = { sql, recent };
+        d->nextRecent = (d->nextRecent + 1) % d->recent.size();
+    }
+    QSqlQuery &query = recent->query;
+    QVariantList &bound = recent->bound;
     if (bound.size() != values.size())
         bound = QVariantList(values.size());
     for (int i = 0; i < values.size(); ++i) {
         QVariant value = boundValue(values.at(i));
         QVariant &last = bound[i];
         // A null of another type is another value: compare types first, so that 0 never stands for NULL.
-        if (last.isValid() && last.metaType() == value.metaType() && last.isNull() == value.isNull() && last == value)
+        if (last.isValid() && last.metaType() == value.metaType() && last == value && last.isNull() == value.isNull())
             continue;
         query.bindValue(i, value);
         last = std::move(value);
