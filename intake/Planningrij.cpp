@@ -44,7 +44,11 @@ int stukWaarde(const QString &text, qsizetype from, qsizetype length)
 // "1234AB" is stored as "1234 AB", the form the planning side searches on.
 QString postcodeVorm(const QString &postcode)
 {
-    return postcode.left(4) + QLatin1Char(' ') + postcode.mid(4, 2);
+    const QStringView view(postcode);
+    QString vorm;
+    vorm.reserve(7);
+    vorm.append(view.left(4)).append(QLatin1Char(' ')).append(view.mid(4, 2));
+    return vorm;
 }
 
 QVariant bedrag(qint64 units, int scale)

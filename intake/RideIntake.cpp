@@ -131,7 +131,12 @@ RideIntake::Ride RideIntake::prepare(IntakeQueue::Envelope envelope) const
     Ride ride;
     ride.envelope = std::move(envelope);
     RideOutcome &intro = ride.intro;
-    intro.log(QStringLiteral("SI: <ZORVAN>") + AnsiCodePage::decode(ride.envelope.payload) + QStringLiteral("<EINDE>"));
+    QString envelopeLine;
+    envelopeLine.reserve(12 + ride.envelope.payload.size() + 7);
+    envelopeLine.append(QLatin1String("SI: <ZORVAN>"))
+        .append(AnsiCodePage::decode(ride.envelope.payload))
+        .append(QLatin1String("<EINDE>"));
+    intro.log(envelopeLine);
     // A character that is no hexadecimal digit means the message was damaged on its way: decoding it anyway would
     // store a wrong ride (a "Z" in a name became a line break) and answer "AC" for it.
     const qsizetype damaged = EersteNietHexTeken(ride.envelope.payload);
