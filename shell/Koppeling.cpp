@@ -77,19 +77,14 @@ Koppeling::~Koppeling()
     finish();
 }
 
-// The intake makes the display list of every message only while it has a receiver: the headless program has none.
+// The intake makes the display list of every message only once something listens for it: the headless program never
+// does. The window listens from its start to the program's end, so the lists are passed on from the first receiver
+// on; undoing that when the last goes would have to happen inside disconnectNotify, where Qt may hold the lock that
+// any connect or disconnect needs.
 void Koppeling::connectNotify(const QMetaMethod &signal)
 {
     if (signal == QMetaMethod::fromSignal(&Koppeling::pakketIn) && !m_pakketIn)
         m_pakketIn = connect(&m_intake, &RideIntake::pakketIn, this, &Koppeling::pakketIn);
-}
-
-void Koppeling::disconnectNotify(const QMetaMethod &signal)
-{
-    // An invalid method: disconnected with a wildcard, which may have taken the last receiver of any signal.
-    if ((!signal.isValid() || signal == QMetaMethod::fromSignal(&Koppeling::pakketIn)) && m_pakketIn
-        && !isSignalConnected(QMetaMethod::fromSignal(&Koppeling::pakketIn)))
-        disconnect(m_pakketIn);
 }
 
 bool Koppeling::start(QString *error)

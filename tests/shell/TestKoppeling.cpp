@@ -232,7 +232,7 @@ void TestKoppeling::testStatusQueuesTheRowWhateverItsFeedbackState()
     QCOMPARE(PlanningRows::retourRbs(database, id), QStringLiteral("2"));
 }
 
-// The display list of a message is made only while a front end listens: it reaches every receiver connected when
+// The display list of a message is made only once a front end listens: it reaches every receiver connected when
 // the message comes, once each, also one that connects after the last before it went away.
 void TestKoppeling::pakketInReachesWhoeverIsConnectedThen()
 {
