@@ -26,6 +26,11 @@ QString restrict(QStringView text)
     return decode(encode(text));
 }
 
+QString restrict(const QString &text)
+{
+    return restrict(QStringView(text));
+}
+
 } // namespace AnsiCodePage
 
 #else
@@ -120,6 +125,8 @@ namespace AnsiCodePage {
 
 QByteArray encode(QStringView text)
 {
+    if (QtPrivate::isAscii(text))
+        return text.toLatin1(); // the usual text, both steps many characters at a time
     QByteArray bytes(text.size(), Qt::Uninitialized);
     char *out = bytes.data();
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -152,8 +159,17 @@ QString decode(QByteArrayView bytes)
     return text;
 }
 
+QString restrict(const QString &text)
+{
+    if (QtPrivate::isAscii(text))
+        return text;
+    return restrict(QStringView(text));
+}
+
 QString restrict(QStringView text)
 {
+    if (QtPrivate::isAscii(text))
+        return text.toString();
     qsizetype i = 0;
     while (i < text.size() && isIdentity(text[i].unicode()))
         ++i;

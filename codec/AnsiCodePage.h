@@ -15,5 +15,7 @@ QByteArray encode(QStringView text);
 QString decode(QByteArrayView bytes);
 // The text as the code page can hold it: decode(encode(text)), without building the bytes.
 QString restrict(QStringView text);
+// The same; a text the code page holds as it is comes back without a copy.
+QString restrict(const QString &text);
 
 } // namespace AnsiCodePage

@@ -1,5 +1,7 @@
 #include "Envelope.h"
 
+#include <utility>
+
 #include <QVarLengthArray>
 
 #include "codec/FieldValues.h"
@@ -59,7 +61,21 @@ quint32 HexWaarde(QByteArrayView digits)
 
 qsizetype EersteNietHexTeken(QByteArrayView hex)
 {
-    for (qsizetype i = 0; i < hex.size(); ++i) {
+    // Nearly every message is all digits: checked a block at a time without a branch per byte, and byte by byte
+    // only from the block that holds something else.
+    constexpr qsizetype Block = 32;
+    qsizetype from = 0;
+    for (; from + Block <= hex.size(); from += Block) {
+        unsigned other = 0;
+        for (qsizetype i = 0; i < Block; ++i) {
+            const unsigned char c = static_cast<unsigned char>(hex[from + i]);
+            const unsigned char lower = c | 0x20;
+            other |= unsigned(unsigned(c - '0') > 9) & unsigned(unsigned(lower - 'a') > 5);
+        }
+        if (other)
+            break;
+    }
+    for (qsizetype i = from; i < hex.size(); ++i) {
         const char c = hex[i];
         const bool isDigit = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
         if (!isDigit)
@@ -127,6 +143,13 @@ QString MarkeerRegeleinden(QStringView text)
     }
     marked.append(text.sliced(from));
     return marked;
+}
+
+QString MarkeerRegeleinden(QString &&text)
+{
+    if (!text.contains(QChar(Escape)))
+        return std::move(text);
+    return MarkeerRegeleinden(QStringView(text));
 }
 
 QString WeergaveTekst(QStringView text)

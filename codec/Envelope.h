@@ -31,6 +31,8 @@ QStringList SplitsVelden(QStringView text);
 
 // BSA writes a line break inside a value as ESC "L" "F"; the planning side stores it as "#CRLF#".
 QString MarkeerRegeleinden(QStringView text);
+// The same for a text that is not needed afterwards: one without a line break is handed back without a copy.
+QString MarkeerRegeleinden(QString &&text);
 
 // The message text as the operator sees it in the log: TABs as commas, line breaks as "#CRLF#".
 QString WeergaveTekst(QStringView text);

@@ -1,5 +1,7 @@
 #include "Planningrij.h"
 
+#include <algorithm>
+
 #include <QDate>
 #include <QTime>
 
@@ -29,7 +31,7 @@ QString zonderBlanco(const QString &text)
 // The value of the leading digits of one piece of a date-time text; leading spaces allowed, no sign.
 int stukWaarde(const QString &text, qsizetype from, qsizetype length)
 {
-    const QString piece = text.mid(from, length);
+    const QStringView piece = QStringView(text).mid(from, length);
     qsizetype i = 0;
     while (i < piece.size() && piece.at(i) == QLatin1Char(' '))
         ++i;
@@ -42,7 +44,11 @@ int stukWaarde(const QString &text, qsizetype from, qsizetype length)
 // "1234AB" is stored as "1234 AB", the form the planning side searches on.
 QString postcodeVorm(const QString &postcode)
 {
-    return postcode.left(4) + QLatin1Char(' ') + postcode.mid(4, 2);
+    const QStringView view(postcode);
+    QString vorm;
+    vorm.reserve(7);
+    vorm.append(view.left(4)).append(QLatin1Char(' ')).append(view.mid(4, 2));
+    return vorm;
 }
 
 QVariant bedrag(qint64 units, int scale)
@@ -57,19 +63,15 @@ void voegRegelToe(QString &memo, const QString &line)
     memo += line;
 }
 
-// Writes a column, or replaces the value it already has: a column may appear only once in a row write. An empty
-// text is stored as an empty text, never as NULL, as the planning side has always found it.
+// Writes a column; each is written once, in the order the row write names them. An empty text is stored as an empty
+// text, never as NULL, as the planning side has always found it.
 void zet(ColumnValues &kolommen, const QString &column, QVariant value)
 {
+    Q_ASSERT(
+        std::none_of(kolommen.cbegin(), kolommen.cend(), [&](const auto &kolom) { return kolom.first == column; }));
     if (value.metaType() == QMetaType::fromType<QString>() && value.toString().isNull())
         value = QStringLiteral("");
-    for (auto &kolom : kolommen) {
-        if (kolom.first == column) {
-            kolom.second = value;
-            return;
-        }
-    }
-    kolommen.append({ column, value });
+    kolommen.append({ column, std::move(value) });
 }
 } // namespace
 
@@ -100,6 +102,9 @@ Planningrij VulPlanningrij(const tRitBSA &rit, RitWijziging wijziging, const Set
     const bool nieuw = wijziging == RitWijziging::Nieuw;
     Planningrij rij;
     ColumnValues &k = rij.kolommen;
+    k.reserve(64);
+    // A wheelchair passenger decides the vehicle, whatever BSA asked for.
+    const bool rolstoel = rit.Rollers > 0;
 
     if (nieuw)
         zet(k, QStringLiteral("pla_soortvervoer"), settings.SoortVervoer);
@@ -134,7 +139,7 @@ Planningrij VulPlanningrij(const tRitBSA &rit, RitWijziging wijziging, const Set
     zet(k, QStringLiteral("pla_zone_aantal"), rit.ZoneAantal);
     zet(k, QStringLiteral("pla_km_sqr"), bedrag(qint64(rit.Kilometers) * 10, 2));
     zet(k, QStringLiteral("pla_km_map"), bedrag(qint64(rit.Kilometers) * 10, 2));
-    zet(k, QStringLiteral("pla_soortwagen"), rit.SoortWagen);
+    zet(k, QStringLiteral("pla_soortwagen"), rolstoel ? QStringLiteral("R") : QStringLiteral("T"));
     zet(k, QStringLiteral("pla_rc"), rit.Afrekenwijze.toUpper() == QLatin1String("REKENING") ? 1 : 0);
 
     QString memo = zonderBlanco(rit.RitTekst);
@@ -204,10 +209,7 @@ Planningrij VulPlanningrij(const tRitBSA &rit, RitWijziging wijziging, const Set
     zet(k, QStringLiteral("pla_filter"), settings.PZN_FILTER);
     zet(k, QStringLiteral("pla_opmerking"), rit.NaamReiziger);
     zet(k, QStringLiteral("pla_combineren"), IsJa(rit.NietCombineren) ? 0 : 1);
-    // A wheelchair passenger decides the vehicle, whatever BSA asked for.
-    const bool rolstoel = rit.Rollers > 0;
     zet(k, QStringLiteral("pla_rolstoel"), rolstoel ? 1 : 0);
-    zet(k, QStringLiteral("pla_soortwagen"), rolstoel ? QStringLiteral("R") : QStringLiteral("T"));
     zet(k, QStringLiteral("pla_spoed"), rit.Spoed == QLatin1String("T") ? 1 : 0);
     // BSA sends the number without its leading 0.
     zet(k, QStringLiteral("pla_telefoon"),

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include <QMetaMethod>
+
 #include "codec/AnsiCodePage.h"
 #include "codec/Envelope.h"
 #include "platform/BSAConnection.h"
@@ -129,7 +131,12 @@ RideIntake::Ride RideIntake::prepare(IntakeQueue::Envelope envelope) const
     Ride ride;
     ride.envelope = std::move(envelope);
     RideOutcome &intro = ride.intro;
-    intro.log(QStringLiteral("SI: <ZORVAN>") + AnsiCodePage::decode(ride.envelope.payload) + QStringLiteral("<EINDE>"));
+    QString envelopeLine;
+    envelopeLine.reserve(12 + ride.envelope.payload.size() + 7);
+    envelopeLine.append(QLatin1String("SI: <ZORVAN>"))
+        .append(AnsiCodePage::decode(ride.envelope.payload))
+        .append(QLatin1String("<EINDE>"));
+    intro.log(envelopeLine);
     // A character that is no hexadecimal digit means the message was damaged on its way: decoding it anyway would
     // store a wrong ride (a "Z" in a name became a line break) and answer "AC" for it.
     const qsizetype damaged = EersteNietHexTeken(ride.envelope.payload);
@@ -139,16 +146,20 @@ RideIntake::Ride RideIntake::prepare(IntakeQueue::Envelope envelope) const
         ride.outcome = intro;
         return ride;
     }
-    const QString text = HexNaarTekst(ride.envelope.payload);
+    // The message with its line breaks marked is what the record, the log and "Pakket IN" all read.
+    const QString marked = MarkeerRegeleinden(HexNaarTekst(ride.envelope.payload));
     QString error;
-    if (!TekstNaarRit(MarkeerRegeleinden(text), ride.rit, &error)) {
+    if (!TekstNaarRit(marked, ride.rit, &error)) {
         intro.refuseInGeneral();
         ride.outcome = intro;
         return ride;
     }
-    const QString shown = WeergaveTekst(text);
-    intro.logRaw(QStringLiteral("SI: ") + shown);
-    intro.fields = WeergaveVelden(text);
+    QString shown;
+    shown.reserve(4 + marked.size());
+    shown.append(QLatin1String("SI: ")).append(marked).replace(u'\t', u',');
+    intro.logRaw(shown);
+    // The display list is made only for whoever shows it, and only when it is shown: see finishRide.
+    ride.text = marked;
     intro.log(QStringLiteral("00: PAKKET RITNUMMER = ") + QString::number(ride.rit.BSRitnummer));
     intro.log(QStringLiteral("00: PAKKET SOORT = ") + ride.rit.Soort);
     // Any other kind gets no answer: BSA expects none.
@@ -236,7 +247,10 @@ void RideIntake::finishRide(Ride &ride)
             emit exceptionRaised(error); // the lines that would follow the answer are left out
         }
     }
-    emit pakketIn(outcome.fields);
+    // A window shows the latest list a few times a second at most; a link without one never needs it.
+    static const QMetaMethod pakketInSignal = QMetaMethod::fromSignal(&RideIntake::pakketIn);
+    if (isSignalConnected(pakketInSignal))
+        emit pakketIn(ride.text.isNull() ? QStringList() : SplitsVelden(ride.text));
 }
 
 bool RideIntake::sendAnswer(const Ride &ride, QString *error)

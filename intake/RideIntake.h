@@ -57,7 +57,8 @@ signals:
     void logLine(const QString &message);
     void rawLogLine(const QString &line); // logged without a time stamp
     void exceptionRaised(const QString &message);
-    void pakketIn(const QStringList &fields); // the fields of the message just handled, for "Pakket IN"
+    // The fields of the message just handled, for "Pakket IN"; only made while something is connected to it.
+    void pakketIn(const QStringList &fields);
     // An answer was handed to the connection: the message's kind (Soort, empty when it could not be read), whether
     // it was "AC", and the time from the envelope's arrival until then.
     void answered(const QString &soort, bool accepted, std::chrono::nanoseconds latency);
@@ -67,6 +68,7 @@ private:
     {
         IntakeQueue::Envelope envelope;
         tRitBSA rit;
+        QString text; // the message as read, for "Pakket IN"; null when it could not be read
         bool usesDatabase = false;
         RideOutcome intro; // what the message gives before the database is asked
         RideOutcome outcome;

@@ -20,7 +20,6 @@ struct RideOutcome
     bool answers = false;
     QString answerText; // the answer record in its text form, not yet enveloped
     QList<LogEntry> after; // left out when the answer cannot be sent
-    QStringList fields; // the display list of the message, for "Pakket IN"
 
     void log(const QString &line) { before.append({ LogEntry::Kind::Line, line }); }
     void logRaw(const QString &line) { before.append({ LogEntry::Kind::Raw, line }); }

@@ -22,8 +22,12 @@ QString TempKeyGenerator::format(const QDateTime &now, int number)
 
 QString TempKeyGenerator::format(const QString &second, const QDateTime &now, int number)
 {
-    return QLatin1Char('P') + second + QString::number(now.date().month()) + QString::number(now.time().second())
-        + QString::number(number);
+    QString key;
+    key.reserve(1 + second.size() + 2 + 2 + 11);
+    key.append(QLatin1Char('P')).append(second);
+    key.append(QString::number(now.date().month())).append(QString::number(now.time().second()));
+    key.append(QString::number(number));
+    return key;
 }
 
 std::optional<QString> TempKeyGenerator::next(const QDateTime &now, QString *error)

@@ -1,5 +1,6 @@
 #include "platform/Database.h"
 
+#include <array>
 #include <unordered_map>
 #include <utility>
 
@@ -104,6 +105,23 @@ bool isIdentifier(const QString &name)
 
 } // namespace
 
+// The statement text of the last row write of each shape, with what each column allows: the intake writes the same
+// columns ride after ride, and building and hashing a long INSERT and looking up every column's size anew each time
+// costs more than comparing the names.
+struct Database::RowStatement
+{
+    QString table;
+    QStringList columns;
+    QString keyColumn;
+    QString sql;
+    struct Column
+    {
+        int size = -1; // the declared text size; -1 for unlimited or unknown
+        bool wide = false; // the memo: any character, never cut
+    };
+    QList<Column> rules; // of the open connection; empty until described
+};
+
 struct Database::Private
 {
     Private(LoginSource source, const QString &home)
@@ -127,16 +145,31 @@ struct Database::Private
         { }
     };
     std::unordered_map<QString, std::unique_ptr<Prepared>> statements; // by SQL text, for this connection
-    QHash<QString, QHash<QString, int>> textSizes; // lower-case table -> lower-case column -> declared size
-    // The statement text of the last row write of each shape: the intake writes the same columns ride after ride,
-    // and building and hashing a long INSERT anew each time costs more than comparing the names.
-    struct RowStatement
+    // The statements used last, found by the identity of their text: the intake runs the same few texts, kept by
+    // their callers, ride after ride, and hashing a long INSERT for every row costs more than the row's binds. A text
+    // held here cannot be freed or changed in place, so the same characters at the same address are the same text.
+    struct Recent
     {
-        QString table;
-        QStringList columns;
-        QString keyColumn;
         QString sql;
+        Prepared *prepared = nullptr;
     };
+    std::array<Recent, 8> recent;
+    std::size_t nextRecent = 0;
+
+    Prepared *recentlyUsed(const QString &sql) const
+    {
+        for (const Recent &entry : recent) {
+            if (entry.prepared && entry.sql.constData() == sql.constData() && entry.sql.size() == sql.size())
+                return entry.prepared;
+        }
+        return nullptr;
+    }
+    void forgetStatements()
+    {
+        recent.fill(Recent());
+        statements.clear();
+    }
+    QHash<QString, QHash<QString, int>> textSizes; // lower-case table -> lower-case column -> declared size
     RowStatement lastInsert;
     RowStatement lastInsertReturning;
     RowStatement lastUpdate;
@@ -364,8 +397,11 @@ void Database::close()
     d->sqliteFile.reset();
     d->sqliteWal.reset();
     d->sqliteShm.reset();
-    d->statements.clear();
+    d->forgetStatements();
     d->textSizes.clear();
+    // The next connection may have other column sizes.
+    for (RowStatement *statement : { &d->lastInsert, &d->lastInsertReturning, &d->lastUpdate })
+        statement->rules.clear();
     if (d->db.isValid()) {
         d->db.close();
         d->db = QSqlDatabase();
@@ -604,8 +640,9 @@ std::optional<QueryResult> Database::exec(const QString &sql, const QVariantList
     if (!open(error))
         return std::nullopt;
 
-    auto cached = d->statements.find(sql);
-    if (cached == d->statements.end()) {
+    Private::Prepared *recent = d->recentlyUsed(sql);
+    auto cached = recent ? d->statements.end() : d->statements.find(sql);
+    if (!recent && cached == d->statements.end()) {
         auto prepared = std::make_unique<Private::Prepared>(d->db);
         prepared->query.setForwardOnly(true); // every row is read once, straight into the result
         bool ready = false;
@@ -622,18 +659,23 @@ std::optional<QueryResult> Database::exec(const QString &sql, const QVariantList
         if (d->openDialect == Dialect::Odbc || d->openDialect == Dialect::SqlServer)
             DatabaseDrivers::boundOdbcStatement(prepared->query); // a driver that refuses waits as it decides
         if (d->statements.size() >= MaxCachedStatements)
-            d->statements.clear();
+            d->forgetStatements();
         cached = d->statements.emplace(sql, std::move(prepared)).first;
     }
-    QSqlQuery &query = cached->second->query;
-    QVariantList &bound = cached->second->bound;
+    if (!recent) {
+        recent = cached->second.get();
+        d->recent[d->nextRecent] = { sql, recent };
+        d->nextRecent = (d->nextRecent + 1) % d->recent.size();
+    }
+    QSqlQuery &query = recent->query;
+    QVariantList &bound = recent->bound;
     if (bound.size() != values.size())
         bound = QVariantList(values.size());
     for (int i = 0; i < values.size(); ++i) {
         QVariant value = boundValue(values.at(i));
         QVariant &last = bound[i];
         // A null of another type is another value: compare types first, so that 0 never stands for NULL.
-        if (last.isValid() && last.metaType() == value.metaType() && last.isNull() == value.isNull() && last == value)
+        if (last.isValid() && last.metaType() == value.metaType() && last == value && last.isNull() == value.isNull())
             continue;
         query.bindValue(i, value);
         last = std::move(value);
@@ -736,50 +778,86 @@ int Database::columnSize(const QString &table, const QString &column)
     return found != sizes.constEnd() ? *found : PlanningSchema::knownTextSize(table, column);
 }
 
-QVariant Database::columnValue(const QString &table, const QString &column, const QVariant &value)
-{
-    if (value.metaType() != QMetaType::fromType<QString>() || value.isNull())
-        return value;
-    QString text = value.toString();
-    if (!PlanningSchema::isWideText(column))
-        text = AnsiCodePage::restrict(text);
-    const int size = columnSize(table, column);
-    if (size > 0 && text.size() > size)
-        text.truncate(size);
-    return text;
-}
-
-QVariantList Database::boundRow(const QString &table, const ColumnValues &values)
+// Every text as its column takes it: restricted to the code page (the memo excepted) and cut to the declared size.
+QVariantList Database::boundRow(const RowStatement &statement, const ColumnValues &values)
 {
     QVariantList bound;
     bound.reserve(values.size() + 1);
-    for (const auto &[column, value] : values)
-        bound << columnValue(table, column, value);
+    for (qsizetype i = 0; i < values.size(); ++i) {
+        const QVariant &value = values.at(i).second;
+        if (value.metaType() != QMetaType::fromType<QString>() || value.isNull()) {
+            bound << value;
+            continue;
+        }
+        const RowStatement::Column &rule = statement.rules.at(i);
+        QString text = value.toString();
+        if (!rule.wide)
+            text = AnsiCodePage::restrict(text);
+        if (rule.size > 0 && text.size() > rule.size)
+            text.truncate(rule.size);
+        bound << text;
+    }
     return bound;
 }
 
-const QString &Database::insertText(const QString &table, const ColumnValues &values, const QString &returning)
+void Database::describeColumns(RowStatement &statement, const ColumnValues &values)
 {
-    Private::RowStatement &statement = returning.isEmpty() ? d->lastInsert : d->lastInsertReturning;
-    if (statement.table == table && statement.keyColumn == returning && sameColumns(statement.columns, values))
-        return statement.sql;
-    QStringList columns;
-    QStringList marks;
-    for (const auto &[column, value] : values) {
-        Q_ASSERT(isIdentifier(column));
-        columns << column;
-        marks << QStringLiteral("?");
+    statement.rules.clear();
+    statement.rules.reserve(values.size());
+    for (const auto &[column, value] : values)
+        statement.rules.append({ columnSize(statement.table, column), PlanningSchema::isWideText(column) });
+}
+
+const Database::RowStatement &Database::insertStatement(
+    const QString &table, const ColumnValues &values, const QString &returning)
+{
+    RowStatement &statement = returning.isEmpty() ? d->lastInsert : d->lastInsertReturning;
+    if (statement.table != table || statement.keyColumn != returning || !sameColumns(statement.columns, values)) {
+        QStringList columns;
+        QStringList marks;
+        for (const auto &[column, value] : values) {
+            Q_ASSERT(isIdentifier(column));
+            columns << column;
+            marks << QStringLiteral("?");
+        }
+        statement.sql = columns.isEmpty()
+            ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
+            : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                  .arg(table, columns.join(QLatin1String(", ")), marks.join(QLatin1String(", ")));
+        if (!returning.isEmpty())
+            statement.sql += QStringLiteral(" RETURNING ") + returning;
+        statement.table = table;
+        statement.keyColumn = returning;
+        statement.columns = columns;
+        statement.rules.clear();
     }
-    statement.sql = columns.isEmpty()
-        ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
-        : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-              .arg(table, columns.join(QLatin1String(", ")), marks.join(QLatin1String(", ")));
-    if (!returning.isEmpty())
-        statement.sql += QStringLiteral(" RETURNING ") + returning;
-    statement.table = table;
-    statement.keyColumn = returning;
-    statement.columns = columns;
-    return statement.sql;
+    if (statement.rules.size() != values.size())
+        describeColumns(statement, values);
+    return statement;
+}
+
+const Database::RowStatement &Database::updateStatement(
+    const QString &table, const ColumnValues &values, const QString &keyColumn)
+{
+    RowStatement &statement = d->lastUpdate;
+    if (statement.table != table || statement.keyColumn != keyColumn || !sameColumns(statement.columns, values)) {
+        QStringList columns;
+        QStringList assignments;
+        for (const auto &[column, value] : values) {
+            Q_ASSERT(isIdentifier(column));
+            columns << column;
+            assignments << column + QLatin1String(" = ?");
+        }
+        statement.sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
+                            .arg(table, assignments.join(QLatin1String(", ")), keyColumn);
+        statement.table = table;
+        statement.keyColumn = keyColumn;
+        statement.columns = columns;
+        statement.rules.clear();
+    }
+    if (statement.rules.size() != values.size())
+        describeColumns(statement, values);
+    return statement;
 }
 
 bool Database::insertRow(const QString &table, const ColumnValues &values, QString *error)
@@ -787,7 +865,8 @@ bool Database::insertRow(const QString &table, const ColumnValues &values, QStri
     Q_ASSERT(isIdentifier(table));
     if (!open(error))
         return false;
-    return exec(insertText(table, values, QString()), boundRow(table, values), error).has_value();
+    const RowStatement &statement = insertStatement(table, values, QString());
+    return exec(statement.sql, boundRow(statement, values), error).has_value();
 }
 
 bool Database::insertRowReturningId(
@@ -799,7 +878,8 @@ bool Database::insertRowReturningId(
         return false;
     if (!d->returning)
         return insertRow(table, values, error);
-    const std::optional<QueryResult> result = exec(insertText(table, values, idColumn), boundRow(table, values), error);
+    const RowStatement &statement = insertStatement(table, values, idColumn);
+    const std::optional<QueryResult> result = exec(statement.sql, boundRow(statement, values), error);
     if (!result)
         return false;
     if (!result->rows.isEmpty() && !result->rows.constFirst().isEmpty())
@@ -815,23 +895,9 @@ bool Database::updateRow(
         return true;
     if (!open(error))
         return false;
-    QVariantList bound = boundRow(table, values);
+    const RowStatement &statement = updateStatement(table, values, keyColumn);
+    QVariantList bound = boundRow(statement, values);
     bound << key;
-    Private::RowStatement &statement = d->lastUpdate;
-    if (statement.table != table || statement.keyColumn != keyColumn || !sameColumns(statement.columns, values)) {
-        QStringList columns;
-        QStringList assignments;
-        for (const auto &[column, value] : values) {
-            Q_ASSERT(isIdentifier(column));
-            columns << column;
-            assignments << column + QLatin1String(" = ?");
-        }
-        statement.sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
-                            .arg(table, assignments.join(QLatin1String(", ")), keyColumn);
-        statement.table = table;
-        statement.keyColumn = keyColumn;
-        statement.columns = columns;
-    }
     const std::optional<QueryResult> result = exec(statement.sql, bound, error);
     if (!result)
         return false;

@@ -107,8 +107,11 @@ private:
     bool runSessionStatement(const QString &sql, QString *error);
     bool runOnce(QSqlQuery &query, const QString &sql);
     bool callBounded(bool (QSqlDatabase::*call)(), const QString &what, QString *error);
-    QVariantList boundRow(const QString &table, const ColumnValues &values);
-    const QString &insertText(const QString &table, const ColumnValues &values, const QString &returning);
+    struct RowStatement;
+    const RowStatement &insertStatement(const QString &table, const ColumnValues &values, const QString &returning);
+    const RowStatement &updateStatement(const QString &table, const ColumnValues &values, const QString &keyColumn);
+    void describeColumns(RowStatement &statement, const ColumnValues &values);
+    static QVariantList boundRow(const RowStatement &statement, const ColumnValues &values);
     bool fail(const QString &what, const QSqlError &sqlError, QString *error, bool unanswered = false);
     bool connectionAnswers();
     bool sqliteFileReplaced() const;
@@ -118,7 +121,6 @@ private:
     void succeededNow();
     bool isBusy(const QSqlError &sqlError) const;
     QVariant boundValue(const QVariant &value) const;
-    QVariant columnValue(const QString &table, const QString &column, const QVariant &value);
     const QHash<QString, int> &columnSizes(const QString &table);
     int columnSize(const QString &table, const QString &column);
 

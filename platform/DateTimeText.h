@@ -38,6 +38,26 @@ inline QString log(const QDateTime &moment)
     return Detail::fill(text, 19, moment, { 6, 3, 0, 11, 14, 17 });
 }
 
+// The operator log's stamp of a moment given in milliseconds since the epoch, made once per second: a busy link
+// writes many lines within one. A second of the epoch is one second of local time, whatever the time zone does.
+class LogStamps
+{
+public:
+    const QString &at(qint64 msecsSinceEpoch)
+    {
+        const qint64 second = msecsSinceEpoch >= 0 ? msecsSinceEpoch / 1000 : -((999 - msecsSinceEpoch) / 1000);
+        if (m_text.isNull() || second != m_second) {
+            m_second = second;
+            m_text = log(QDateTime::fromMSecsSinceEpoch(second * 1000));
+        }
+        return m_text;
+    }
+
+private:
+    qint64 m_second = 0;
+    QString m_text;
+};
+
 // "20110109140507", the time in a temporary key.
 inline QString compact(const QDateTime &moment)
 {

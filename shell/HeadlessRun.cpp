@@ -34,8 +34,10 @@ public:
 
     void write(const QString &line)
     {
-        const QByteArray bytes = line.toLocal8Bit() + '\n';
+        // ASCII is the same in every locale's encoding, and turned into bytes many characters at a time.
+        const QByteArray bytes = QtPrivate::isAscii(line) ? line.toLatin1() : line.toLocal8Bit();
         std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+        std::fputc('\n', stdout);
         if (!m_flush.isActive())
             m_flush.start();
     }

@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QMetaMethod>
 
 #include "codec/AckNackBSA.h"
 #include "codec/Envelope.h"
@@ -51,7 +52,6 @@ Koppeling::Koppeling(const QString &programFolder, QObject *parent)
     connect(&m_intake, &RideIntake::logLine, this, logger);
     connect(&m_intake, &RideIntake::rawLogLine, &m_log, &OperatorLog::addLine);
     connect(&m_intake, &RideIntake::exceptionRaised, this, hook);
-    connect(&m_intake, &RideIntake::pakketIn, this, &Koppeling::pakketIn);
 
     connect(&m_statusBuilder, &StatusMessageBuilder::rawLogLine, &m_log, &OperatorLog::addLine);
     connect(&m_statusBuilder, &StatusMessageBuilder::exceptionRaised, this, hook);
@@ -75,6 +75,16 @@ Koppeling::Koppeling(const QString &programFolder, QObject *parent)
 Koppeling::~Koppeling()
 {
     finish();
+}
+
+// The intake makes the display list of every message only once something listens for it: the headless program never
+// does. The window listens from its start to the program's end, so the lists are passed on from the first receiver
+// on; undoing that when the last goes would have to happen inside disconnectNotify, where Qt may hold the lock that
+// any connect or disconnect needs.
+void Koppeling::connectNotify(const QMetaMethod &signal)
+{
+    if (signal == QMetaMethod::fromSignal(&Koppeling::pakketIn) && !m_pakketIn)
+        m_pakketIn = connect(&m_intake, &RideIntake::pakketIn, this, &Koppeling::pakketIn);
 }
 
 bool Koppeling::start(QString *error)

@@ -118,9 +118,13 @@ public:
 signals:
     void logLineAdded(const QString &line);
     void logCleared(); // the log was archived, or replaced
-    void pakketIn(const QStringList &fields); // the fields of the last message received, for "Pakket IN"
+    // The fields of the last message received, for "Pakket IN": made only once something is connected to it.
+    void pakketIn(const QStringList &fields);
     void stChanged(const QStringList &st);
     void pakketUitChanged(const QStringList &lines); // the whole outgoing queue, after every change
+
+protected:
+    void connectNotify(const QMetaMethod &signal) override;
 
 private:
     QString m_programFolder;
@@ -140,6 +144,7 @@ private:
     QTimer m_timer1;
     std::unique_ptr<LinkMetrics> m_metrics;
     std::unique_ptr<StatusServer> m_statusServer;
+    QMetaObject::Connection m_pakketIn; // the intake's display lists, once someone shows them
     bool m_started = false;
     bool m_finished = false;
 };

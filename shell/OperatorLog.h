@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QTimer>
 
+#include "platform/DateTimeText.h"
+
 class QDateTime;
 
 // The operator log: every line the link has to tell its operator, archived to "BSA/LOGS" when it grows long and
@@ -67,11 +69,13 @@ signals:
     void cleared();
 
 private:
+    void addStamped(const QString &stamp, const QString &message);
     void append(const QString &line);
     void archiveLarge();
 
     QString m_programFolder;
     QStringList m_lines;
+    DateTimeText::LogStamps m_stamps; // of the lines logged now
     qsizetype m_characters = 0;
     QTimer m_archiveLarge; // the archive of a log past MaxCharacters, at the next turn of the event loop
     bool m_lastArchiveFailed = false; // then only housekeeping tries again, once a second

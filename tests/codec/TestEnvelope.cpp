@@ -121,6 +121,19 @@ void TestEnvelope::findsTheFirstCharacterThatIsNoHexDigit_data()
                                               "42",
         5) << qsizetype(2);
     QTest::newRow("a byte beyond ASCII") << QByteArray("41\xC1") << qsizetype(2);
+    // A whole message is checked many digits at a time: the first other character counts wherever it stands.
+    const QByteArray digits = QByteArray("0123456789ABCDEFabcdef").repeated(6);
+    QTest::newRow("a long message of digits") << digits << qsizetype(-1);
+    for (const char other : { '/', ':', '@', 'G', '`', 'g', '\0', '\xC1', '\xE1' }) {
+        for (const qsizetype at : { 0, 31, 32, 63, 64, 100, 131 }) {
+            QByteArray hex = digits;
+            hex[at] = other;
+            if (at < 131)
+                hex[131] = 'X'; // a second one later must not count
+            QTest::addRow("0x%02X at %lld of 132", unsigned(static_cast<unsigned char>(other)), qlonglong(at))
+                << hex << at;
+        }
+    }
 }
 
 void TestEnvelope::findsTheFirstCharacterThatIsNoHexDigit()

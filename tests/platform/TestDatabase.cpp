@@ -1,5 +1,6 @@
 #include <csignal>
 #include <cstdio>
+#include <limits>
 
 #include <QSignalSpy>
 #include <QSqlDatabase>
@@ -40,6 +41,8 @@ private slots:
     void knowsTheSizesWithoutADriverFigure();
     void storesDecimalsExactly_data();
     void storesDecimalsExactly();
+    void decimalTextHasEveryDigit_data();
+    void decimalTextHasEveryDigit();
     void storesDateTimes_data();
     void storesDateTimes();
     void bindsQuotesAndSemicolonsVerbatim_data() { addKinds(); }
@@ -455,6 +458,34 @@ void TestDatabase::storesDecimalsExactly_data()
         if (kind != Kind::SQLite) // SQLite keeps numbers as doubles; the other two store the decimal exactly
             row("the largest amount keeps its last cent") << Decimal { 999999999999999999, 2 } << "9999999999999999.99";
     }
+}
+
+// The text the database parses: every digit, the point where the scale puts it, zeros in front of a small amount.
+void TestDatabase::decimalTextHasEveryDigit_data()
+{
+    QTest::addColumn<Decimal>("amount");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("cents as euros") << Decimal { 12345, 2 } << "123.45";
+    QTest::newRow("less than a euro") << Decimal { 5, 2 } << "0.05";
+    QTest::newRow("exactly ten cents") << Decimal { 10, 2 } << "0.10";
+    QTest::newRow("zero keeps its decimals") << Decimal { 0, 2 } << "0.00";
+    QTest::newRow("a small negative amount") << Decimal { -5, 2 } << "-0.05";
+    QTest::newRow("no decimals") << Decimal { 7, 0 } << "7";
+    QTest::newRow("no decimals, negative") << Decimal { -70, 0 } << "-70";
+    QTest::newRow("one decimal") << Decimal { 1234, 1 } << "123.4";
+    QTest::newRow("the largest amount") << Decimal { std::numeric_limits<qint64>::max(), 2 } << "92233720368547758.07";
+    QTest::newRow("the smallest amount") << Decimal { std::numeric_limits<qint64>::min(), 2 }
+                                         << "-92233720368547758.08";
+    QTest::newRow("many decimals") << Decimal { 1, 18 } << "0.000000000000000001";
+    QTest::newRow("more decimals than any column")
+        << Decimal { -12, 45 } << "-0.000000000000000000000000000000000000000000012";
+}
+
+void TestDatabase::decimalTextHasEveryDigit()
+{
+    QFETCH(Decimal, amount);
+    QFETCH(QString, text);
+    QCOMPARE(amount.toString(), text);
 }
 
 void TestDatabase::storesDecimalsExactly()

@@ -26,6 +26,7 @@ private slots:
     void editsAfterTheLastCaptureAreNotStored();
     void testAckReachesTheHostAsItsWireText();
     void testStatusQueuesTheRowWhateverItsFeedbackState();
+    void pakketInReachesWhoeverIsConnectedThen();
 };
 
 void TestKoppeling::testButtonKeepsTheLogAndAddsTheFailure()
@@ -229,6 +230,58 @@ void TestKoppeling::testStatusQueuesTheRowWhateverItsFeedbackState()
 
     Database database([&login] { return login; }, home.path());
     QCOMPARE(PlanningRows::retourRbs(database, id), QStringLiteral("2"));
+}
+
+// The display list of a message is made only once a front end listens: it reaches every receiver connected when
+// the message comes, once each, also one that connects after the last before it went away.
+void TestKoppeling::pakketInReachesWhoeverIsConnectedThen()
+{
+    QTemporaryDir home;
+    Koppeling koppeling(home.path());
+    QVERIFY(koppeling.start(nullptr));
+    Settings settings = koppeling.settings();
+    settings.BSAServerPoort = QString::number(freeLoopbackPort());
+    koppeling.setSettings(settings);
+    koppeling.BtnExecuteClick(QDateTime::currentDateTime());
+    QVERIFY(koppeling.isServerActive());
+    QTcpSocket bsa;
+    bsa.connectToHost(QHostAddress::LocalHost, quint16(settings.BSAServerPoort.toInt()));
+    QVERIFY(bsa.waitForConnected(5000));
+    // A cancellation without a database: refused, but read and shown all the same.
+    int sent = 0;
+    QByteArray answers;
+    const auto send = [&](int ritnummer) {
+        QStringList fields(75);
+        fields[0] = QStringLiteral("BV");
+        fields[5] = QString::number(ritnummer);
+        bsa.write(Inpakken(fields.join(u'\t'), false));
+        ++sent;
+        return fields;
+    };
+    const auto allAnswered = [&] { return (answers += bsa.readAll()).count("<EINDE>") == sent; };
+
+    auto first = std::make_unique<QSignalSpy>(&koppeling, &Koppeling::pakketIn);
+    auto second = std::make_unique<QSignalSpy>(&koppeling, &Koppeling::pakketIn);
+    QStringList fields = send(4711);
+    QTRY_VERIFY_WITH_TIMEOUT(allAnswered(), 5000);
+    QCOMPARE(first->count(), 1);
+    QCOMPARE(first->constLast().at(0).toStringList(), fields);
+    QCOMPARE(second->count(), 1);
+
+    first.reset();
+    fields = send(4712);
+    QTRY_VERIFY_WITH_TIMEOUT(allAnswered(), 5000);
+    QCOMPARE(second->count(), 2);
+    QCOMPARE(second->constLast().at(0).toStringList(), fields);
+
+    second.reset();
+    send(4713);
+    QTRY_VERIFY_WITH_TIMEOUT(allAnswered(), 5000);
+    QSignalSpy again(&koppeling, &Koppeling::pakketIn);
+    fields = send(4714);
+    QTRY_VERIFY_WITH_TIMEOUT(allAnswered(), 5000);
+    QCOMPARE(again.count(), 1);
+    QCOMPARE(again.constLast().at(0).toStringList(), fields);
 }
 
 QTEST_GUILESS_MAIN(TestKoppeling)

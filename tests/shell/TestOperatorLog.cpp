@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include "platform/DateTimeText.h"
 #include "shell/OperatorLog.h"
 #include "shell/WorkingFolders.h"
 
@@ -22,6 +23,10 @@ private slots:
     void setLinesReplacesTheWholeLog();
     void everyLineStaysOneLine_data();
     void everyLineStaysOneLine();
+    void aControlCharacterAnywhereInALongLineIsShownByItsCode_data();
+    void aControlCharacterAnywhereInALongLineIsShownByItsCode();
+    void theStampOfTheCurrentSecondFollowsTheClock_data();
+    void theStampOfTheCurrentSecondFollowsTheClock();
     void anOverlongLineKeepsItsStartAndSaysItsLength_data();
     void anOverlongLineKeepsItsStartAndSaysItsLength();
     void aLogPastItsCharacterBoundIsArchivedAtOnce();
@@ -258,6 +263,81 @@ void TestOperatorLog::everyLineStaysOneLine()
     QCOMPARE(added.at(0).at(0).toString(), expected.at(0));
     QVERIFY(log.archive(At));
     QCOMPARE(readAll(log.archiveFileName(At)).count("\r\n"), 2);
+}
+
+// Long lines are checked many characters at a time: a character to escape is found wherever it stands, and the
+// characters next to the control ranges stay as they are.
+void TestOperatorLog::aControlCharacterAnywhereInALongLineIsShownByItsCode_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("shown");
+    const struct
+    {
+        char16_t code;
+        const char16_t *shown;
+    } characters[] = {
+        { 0x00, u"#00#" },
+        { 0x0A, u"#0A#" },
+        { 0x1B, u"#1B#" },
+        { 0x1F, u"#1F#" },
+        { 0x7F, u"#7F#" },
+        { 0x80, u"#80#" },
+        { 0x9F, u"#9F#" },
+        { u'\t', u"\t" },
+        { 0x20, u" " },
+        { 0x7E, u"~" },
+        { 0xA0, u"\u00a0" },
+        { 0x20AC, u"\u20ac" },
+    };
+    constexpr qsizetype Length = 130;
+    for (const auto &character : characters) {
+        for (const qsizetype at : { 0, 31, 32, 63, 64, 100, 129 }) {
+            const QString message = QString(at, u'x') + QChar(character.code) + QString(Length - at - 1, u'y');
+            const QString shown
+                = QString(at, u'x') + QString::fromUtf16(character.shown) + QString(Length - at - 1, u'y');
+            QTest::addRow("U+%04X at %lld", unsigned(character.code), qlonglong(at)) << message << shown;
+        }
+    }
+}
+
+void TestOperatorLog::aControlCharacterAnywhereInALongLineIsShownByItsCode()
+{
+    QFETCH(QString, message);
+    QFETCH(QString, shown);
+    QCOMPARE(OperatorLog::shown(message), shown);
+}
+
+// The stamp of lines logged now is made once per second: it must change exactly when the second does, also when
+// the clock is set back, and before 1970 as after.
+void TestOperatorLog::theStampOfTheCurrentSecondFollowsTheClock_data()
+{
+    QTest::addColumn<QList<qint64>>("moments"); // milliseconds since the epoch, in the order they are logged
+    const auto at = [](int year, int month, int day, int hour, int minute, int second, int ms) {
+        return QDateTime(QDate(year, month, day), QTime(hour, minute, second, ms)).toMSecsSinceEpoch();
+    };
+    QTest::newRow("within one second") << QList<qint64> { at(2026, 12, 10, 14, 3, 7, 0),
+        at(2026, 12, 10, 14, 3, 7, 500), at(2026, 12, 10, 14, 3, 7, 999) };
+    QTest::newRow("into the next second")
+        << QList<qint64> { at(2026, 12, 10, 14, 3, 7, 999), at(2026, 12, 10, 14, 3, 8, 0) };
+    QTest::newRow("into the next day and year")
+        << QList<qint64> { at(2026, 12, 31, 23, 59, 59, 999), at(2027, 1, 1, 0, 0, 0, 0) };
+    QTest::newRow("the clock set back across a second")
+        << QList<qint64> { at(2026, 12, 10, 14, 3, 8, 0), at(2026, 12, 10, 14, 3, 7, 999) };
+    QTest::newRow("the clock set back an hour, the same minute and second")
+        << QList<qint64> { at(2026, 12, 10, 14, 3, 7, 500), at(2026, 12, 10, 13, 3, 7, 500) };
+    QTest::newRow("the clock set forward a day, the same time")
+        << QList<qint64> { at(2026, 12, 10, 14, 3, 7, 500), at(2026, 12, 11, 14, 3, 7, 500) };
+    QTest::newRow("around the epoch") << QList<qint64> { -1001, -1000, -1, 0, 999, 1000 };
+}
+
+void TestOperatorLog::theStampOfTheCurrentSecondFollowsTheClock()
+{
+    QFETCH(QList<qint64>, moments);
+    DateTimeText::LogStamps stamps;
+    for (const qint64 moment : moments) {
+        const QString expected = OperatorLog::timeStamp(QDateTime::fromMSecsSinceEpoch(moment));
+        QCOMPARE(stamps.at(moment), expected);
+    }
 }
 
 void TestOperatorLog::anOverlongLineKeepsItsStartAndSaysItsLength_data()
