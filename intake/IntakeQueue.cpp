@@ -3,7 +3,7 @@
 #include <utility>
 #include <vector>
 
-void IntakeQueue::append(BSAConnection *connection, const QByteArray &payload, qint64 arrivedNs)
+qsizetype IntakeQueue::append(BSAConnection *connection, const QByteArray &payload, qint64 arrivedNs)
 {
     Envelope envelope { connection, connection ? connection->peerAddress() : QString(), payload, arrivedNs };
     for (Line &line : m_lines) {
@@ -11,11 +11,21 @@ void IntakeQueue::append(BSAConnection *connection, const QByteArray &payload, q
         // happens to live at the same address.
         if (line.connection && line.connection == connection) {
             line.envelopes.push_back(std::move(envelope));
-            return;
+            return qsizetype(line.envelopes.size());
         }
     }
     m_lines.push_back({ connection, {} });
     m_lines.back().envelopes.push_back(std::move(envelope));
+    return 1;
+}
+
+qsizetype IntakeQueue::waitingOf(const BSAConnection *connection) const
+{
+    for (const Line &line : m_lines) {
+        if (line.connection && line.connection == connection)
+            return qsizetype(line.envelopes.size());
+    }
+    return 0;
 }
 
 QList<IntakeQueue::Envelope> IntakeQueue::take(int maxTotal, int perConnection)

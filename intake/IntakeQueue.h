@@ -23,7 +23,8 @@ public:
         qint64 arrivedNs = 0; // on the intake's own clock, in nanoseconds
     };
 
-    void append(BSAConnection *connection, const QByteArray &payload, qint64 arrivedNs);
+    // Returns how many of the connection's envelopes wait now.
+    qsizetype append(BSAConnection *connection, const QByteArray &payload, qint64 arrivedNs);
 
     // At most `maxTotal` envelopes, at most `perConnection` of one connection: one from each connection in turn,
     // round after round. The next batch starts with the connection that came next.
@@ -31,6 +32,7 @@ public:
 
     bool isEmpty() const { return m_lines.empty(); }
     qsizetype size() const;
+    qsizetype waitingOf(const BSAConnection *connection) const;
     void clear() { m_lines.clear(); }
 
 private:

@@ -38,7 +38,11 @@ RideIntake::~RideIntake() = default;
 
 void RideIntake::BSAServerClientRead(BSAConnection *connection, const QByteArray &payload)
 {
-    m_queue.append(connection, payload, m_clock.nsecsElapsed());
+    const qsizetype waitingHere = m_queue.append(connection, payload, m_clock.nsecsElapsed());
+    if (connection && waitingHere >= HoldReadingAt && !connection->isReadingHeld()) {
+        connection->holdReading(true);
+        m_held << connection;
+    }
     // Everything else that is ready now comes in first and joins the same batch.
     if (m_batch.isEmpty() && !m_pass.isActive())
         m_pass.start();
@@ -55,6 +59,7 @@ void RideIntake::abandonWaiting()
     m_pass.stop();
     m_retry.stop();
     m_queue.clear();
+    m_held.clear(); // the connections are closed with the server
     m_batch.clear();
     m_next = 0;
     if (count > 0)
@@ -121,9 +126,23 @@ void RideIntake::takeBatch()
         writes += m_batch.constLast().usesDatabase ? 1 : 0;
     }
     m_next = 0;
+    releaseReading();
     // A single ride that fails needs no second try on its own.
     m_together = writes > 1;
     m_retryDelay = FirstRetry;
+}
+
+void RideIntake::releaseReading()
+{
+    for (qsizetype i = m_held.size() - 1; i >= 0; --i) {
+        BSAConnection *connection = m_held.at(i);
+        if (!connection) {
+            m_held.removeAt(i);
+        } else if (m_queue.waitingOf(connection) <= ReleaseReadingAt) {
+            connection->holdReading(false);
+            m_held.removeAt(i);
+        }
+    }
 }
 
 RideIntake::Ride RideIntake::prepare(IntakeQueue::Envelope envelope) const

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -37,6 +38,10 @@ public:
     static constexpr int MaxBatch = 64; // rides in one transaction
     static constexpr int MaxPerConnection = 16; // of one connection in one batch
     static constexpr std::chrono::milliseconds DefaultBusyBound { 5000 };
+    // A connection with this many envelopes waiting is read no further until it is down to ReleaseReadingAt: a
+    // peer that sends faster than the database stores is held back by TCP instead of filling the link's memory.
+    static constexpr qsizetype HoldReadingAt = 256;
+    static constexpr qsizetype ReleaseReadingAt = 64;
 
     RideIntake(Database &database, const Settings &settings, QObject *parent = nullptr);
     ~RideIntake() override;
@@ -77,6 +82,7 @@ private:
 
     void runBatch();
     void takeBatch();
+    void releaseReading();
     Ride prepare(IntakeQueue::Envelope envelope) const;
     Stored store(qsizetype from, qsizetype to, QString *error);
     bool retryLater();
@@ -89,6 +95,7 @@ private:
     const Settings &m_settings;
     RideWriter m_writer;
     IntakeQueue m_queue;
+    QList<QPointer<BSAConnection>> m_held; // connections whose reading waits for their envelopes to be stored
     QList<Ride> m_batch; // taken from the queue, not answered yet from m_next on
     qsizetype m_next = 0;
     bool m_together = true; // false once the batch is stored ride by ride

@@ -27,7 +27,10 @@ BSAConnection::BSAConnection(QTcpSocket *socket, QObject *parent)
     m_unfinished.setSingleShot(true);
     m_unfinished.setInterval(std::chrono::minutes(1));
     connect(&m_unfinished, &QTimer::timeout, this, &BSAConnection::unfinishedTooLong);
+    // Bounded, so that bytes left unread while reading waits stay in the system and hold the peer back.
+    m_socket->setReadBufferSize(ReadBufferBytes);
     connect(m_socket, &QIODevice::readyRead, this, &BSAConnection::readAvailable);
+    connect(m_socket, &QIODevice::bytesWritten, this, &BSAConnection::answersWritten);
     connect(m_socket, &QAbstractSocket::errorOccurred, this, &BSAConnection::recordError);
     connect(m_socket, &QAbstractSocket::disconnected, this, &BSAConnection::socketDisconnected);
     // Bytes that came with the accept raise no readyRead of their own; read them once our owner is listening.
@@ -56,8 +59,40 @@ void BSAConnection::close()
     m_socket->abort();
 }
 
+void BSAConnection::holdReading(bool hold)
+{
+    m_held = hold;
+    if (!hold)
+        readLater();
+}
+
+bool BSAConnection::mayRead() const
+{
+    return !m_held && m_socket->bytesToWrite() <= MaxUnsentBytes;
+}
+
+// No readyRead comes for bytes that arrived while reading waited: read them from the event loop.
+void BSAConnection::readLater()
+{
+    if (m_readWaits && mayRead()) {
+        m_readWaits = false;
+        QMetaObject::invokeMethod(this, &BSAConnection::readAvailable, Qt::QueuedConnection);
+    }
+}
+
+void BSAConnection::answersWritten()
+{
+    readLater();
+}
+
 void BSAConnection::readAvailable()
 {
+    if (!mayRead()) {
+        m_readWaits = true;
+        // The rest of an open envelope may be among the bytes not read: its clock starts again once reading does.
+        m_unfinished.stop();
+        return;
+    }
     m_framer.append(m_socket->readAll());
     // One read can hold two envelopes, or half of one: hand on each complete one, in order.
     bool completed = false;

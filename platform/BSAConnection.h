@@ -32,6 +32,15 @@ public:
     // How long an envelope may take from its start tag to its end tag before it is given up (envelopeExpired).
     void setEnvelopeTimeout(std::chrono::milliseconds timeout) { m_unfinished.setInterval(timeout); }
 
+    // While held, nothing more is read from the peer: its bytes wait in the system's buffers and TCP slows the peer
+    // down, so that a peer sending faster than the database stores cannot fill the link's memory. Reading also
+    // waits by itself while more than MaxUnsentBytes of answers wait for a peer that does not read them.
+    void holdReading(bool hold);
+    bool isReadingHeld() const { return m_held; }
+    static constexpr qint64 MaxUnsentBytes = 1024 * 1024;
+    // What the socket keeps of the peer's bytes before the system's buffers take over.
+    static constexpr qint64 ReadBufferBytes = 256 * 1024;
+
 signals:
     void envelopeReceived(BSAConnection *from, const QByteArray &payload);
     void bufferDropped(const QString &peer);
@@ -42,6 +51,9 @@ signals:
 
 private:
     void readAvailable();
+    bool mayRead() const;
+    void readLater();
+    void answersWritten();
     void recordError(QAbstractSocket::SocketError error);
     void socketDisconnected();
     void unfinishedTooLong();
@@ -52,4 +64,6 @@ private:
     QString m_peerAddress;
     QString m_failure; // set when the connection ends through a network error
     bool m_closing = false;
+    bool m_held = false;
+    bool m_readWaits = false; // bytes came while reading waited: read them when it may go on
 };

@@ -206,6 +206,7 @@ private slots:
     void refusesWhenTheLockOutlastsTheBound();
     void storesTheRideOfAConnectionThatClosedWhileItWaited();
     void servesAnotherConnectionWhileOneFloods();
+    void holdsBackAConnectionThatSendsFasterThanTheDatabaseStores();
     void storesTheNextRideInTheFileNowAtThePath();
     void refusesPromptlyWhileTheServerIsPaused();
     void triesAnUnreachableDatabaseOncePerBatch();
@@ -880,6 +881,41 @@ void TestRideIntake::servesAnotherConnectionWhileOneFloods()
     QVERIFY(otherAnswered >= 0);
     QVERIFY(otherAnswered < m_log.indexOf(co("AC", Many)));
     QCOMPARE(rows("SELECT count(*) FROM planning"), QStringList { QString::number(Many + 1) });
+}
+
+// While the database is locked, a peer that keeps sending fills the system's buffers, not the link's memory; once
+// the lock is gone every ride is stored and answered, in order.
+void TestRideIntake::holdsBackAConnectionThatSendsFasterThanTheDatabaseStores()
+{
+    QFETCH_GLOBAL(TestDatabaseServer::Kind, kind);
+    m_intake->setBusyBound(std::chrono::milliseconds(60000));
+    auto flood = connectLoopbackPeer(*m_server);
+    QVERIFY(flood);
+    LockHolder lock;
+    QString error;
+    QVERIFY2(lock.take(kind, m_login, &error), qPrintable(error));
+
+    constexpr int Many = 2000;
+    QByteArray many;
+    for (int i = 1; i <= Many; ++i)
+        many += envelop(bericht({ { 6, QString::number(i) } }));
+    flood->write(many);
+    QTest::qWait(1500);
+    // At most what one read of the connection holds beyond the mark at which its reading is held.
+    const qsizetype envelopeSize = many.size() / Many;
+    const qsizetype bound = RideIntake::HoldReadingAt + BSAConnection::ReadBufferBytes / envelopeSize + 2;
+    QVERIFY2(m_intake->waiting() <= bound, qPrintable(QString::number(m_intake->waiting())));
+    QVERIFY(m_server->connections().value(0) && m_server->connections().value(0)->isReadingHeld());
+
+    QVERIFY(lock.release());
+    QByteArray received;
+    QTRY_VERIFY_WITH_TIMEOUT((received += flood->readAll()).count("<EINDE>") == Many, 60000);
+    QStringList expected;
+    for (int i = 1; i <= Many; ++i)
+        expected << QStringLiteral("AC %1").arg(i);
+    QCOMPARE(answersIn(received), expected);
+    QCOMPARE(rows("SELECT count(*) FROM planning"), QStringList { QString::number(Many) });
+    QVERIFY(!m_server->connections().value(0)->isReadingHeld());
 }
 
 // The planning file removed while the link runs: BSA must not hear "AC" for a ride that went into the removed file.

@@ -32,6 +32,8 @@ private slots:
     void keepsTheBytesOfEachConnectionApart();
     void dropsAnOverlongUnfinishedEnvelopeAndGoesOn();
     void sendsAnAnswerOnTheSameConnection();
+    void readsNothingWhileHeldAndLosesNothing_data();
+    void readsNothingWhileHeldAndLosesNothing();
 
     void failsOnAPortThatIsInUse();
     void stopClosesEveryConnectionWithoutDisconnect();
@@ -158,6 +160,53 @@ void TestBSAServer::sendsAnAnswerOnTheSameConnection()
     QByteArray arrived;
     QTRY_COMPARE_WITH_TIMEOUT((arrived += peer->readAll()).size(), answer.size(), 5000);
     QCOMPARE(arrived, answer);
+}
+
+void TestBSAServer::readsNothingWhileHeldAndLosesNothing_data()
+{
+    QTest::addColumn<bool>("byAnswers"); // held by unread answers, or by the one who stores the envelopes
+    QTest::newRow("held by the intake") << false;
+    QTest::newRow("held by answers the peer does not read") << true;
+}
+
+// A peer that sends more than can be handled is held back, not read into memory: what it sent while reading waited
+// arrives whole and in order once reading goes on.
+void TestBSAServer::readsNothingWhileHeldAndLosesNothing()
+{
+    QFETCH(bool, byAnswers);
+    std::unique_ptr<QTcpSocket> peer = connectPeer();
+    QVERIFY(peer);
+    BSAConnection *connection = m_server->connections().value(0);
+    QVERIFY(connection);
+    QSignalSpy received(m_server.get(), &BSAServer::envelopeReceived);
+    constexpr qint64 AnswerBytes = 64 * 1024 * 1024;
+    if (byAnswers) {
+        // A peer that does not read: more answers than the system's buffers take, the rest waits in the connection.
+        peer->setReadBufferSize(64 * 1024);
+        QCOMPARE(connection->send(QByteArray(AnswerBytes, 'A')), AnswerBytes);
+    } else {
+        connection->holdReading(true);
+    }
+
+    // Far more than the connection reads at once, in many envelopes.
+    constexpr int Envelopes = 4000;
+    QByteArray sent;
+    for (int i = 0; i < Envelopes; ++i)
+        sent += "<ZORVAN>" + QByteArray::number(i).rightJustified(200, '0') + "<EINDE>";
+    peer->write(sent);
+    QTest::qWait(1000);
+    QCOMPARE(received.count(), 0);
+
+    if (byAnswers) {
+        peer->setReadBufferSize(0); // the peer reads its answers at last
+        qint64 read = 0;
+        QTRY_COMPARE_WITH_TIMEOUT(read += peer->readAll().size(), AnswerBytes, 20000);
+    } else {
+        connection->holdReading(false);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(received.count(), Envelopes, 20000);
+    for (int i = 0; i < Envelopes; ++i)
+        QCOMPARE(received.at(i).at(1).toByteArray(), QByteArray::number(i).rightJustified(200, '0'));
 }
 
 void TestBSAServer::failsOnAPortThatIsInUse()
