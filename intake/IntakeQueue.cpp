@@ -3,29 +3,31 @@
 #include <utility>
 #include <vector>
 
-qsizetype IntakeQueue::append(BSAConnection *connection, const QByteArray &payload, qint64 arrivedNs)
+IntakeQueue::Waiting IntakeQueue::append(BSAConnection *connection, const QByteArray &payload, qint64 arrivedNs)
 {
     Envelope envelope { connection, connection ? connection->peerAddress() : QString(), payload, arrivedNs };
+    m_bytes += payload.size();
     for (Line &line : m_lines) {
         // A connection that went away leaves a line whose pointer is null: it never matches a new connection that
         // happens to live at the same address.
         if (line.connection && line.connection == connection) {
+            line.bytes += payload.size();
             line.envelopes.push_back(std::move(envelope));
-            return qsizetype(line.envelopes.size());
+            return { qsizetype(line.envelopes.size()), line.bytes };
         }
     }
-    m_lines.push_back({ connection, {} });
+    m_lines.push_back({ connection, {}, payload.size() });
     m_lines.back().envelopes.push_back(std::move(envelope));
-    return 1;
+    return { 1, payload.size() };
 }
 
-qsizetype IntakeQueue::waitingOf(const BSAConnection *connection) const
+IntakeQueue::Waiting IntakeQueue::waitingOf(const BSAConnection *connection) const
 {
     for (const Line &line : m_lines) {
         if (line.connection && line.connection == connection)
-            return qsizetype(line.envelopes.size());
+            return { qsizetype(line.envelopes.size()), line.bytes };
     }
-    return 0;
+    return {};
 }
 
 QList<IntakeQueue::Envelope> IntakeQueue::take(int maxTotal, int perConnection)
@@ -40,6 +42,8 @@ QList<IntakeQueue::Envelope> IntakeQueue::take(int maxTotal, int perConnection)
             Line &line = m_lines[size_t(i)];
             if (line.envelopes.empty() || taken[size_t(i)] >= perConnection)
                 continue;
+            line.bytes -= line.envelopes.front().payload.size();
+            m_bytes -= line.envelopes.front().payload.size();
             batch << std::move(line.envelopes.front());
             line.envelopes.pop_front();
             ++taken[size_t(i)];

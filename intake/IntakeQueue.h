@@ -23,8 +23,15 @@ public:
         qint64 arrivedNs = 0; // on the intake's own clock, in nanoseconds
     };
 
-    // Returns how many of the connection's envelopes wait now.
-    qsizetype append(BSAConnection *connection, const QByteArray &payload, qint64 arrivedNs);
+    // What one connection has waiting.
+    struct Waiting
+    {
+        qsizetype envelopes = 0;
+        qsizetype bytes = 0; // of their payloads
+    };
+
+    // Returns what the connection has waiting now.
+    Waiting append(BSAConnection *connection, const QByteArray &payload, qint64 arrivedNs);
 
     // At most `maxTotal` envelopes, at most `perConnection` of one connection: one from each connection in turn,
     // round after round. The next batch starts with the connection that came next.
@@ -32,14 +39,21 @@ public:
 
     bool isEmpty() const { return m_lines.empty(); }
     qsizetype size() const;
-    qsizetype waitingOf(const BSAConnection *connection) const;
-    void clear() { m_lines.clear(); }
+    qsizetype bytes() const { return m_bytes; } // of all payloads waiting
+    Waiting waitingOf(const BSAConnection *connection) const;
+    void clear()
+    {
+        m_lines.clear();
+        m_bytes = 0;
+    }
 
 private:
     struct Line
     {
         QPointer<BSAConnection> connection;
         std::deque<Envelope> envelopes;
+        qsizetype bytes = 0;
     };
     std::deque<Line> m_lines; // connections with envelopes waiting, in the order they are served
+    qsizetype m_bytes = 0;
 };

@@ -38,8 +38,10 @@ RideIntake::~RideIntake() = default;
 
 void RideIntake::BSAServerClientRead(BSAConnection *connection, const QByteArray &payload)
 {
-    const qsizetype waitingHere = m_queue.append(connection, payload, m_clock.nsecsElapsed());
-    if (connection && waitingHere >= HoldReadingAt && !connection->isReadingHeld()) {
+    const IntakeQueue::Waiting here = m_queue.append(connection, payload, m_clock.nsecsElapsed());
+    const bool tooMuch
+        = here.envelopes >= HoldReadingAt || here.bytes >= HoldReadingBytes || m_queue.bytes() >= HoldAllReadingBytes;
+    if (connection && tooMuch && !connection->isReadingHeld()) {
         connection->holdReading(true);
         m_held << connection;
     }
@@ -138,7 +140,8 @@ void RideIntake::releaseReading()
         BSAConnection *connection = m_held.at(i);
         if (!connection) {
             m_held.removeAt(i);
-        } else if (m_queue.waitingOf(connection) <= ReleaseReadingAt) {
+        } else if (const IntakeQueue::Waiting here = m_queue.waitingOf(connection); here.envelopes <= ReleaseReadingAt
+                   && here.bytes <= ReleaseReadingBytes && m_queue.bytes() <= ReleaseAllReadingBytes) {
             connection->holdReading(false);
             m_held.removeAt(i);
         }

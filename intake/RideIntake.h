@@ -38,10 +38,16 @@ public:
     static constexpr int MaxBatch = 64; // rides in one transaction
     static constexpr int MaxPerConnection = 16; // of one connection in one batch
     static constexpr std::chrono::milliseconds DefaultBusyBound { 5000 };
-    // A connection with this many envelopes waiting is read no further until it is down to ReleaseReadingAt: a
-    // peer that sends faster than the database stores is held back by TCP instead of filling the link's memory.
+    // A connection with this many envelopes, or this many bytes of them, waiting is read no further until it is
+    // down to the release marks: a peer that sends faster than the database stores is held back by TCP instead of
+    // filling the link's memory. The bytes count because an envelope may be as large as a megabyte; the bound on
+    // all connections together keeps many such peers from adding up.
     static constexpr qsizetype HoldReadingAt = 256;
     static constexpr qsizetype ReleaseReadingAt = 64;
+    static constexpr qsizetype HoldReadingBytes = 4 * 1024 * 1024;
+    static constexpr qsizetype ReleaseReadingBytes = 1024 * 1024;
+    static constexpr qsizetype HoldAllReadingBytes = 64 * 1024 * 1024;
+    static constexpr qsizetype ReleaseAllReadingBytes = 32 * 1024 * 1024;
 
     RideIntake(Database &database, const Settings &settings, QObject *parent = nullptr);
     ~RideIntake() override;
@@ -51,6 +57,8 @@ public:
 
     // Envelopes received and not answered yet.
     qsizetype waiting() const;
+    // Bytes of the envelopes that wait for a batch.
+    qsizetype waitingBytes() const { return m_queue.bytes(); }
     // The program ends: the envelopes still waiting are given up and one line says how many. None of them is stored
     // or answered, so BSA sends them again.
     void abandonWaiting();

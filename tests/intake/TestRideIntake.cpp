@@ -206,6 +206,7 @@ private slots:
     void refusesWhenTheLockOutlastsTheBound();
     void storesTheRideOfAConnectionThatClosedWhileItWaited();
     void servesAnotherConnectionWhileOneFloods();
+    void holdsBackAConnectionThatSendsFasterThanTheDatabaseStores_data();
     void holdsBackAConnectionThatSendsFasterThanTheDatabaseStores();
     void storesTheNextRideInTheFileNowAtThePath();
     void refusesPromptlyWhileTheServerIsPaused();
@@ -885,9 +886,19 @@ void TestRideIntake::servesAnotherConnectionWhileOneFloods()
 
 // While the database is locked, a peer that keeps sending fills the system's buffers, not the link's memory; once
 // the lock is gone every ride is stored and answered, in order.
+void TestRideIntake::holdsBackAConnectionThatSendsFasterThanTheDatabaseStores_data()
+{
+    QTest::addColumn<int>("many");
+    QTest::addColumn<int>("nameLength"); // of the passenger's name as sent; the link cuts it when storing
+    QTest::newRow("many small envelopes") << 2000 << 9;
+    QTest::newRow("large envelopes") << 40 << 200000;
+}
+
 void TestRideIntake::holdsBackAConnectionThatSendsFasterThanTheDatabaseStores()
 {
     QFETCH_GLOBAL(TestDatabaseServer::Kind, kind);
+    QFETCH(int, many);
+    QFETCH(int, nameLength);
     m_intake->setBusyBound(std::chrono::milliseconds(60000));
     auto flood = connectLoopbackPeer(*m_server);
     QVERIFY(flood);
@@ -895,26 +906,27 @@ void TestRideIntake::holdsBackAConnectionThatSendsFasterThanTheDatabaseStores()
     QString error;
     QVERIFY2(lock.take(kind, m_login, &error), qPrintable(error));
 
-    constexpr int Many = 2000;
-    QByteArray many;
-    for (int i = 1; i <= Many; ++i)
-        many += envelop(bericht({ { 6, QString::number(i) } }));
-    flood->write(many);
+    QByteArray all;
+    for (int i = 1; i <= many; ++i)
+        all += envelop(bericht({ { 6, QString::number(i) }, { 13, QString(nameLength, QLatin1Char('J')) } }));
+    flood->write(all);
     QTest::qWait(1500);
-    // At most what one read of the connection holds beyond the mark at which its reading is held.
-    const qsizetype envelopeSize = many.size() / Many;
-    const qsizetype bound = RideIntake::HoldReadingAt + BSAConnection::ReadBufferBytes / envelopeSize + 2;
-    QVERIFY2(m_intake->waiting() <= bound, qPrintable(QString::number(m_intake->waiting())));
+    // At most what one read of the connection holds beyond the marks at which its reading is held.
+    const qsizetype envelopeSize = all.size() / many;
+    const qsizetype countBound = RideIntake::HoldReadingAt + BSAConnection::ReadBufferBytes / envelopeSize + 2;
+    const qsizetype byteBound = RideIntake::HoldReadingBytes + BSAConnection::ReadBufferBytes + envelopeSize;
+    QVERIFY2(m_intake->waiting() <= countBound, qPrintable(QString::number(m_intake->waiting())));
+    QVERIFY2(m_intake->waitingBytes() <= byteBound, qPrintable(QString::number(m_intake->waitingBytes())));
     QVERIFY(m_server->connections().value(0) && m_server->connections().value(0)->isReadingHeld());
 
     QVERIFY(lock.release());
     QByteArray received;
-    QTRY_VERIFY_WITH_TIMEOUT((received += flood->readAll()).count("<EINDE>") == Many, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT((received += flood->readAll()).count("<EINDE>") == many, 60000);
     QStringList expected;
-    for (int i = 1; i <= Many; ++i)
+    for (int i = 1; i <= many; ++i)
         expected << QStringLiteral("AC %1").arg(i);
     QCOMPARE(answersIn(received), expected);
-    QCOMPARE(rows("SELECT count(*) FROM planning"), QStringList { QString::number(Many) });
+    QCOMPARE(rows("SELECT count(*) FROM planning"), QStringList { QString::number(many) });
     QVERIFY(!m_server->connections().value(0)->isReadingHeld());
 }
 
