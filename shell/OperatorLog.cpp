@@ -162,16 +162,20 @@ QString OperatorLog::archiveFileName(const QDateTime &now) const
 bool OperatorLog::archive(const QDateTime &now, QString *error)
 {
     const QString path = archiveFileName(now);
-    QByteArray bytes;
-    bytes.reserve(m_characters);
-    for (const QString &line : std::as_const(m_lines)) {
-        bytes += AnsiCodePage::encode(line);
-        bytes += "\r\n";
-    }
-
+    // The folder may have been removed while the link ran (with the database's folder, for one): make it again.
+    QDir().mkpath(archiveFolder());
     // Two archives in the same second share a name: the second is added to the first, so no lines are lost.
     QFile file(path);
-    bool saved = file.open(QIODevice::WriteOnly | QIODevice::Append) && file.write(bytes) == bytes.size();
+    bool saved = file.open(QIODevice::WriteOnly | QIODevice::Append);
+    if (saved) {
+        QByteArray bytes;
+        bytes.reserve(m_characters);
+        for (const QString &line : std::as_const(m_lines)) {
+            bytes += AnsiCodePage::encode(line);
+            bytes += "\r\n";
+        }
+        saved = file.write(bytes) == bytes.size();
+    }
     if (saved) {
         file.close();
         saved = file.error() == QFileDevice::NoError;

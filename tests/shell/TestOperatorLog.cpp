@@ -3,6 +3,7 @@
 #include "platform/DateTimeText.h"
 #include "shell/OperatorLog.h"
 #include "shell/WorkingFolders.h"
+#include "tests/support/TestFiles.h"
 
 // The operator log: its line forms, the Winsock 10053 filter, and the archives under "BSA/LOGS".
 class TestOperatorLog final : public QObject
@@ -18,6 +19,7 @@ private slots:
     void housekeepingArchivesOnlyAboveFiveThousandLines();
     void archiveIsCodePageTextWithCrLf();
     void archiveOfTheSameSecondIsAppended();
+    void archiveMakesItsRemovedFolderAgain();
     void archiveThatCannotBeWrittenKeepsTheLog_data();
     void archiveThatCannotBeWrittenKeepsTheLog();
     void setLinesReplacesTheWholeLog();
@@ -38,12 +40,6 @@ private slots:
 namespace {
 
 const QDateTime At = QDateTime(QDate(2025, 12, 9), QTime(14, 3, 7));
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // A program folder with its working folders, as after start-up.
 QString preparedHome(const QTemporaryDir &dir)
@@ -149,7 +145,7 @@ void TestOperatorLog::housekeepingArchivesOnlyAboveFiveThousandLines()
     QVERIFY(log.housekeeping(At));
     QCOMPARE(log.lineCount(), archived ? 0 : before);
     QCOMPARE(cleared.count(), archived ? 1 : 0);
-    const QByteArray file = readAll(log.archiveFileName(At));
+    const QByteArray file = readFile(log.archiveFileName(At));
     QCOMPARE(file.count("\r\n"), archived ? before : 0);
 }
 
@@ -161,7 +157,7 @@ void TestOperatorLog::archiveIsCodePageTextWithCrLf()
     log.Logger(QStringLiteral("afsluiten software geaccepteerd"), At);
     QString error;
     QVERIFY2(log.archive(At, &error), qPrintable(error));
-    QCOMPARE(readAll(dir.filePath("BSA/LOGS/BS_091225140307127.TXT")),
+    QCOMPARE(readFile(dir.filePath("BSA/LOGS/BS_091225140307127.TXT")),
         QByteArray("caf\xe9 \x80\r\n09-12-2025 14:03:07 - afsluiten software geaccepteerd\r\n"));
     QCOMPARE(log.lineCount(), 0);
 }
@@ -174,7 +170,20 @@ void TestOperatorLog::archiveOfTheSameSecondIsAppended()
     QVERIFY(log.archive(At));
     log.addLine(QStringLiteral("close"));
     QVERIFY(log.archive(At));
-    QCOMPARE(readAll(log.archiveFileName(At)), QByteArray("housekeeping\r\nclose\r\n"));
+    QCOMPARE(readFile(log.archiveFileName(At)), QByteArray("housekeeping\r\nclose\r\n"));
+}
+
+// The working folder removed while the link runs (it holds the default database too): the next archive makes its
+// folder again instead of failing every second from then on.
+void TestOperatorLog::archiveMakesItsRemovedFolderAgain()
+{
+    QTemporaryDir dir;
+    OperatorLog log(preparedHome(dir));
+    QVERIFY(QDir(dir.filePath(QStringLiteral("BSA"))).removeRecursively());
+    log.addLine(QStringLiteral("na het verwijderen"));
+    QString error;
+    QVERIFY2(log.archive(At, &error), qPrintable(error));
+    QCOMPARE(readFile(log.archiveFileName(At)), QByteArray("na het verwijderen\r\n"));
 }
 
 void TestOperatorLog::archiveThatCannotBeWrittenKeepsTheLog_data()
@@ -188,7 +197,9 @@ void TestOperatorLog::archiveThatCannotBeWrittenKeepsTheLog_data()
 void TestOperatorLog::archiveThatCannotBeWrittenKeepsTheLog()
 {
     QFETCH(QDateTime, now);
-    QTemporaryDir home; // no working folders: "BSA/LOGS" is missing
+    QTemporaryDir home;
+    // "BSA" is a file, so no folder for the archives can be made.
+    QVERIFY(writeFile(home.filePath(QStringLiteral("BSA")), "geen map"));
     OperatorLog log(home.path());
     for (int i = 0; i <= OperatorLog::MaxLines; ++i)
         log.addLine(QStringLiteral("regel %1").arg(i));
@@ -262,7 +273,7 @@ void TestOperatorLog::everyLineStaysOneLine()
     QCOMPARE(added.count(), 2);
     QCOMPARE(added.at(0).at(0).toString(), expected.at(0));
     QVERIFY(log.archive(At));
-    QCOMPARE(readAll(log.archiveFileName(At)).count("\r\n"), 2);
+    QCOMPARE(readFile(log.archiveFileName(At)).count("\r\n"), 2);
 }
 
 // Long lines are checked many characters at a time: a character to escape is found wherever it stands, and the
@@ -402,7 +413,9 @@ void TestOperatorLog::aLogPastItsCharacterBoundIsArchivedAtOnce()
 
 void TestOperatorLog::aFailedArchiveOfALargeLogIsTriedAgainOnlyByHousekeeping()
 {
-    QTemporaryDir home; // no working folders: "BSA/LOGS" is missing
+    QTemporaryDir home;
+    // "BSA" is a file, so no folder for the archives can be made.
+    QVERIFY(writeFile(home.filePath(QStringLiteral("BSA")), "geen map"));
     OperatorLog log(home.path());
     const QString longest(OperatorLog::MaxLineLength, QLatin1Char('4'));
     const int perArchive = int(OperatorLog::MaxCharacters / (longest.size() + 2)) + 1;
@@ -418,7 +431,7 @@ void TestOperatorLog::aFailedArchiveOfALargeLogIsTriedAgainOnlyByHousekeeping()
     QVERIFY(!log.housekeeping(At)); // the tick tries again, and reports again
     QCOMPARE(log.lineCount(), perArchive + 5);
 
-    createWorkingFolders(home.path());
+    QVERIFY(QFile::remove(home.filePath(QStringLiteral("BSA")))); // the archive makes its folder itself
     QVERIFY(log.housekeeping(At));
     QCOMPARE(log.lineCount(), 0);
 }
