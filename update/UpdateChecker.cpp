@@ -64,6 +64,8 @@ void UpdateChecker::descriptionFetched(const UpdateHttpResult &answer)
             if (!address->isEmpty())
                 *address = UpdateFileURL.resolved(QUrl(*address)).toString();
         }
+    } else {
+        m_result.failure = UpdateFileURL.toDisplayString() + u' ' + answer.failureText();
     }
     if (m_result.description.UpdatePageURL.isEmpty())
         m_result.description.UpdatePageURL = UpdatePageURL.toString();

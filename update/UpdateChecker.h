@@ -13,6 +13,7 @@ struct UpdateCheckResult
     UpdateDescription description; // empty when the description could not be read
     QString readme; // the readme's text, or "Mislukt: " and the reason
     bool newer = false; // the offered version is newer than the running one
+    QString failure; // why the description could not be read: its address and "Mislukt: " with the reason
 };
 
 // The update check without its dialogs: fetches the description of this program from the update server, then

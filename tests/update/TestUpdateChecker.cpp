@@ -63,8 +63,11 @@ UpdateCheckResult TestUpdateChecker::check(const QUrl &description, const QStrin
     checker.UpdateFileURL = description;
     checker.UpdatePageURL = ConfiguredPage;
     QSignalSpy finished(&checker, &UpdateChecker::finished);
-    if (!checker.start() || !finished.wait(10000))
-        return UpdateCheckResult { {}, QStringLiteral("(no result)"), false };
+    if (!checker.start() || !finished.wait(10000)) {
+        UpdateCheckResult none;
+        none.readme = QStringLiteral("(no result)");
+        return none;
+    }
     return finished.first().first().value<UpdateCheckResult>();
 }
 

@@ -96,6 +96,9 @@ void UpdateController::abort()
 void UpdateController::checked(const UpdateCheckResult &result)
 {
     m_result = result;
+    // Not reaching the update server looks like "no new version" in the box: the log says why.
+    if (!result.failure.isEmpty())
+        emit logLine(QStringLiteral("Update: beschrijving van %1").arg(result.failure));
     if (result.newer)
         offer(result);
     else

@@ -264,10 +264,21 @@ void TestUpdateController::reportsThatNothingIsNew()
         controller->setUpdateFileURL(down.url("/description.ini"));
     }
     QSignalSpy finished(controller, &UpdateController::checkFinished);
+    QSignalSpy logged(controller, &UpdateController::logLine);
     QVERIFY(controller->CheckForUpdate(false));
     QTRY_VERIFY_WITH_TIMEOUT(visibleBox(), 10000);
     QMessageBox *box = visibleBox();
     QCOMPARE(box->text(), text);
+    // A server that cannot be reached is not just "nothing new" to the operator: the log says why.
+    if (description == "(down)") {
+        QCOMPARE(logged.size(), 1);
+        const QString line = logged.first().first().toString();
+        QVERIFY2(line.startsWith(QStringLiteral("Update: beschrijving van http://127.0.0.1:"))
+                && line.contains(QStringLiteral("/description.ini Mislukt: 0 ")),
+            qPrintable(line));
+    } else {
+        QCOMPARE(logged.size(), 0);
+    }
     QVERIFY(!visibleOffer());
     QCOMPARE(finished.size(), 0); // the check ends when the box is answered
     if (text.contains(u'?'))
