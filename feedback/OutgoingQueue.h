@@ -27,6 +27,8 @@ public:
     const QStringList &lines() const { return m_lines; }
     bool isEmpty() const { return m_lines.isEmpty(); }
     QString first() const { return m_lines.value(0); }
+    // The file holds the queue as it is now: a crash would lose none of its lines.
+    bool isSaved() const { return m_restored && m_lastFailure.isEmpty(); }
 
     void append(const QString &line);
     void removeFirst();

@@ -57,6 +57,13 @@ void RetourZender::handleFirstWaitingRow()
 
     QString queuedLine;
     const bool built = m_builder.MaakStatusmelding(plaId, &queuedLine);
+    if (!queuedLine.isEmpty() && !m_queue.isSaved()) {
+        // The queue's file could not take the message (the queue has said why): marked as handled, the message
+        // would live in memory only and a crash would lose it. The row stays at 1 until the file can be written.
+        if (m_queue.takeBackLast(queuedLine))
+            emit logLine(QStringLiteral("D:-> RETOURMELDING INGETROKKEN - ") + QString::number(plaId));
+        return;
+    }
     const ColumnValues mark { { QStringLiteral("pla_retour_rbs"), built ? Handled : Refused } };
     if (!m_database.updateRow(QStringLiteral("planning"), mark, QStringLiteral("pla_id"), plaId, &error)) {
         // The row stays at 1, so a later tick builds its message again: this one must not go out as well, or the

@@ -40,6 +40,7 @@ private slots:
     void marksARowWhoseMessageCannotBeBuiltAsRefused();
     void leavesRowsAloneWithFeedbackOff();
     void takesTheMessageBackWhenTheRowCannotBeMarked();
+    void leavesTheRowWaitingWhileTheQueueCannotBeSaved();
     void reportsADatabaseThatCannotBeReached();
 
 private:
@@ -222,6 +223,32 @@ void TestRetourZender::takesTheMessageBackWhenTheRowCannotBeMarked()
     QCOMPARE(m_queue->lines().size(), 2);
     QCOMPARE(rideOf(m_queue->lines().constLast()), QStringLiteral("812"));
     QCOMPARE(PlanningRows::retourRbs(*m_database, id), QStringLiteral("2"));
+}
+
+// Marked as handled while its message lived in memory only, a ride would be lost to the host at the next crash.
+void TestRetourZender::leavesTheRowWaitingWhileTheQueueCannotBeSaved()
+{
+    QStringList queueLog;
+    connect(m_queue.get(), &OutgoingQueue::logLine, this, [&queueLog](const QString &l) { queueLog << l; });
+    const int id = addRow({});
+    // A folder where the queue's file belongs: the file cannot be written.
+    QVERIFY(QDir().mkpath(m_queue->fileName()));
+    m_zender->RetourZenderTimer();
+    QCOMPARE(m_log.constLast(), QStringLiteral("L:D:-> RETOURMELDING INGETROKKEN - ") + QString::number(id));
+    QCOMPARE(queueLog.size(), 1);
+    QVERIFY2(queueLog.constFirst().startsWith(QStringLiteral("Pakket UIT kan niet bewaard worden")),
+        qPrintable(queueLog.constFirst()));
+    QVERIFY(m_queue->isEmpty());
+    QCOMPARE(PlanningRows::retourRbs(*m_database, id), QStringLiteral("1"));
+
+    QVERIFY(QDir(m_queue->fileName()).removeRecursively());
+    m_log.clear();
+    m_zender->RetourZenderTimer();
+    QCOMPARE(m_log.constLast(), Verzonden + QString::number(id));
+    QCOMPARE(PlanningRows::retourRbs(*m_database, id), QStringLiteral("2"));
+    QFile file(m_queue->fileName());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromLatin1(file.readAll()), m_queue->lines().constFirst() + QStringLiteral("\r\n"));
 }
 
 void TestRetourZender::reportsADatabaseThatCannotBeReached()
