@@ -46,6 +46,13 @@ void RetourZender::RetourZenderTimer()
 void RetourZender::handleFirstWaitingRow()
 {
     QString error;
+    bool aborted = false;
+    if (!m_database.open(&error, &aborted)) {
+        // No planning database set up is said once at start, not at every tick.
+        if (!aborted)
+            emit exceptionRaised(error);
+        return;
+    }
     const std::optional<QueryResult> waiting = m_database.exec(WaitingRows, { Waiting, QStringLiteral("010") }, &error);
     if (!waiting) {
         emit exceptionRaised(error); // the row stays at 1 and a later tick takes it again

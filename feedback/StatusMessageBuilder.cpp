@@ -81,6 +81,12 @@ bool StatusMessageBuilder::MaakStatusmelding(int plaId, QString *queuedLine)
         return false;
 
     QString error;
+    bool aborted = false;
+    if (!m_database.open(&error, &aborted)) {
+        if (!aborted) // no planning database set up: nothing to say at every try
+            emit exceptionRaised(error);
+        return false;
+    }
     const std::optional<QueryResult> found = m_database.exec(RowQuery, { plaId }, &error);
     if (!found) {
         emit exceptionRaised(error);

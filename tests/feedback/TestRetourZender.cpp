@@ -260,6 +260,12 @@ void TestRetourZender::reportsADatabaseThatCannotBeReached()
     QCOMPARE(m_log.size(), 1);
     QVERIFY2(m_log.first().startsWith(QStringLiteral("E:")), qPrintable(m_log.first()));
     QVERIFY(m_queue->isEmpty());
+
+    // No planning database set up at all is said once at start, not every 15 seconds here.
+    m_log.clear();
+    m_login.server.clear();
+    m_zender->RetourZenderTimer();
+    QVERIFY2(m_log.isEmpty(), qPrintable(m_log.join(u'|')));
 }
 
 QTEST_GUILESS_MAIN(TestRetourZender)
