@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 
@@ -47,9 +48,21 @@ void OutgoingQueue::restore()
     const QString shownName = QDir::toNativeSeparators(m_fileName);
     const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     if (file.error() != QFileDevice::NoError) {
-        // Left as it is: the next change of the queue replaces it, and until then someone may still rescue it.
-        emit logLine(
-            QStringLiteral("Pakket UIT kan niet gelezen worden uit %1: %2").arg(shownName, file.errorString()));
+        // Its messages may still be rescued: the file is set aside before a new queue is written. When even that
+        // fails, it is never written over, and the rides stay waiting in the database until someone looks.
+        const QString reason = file.errorString();
+        file.close();
+        const QString aside = m_fileName + QLatin1Char('.')
+            + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss")) + QStringLiteral(".ONLEESBAAR");
+        if (QFile::rename(m_fileName, aside)) {
+            emit logLine(QStringLiteral("Pakket UIT kan niet gelezen worden uit %1: %2; apart gezet als %3")
+                             .arg(shownName, reason, QDir::toNativeSeparators(aside)));
+        } else {
+            m_restored = false;
+            emit logLine(QStringLiteral("Pakket UIT kan niet gelezen worden uit %1: %2; het blijft staan en "
+                                        "statusmeldingen wachten tot het gelezen kan worden")
+                             .arg(shownName, reason));
+        }
         emit changed(m_lines);
         return;
     }

@@ -20,6 +20,7 @@ private slots:
     void fileThatCannotBeWrittenWholeStaysAsItWas_data();
     void fileThatCannotBeWrittenWholeStaysAsItWas();
     void takesBackOnlyTheLineJustAppended();
+    void setsAsideAFileThatCannotBeRead();
 };
 
 namespace {
@@ -222,6 +223,30 @@ void TestOutgoingQueue::takesBackOnlyTheLineJustAppended()
     QVERIFY(queue.takeBackLast(QStringLiteral("4142")));
     QCOMPARE(queue.lines(), QStringList { "4254" });
     QCOMPARE(readFile(queue.fileName()), QByteArray("4254\r\n"));
+}
+
+// What an earlier run left in a file that cannot be read is not written over by the next change of the queue.
+void TestOutgoingQueue::setsAsideAFileThatCannotBeRead()
+{
+    QTemporaryDir dir;
+    OutgoingQueue queue(dir.path());
+    QSignalSpy logged(&queue, &OutgoingQueue::logLine);
+    // A folder stands where the file belongs, with what someone may still want to rescue.
+    QVERIFY(QDir().mkpath(queue.fileName()));
+    writeFile(QDir(queue.fileName()).filePath(QStringLiteral("inhoud")), "4254\r\n");
+    queue.restore();
+    QCOMPARE(logged.size(), 1);
+    const QString line = logged.first().first().toString();
+    QVERIFY2(
+        line.startsWith(QStringLiteral("Pakket UIT kan niet gelezen worden uit ")) && line.contains("apart gezet als"),
+        qPrintable(line));
+    const QStringList aside = QDir(dir.path()).entryList({ QStringLiteral("*.ONLEESBAAR") }, QDir::Dirs);
+    QCOMPARE(aside.size(), 1);
+    QCOMPARE(readFile(QDir(dir.filePath(aside.first())).filePath(QStringLiteral("inhoud"))), QByteArray("4254\r\n"));
+
+    queue.append(QStringLiteral("4243"));
+    QVERIFY(queue.isSaved());
+    QCOMPARE(readFile(queue.fileName()), QByteArray("4243\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestOutgoingQueue)
