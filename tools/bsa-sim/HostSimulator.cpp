@@ -115,7 +115,11 @@ void HostSimulator::readAvailable(QTcpSocket *socket)
 
 void HostSimulator::handle(QTcpSocket *socket, const QByteArray &payload)
 {
-    const QStringList fields = SplitsVelden(HexNaarTekst(payload));
+    const QString text = HexNaarTekst(payload);
+    QStringList fields = SplitsVelden(text);
+    // The link ends every field of a status message with a TAB: the empty piece after the last one is no field.
+    if (text.endsWith(u'\t') && fields.size() > 1)
+        fields.removeLast();
     ++m_handled;
     emit messageReceived(fields);
 

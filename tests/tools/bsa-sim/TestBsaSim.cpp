@@ -501,6 +501,7 @@ void TestBsaSim::hostAnswersStatusMessages()
 
     HostSimulator host;
     host.setAnswer(mode);
+    QSignalSpy messages(&host, &HostSimulator::messageReceived);
     QString error;
     QVERIFY2(host.listen(QHostAddress::LocalHost, 0, &error), qPrintable(error));
     QTcpSocket link;
@@ -514,6 +515,11 @@ void TestBsaSim::hostAnswersStatusMessages()
     QByteArray received;
     QTRY_VERIFY_WITH_TIMEOUT((received += link.readAll()).size() >= expected.size(), 5000);
     QCOMPARE(received, expected);
+    // The TAB that ends the last field of a status message starts no 31st one.
+    QVERIFY(!messages.isEmpty());
+    const QStringList fields = messages.first().first().toStringList();
+    if (fields.value(0) == u"BT" && fields.size() > 2)
+        QCOMPARE(fields.size(), 30);
 }
 
 void TestBsaSim::hostKeepsConnectionsApart()
