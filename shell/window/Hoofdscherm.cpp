@@ -328,6 +328,8 @@ void THoofdscherm::followTheLink()
         m_st->addItems(st);
     });
     connect(&m_koppeling, &Koppeling::pakketIn, m_pakketIn, &PacketView::showLines);
+    // What an earlier run left in the outgoing queue was restored before this window existed.
+    m_pakketUit->showLines(m_koppeling.pakketUitLines());
     connect(&m_koppeling, &Koppeling::pakketUitChanged, m_pakketUit, &PacketView::showLines);
 }
 

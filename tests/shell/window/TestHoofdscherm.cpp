@@ -44,6 +44,7 @@ private slots:
     void showsItsCaptionButtonsAndTrayMenu();
     void fieldsShowTheStoredSettings();
     void anEditCountsFromTheNextRide();
+    void pakketUitShowsTheQueueFromTheStart();
     void closeQuestion_data();
     void closeQuestion();
     void aLogThatCannotBeArchivedKeepsTheWindowOpen();
@@ -172,6 +173,24 @@ void TestHoofdscherm::cleanup()
 }
 
 // Writes the settings file with these elements under Hoofdscherm, starts the owner and opens its window.
+// Messages an earlier run could not hand to the host are on the tab from the start, and TEST ACK adds its own.
+void TestHoofdscherm::pakketUitShowsTheQueueFromTheStart()
+{
+    const QByteArray waiting = "4143094253410936093831320D";
+    const QString queueFile = m_home->filePath(QStringLiteral("BSA/BACKUPS/UIT/PAKKETUIT.TXT"));
+    QVERIFY(QDir().mkpath(QFileInfo(queueFile).path()));
+    QFile file(queueFile);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(waiting + "\r\n"), waiting.size() + 2);
+    file.close();
+    startLink();
+    auto *out = m_window->findChild<QPlainTextEdit *>(QStringLiteral("PakketUIT"));
+    QVERIFY(out);
+    QTRY_COMPARE_WITH_TIMEOUT(out->toPlainText(), QString::fromLatin1(waiting), 5000);
+    m_window->SpeedButton1Click();
+    QTRY_VERIFY_WITH_TIMEOUT(out->toPlainText().contains(QStringLiteral("414309425341093609313233343509")), 5000);
+}
+
 void TestHoofdscherm::startLink(const QByteArray &storedValues)
 {
     QFile file(m_home->filePath(QStringLiteral("KorvelBSA.xml")));
