@@ -11,6 +11,22 @@ namespace {
 // The handler may only write to a pipe; the event loop reads the other end. One pair for the whole process.
 int s_pipe[2] = { -1, -1 };
 
+// A service manager's stop, Ctrl+C, and the end of the terminal or session the program was started from.
+constexpr int EndingSignals[] = { SIGTERM, SIGINT, SIGHUP };
+
+// Whether the end of the terminal is to be ignored: started through nohup, the program outlives its terminal.
+bool hangupIgnoredAtStart()
+{
+    struct sigaction current = {};
+    return ::sigaction(SIGHUP, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
+
+bool handles(int signalNumber)
+{
+    static const bool hangupIgnored = hangupIgnoredAtStart();
+    return signalNumber != SIGHUP || !hangupIgnored;
+}
+
 void onSignal(int signalNumber)
 {
     const char byte = char(signalNumber);
@@ -29,14 +45,18 @@ TerminationSignals::TerminationSignals(QObject *parent)
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGINT, &action, nullptr);
+    for (const int signalNumber : EndingSignals) {
+        if (handles(signalNumber))
+            ::sigaction(signalNumber, &action, nullptr);
+    }
 }
 
 TerminationSignals::~TerminationSignals()
 {
-    ::signal(SIGTERM, SIG_DFL);
-    ::signal(SIGINT, SIG_DFL);
+    for (const int signalNumber : EndingSignals) {
+        if (handles(signalNumber))
+            ::signal(signalNumber, SIG_DFL);
+    }
 }
 
 void TerminationSignals::readSignal()

@@ -4,8 +4,9 @@
 
 class QSocketNotifier;
 
-// Turns the operating system's requests to end the program (SIGTERM, SIGINT; Ctrl+C on a Windows console) into a
-// signal on the event loop, so that the program ends through its normal close sequence.
+// Turns the operating system's requests to end the program (SIGTERM, SIGINT, SIGHUP; Ctrl+C on a Windows console)
+// into a signal on the event loop, so that the program ends through its normal close sequence. A SIGHUP that was
+// ignored when the program started (nohup) stays ignored.
 class TerminationSignals final : public QObject
 {
     Q_OBJECT

@@ -14,6 +14,13 @@ namespace {
 
 constexpr int MaxDepth = 256; // far beyond any real settings file; keeps a damaged one from exhausting the stack
 
+QString symbolicLinkRefused(const QString &fileName)
+{
+    return QStringLiteral("Het instellingenbestand %1 is een symbolische koppeling; de koppeling volgt die niet. "
+                          "Zet het bestand zelf op die plaats")
+        .arg(QDir::toNativeSeparators(fileName));
+}
+
 // The stored settings in the order of a new file. A text setting is stored as <name>_Text, a flag as
 // <name>_Checked.
 struct StoredSetting
@@ -216,6 +223,13 @@ SettingsStore::SettingsStore(const QString &programFolder)
 bool SettingsStore::LoadSettingsFile(QString *error)
 {
     m_root = Element { RootName, {}, {}, {} };
+    // The file is the link's own: a symbolic link in its place would have the end of the run write whatever it
+    // points at. Refused here, where the operator sees it, rather than at the end.
+    if (QFileInfo(m_fileName).isSymLink()) {
+        if (error)
+            *error = symbolicLinkRefused(m_fileName);
+        return false;
+    }
     QFile file(m_fileName);
     if (!file.exists())
         return true;
@@ -372,6 +386,11 @@ bool SettingsStore::WriteSettingsFile(QString *error)
 {
     const QString shownName = QDir::toNativeSeparators(m_fileName);
     const QFileInfo info(m_fileName);
+    if (info.isSymLink()) {
+        if (error)
+            *error = symbolicLinkRefused(m_fileName);
+        return false;
+    }
     if (info.exists()) {
         const bool writeBit
             = info.permissions() & (QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther);

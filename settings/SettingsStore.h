@@ -28,15 +28,16 @@ public:
 
     QString fileName() const { return m_fileName; }
 
-    // Reads the file into the document. No file gives an empty document. A file that cannot be parsed leaves the
-    // document empty and returns false; the file itself is left as it was.
+    // Reads the file into the document. No file gives an empty document. A file that cannot be parsed, or a symbolic
+    // link in the file's place, leaves the document empty and returns false; the file itself is left as it was.
     bool LoadSettingsFile(QString *error = nullptr);
     // Puts the stored values into the fields; a missing element or a FormVersion below 0 keeps the field's value.
     void RestoreSettings(Settings &settings);
     // Copies every field, and FormVersion 0, into the document. The file is not touched.
     void CaptureSettings(const Settings &settings);
     // Writes the document to the file in one go, readable by the owner only (it holds the SQL password).
-    // A read-only file is left alone and gives false, as does any failure to write.
+    // A read-only file and a symbolic link in the file's place are left alone and give false, as does any failure to
+    // write.
     bool WriteSettingsFile(QString *error = nullptr);
 
     // Whether a capture happened since the last restore: the owner captures once more at the end when none did.

@@ -9,6 +9,7 @@
 #include "platform/DescriptorLimit.h"
 #include "platform/TerminationSignals.h"
 #include "shell/Koppeling.h"
+#include "shell/ProgramFolderLock.h"
 #include "shell/RunOptions.h"
 
 namespace {
@@ -73,6 +74,20 @@ void applyTestIntervals(Koppeling &koppeling)
 
 int runHeadless(const QString &programFolder, const RunOptions &options)
 {
+    // Held until the settings are written at the very end, after the link is gone.
+    ProgramFolderLock lock(programFolder);
+    QString reason;
+    switch (lock.take(&reason)) {
+    case ProgramFolderLock::Outcome::Held:
+        break;
+    case ProgramFolderLock::Outcome::InUse:
+        writeLine(stderr, reason);
+        return ProgramFolderLock::InUseExitStatus;
+    case ProgramFolderLock::Outcome::Failed:
+        writeLine(stderr, QStringLiteral("KorvelBSA: ") + reason);
+        return 2; // as a program folder that cannot be made
+    }
+
     LogOutput output;
     Koppeling koppeling(programFolder);
     QObject::connect(

@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include "codec/AnsiCodePage.h"
@@ -154,35 +155,74 @@ QString OperatorLog::archiveFolder() const
     return QDir(m_programFolder).filePath(QStringLiteral("BSA/LOGS"));
 }
 
-QString OperatorLog::archiveFileName(const QDateTime &now) const
+QString OperatorLog::archiveFileName(const QDateTime &now, int part) const
 {
-    return QDir(archiveFolder()).filePath(QStringLiteral("BS_") + archiveStamp(now) + QStringLiteral(".TXT"));
+    const QString suffix = part > 1 ? QStringLiteral("_%1.TXT").arg(part) : QStringLiteral(".TXT");
+    return QDir(archiveFolder()).filePath(QStringLiteral("BS_") + archiveStamp(now) + suffix);
+}
+
+// The file of this second that takes `size` more bytes: the first that does not exist yet, or is empty, or stays
+// within MaxArchiveBytes with them. Empty, with the reason, when the second has no room left.
+QString OperatorLog::archiveTarget(const QDateTime &now, qint64 size, QString *reason) const
+{
+    for (int part = 1; part <= MaxArchivesPerSecond; ++part) {
+        const QString path = archiveFileName(now, part);
+        const QFileInfo info(path);
+        // A link is taken as the file of its name, so that the write refuses it rather than skipping past it.
+        if (info.isSymLink() || !info.exists() || info.size() == 0 || info.size() + size <= MaxArchiveBytes)
+            return path;
+    }
+    *reason = QStringLiteral("al %1 archieven in deze seconde").arg(MaxArchivesPerSecond);
+    return {};
 }
 
 bool OperatorLog::archive(const QDateTime &now, QString *error)
 {
-    const QString path = archiveFileName(now);
+    QByteArray bytes;
+    bytes.reserve(m_characters);
+    for (const QString &line : std::as_const(m_lines)) {
+        bytes += AnsiCodePage::encode(line);
+        bytes += "\r\n";
+    }
     // The folder may have been removed while the link ran (with the database's folder, for one): make it again.
     QDir().mkpath(archiveFolder());
     // Two archives in the same second share a name: the second is added to the first, so no lines are lost.
-    QFile file(path);
-    bool saved = file.open(QIODevice::WriteOnly | QIODevice::Append);
-    if (saved) {
-        QByteArray bytes;
-        bytes.reserve(m_characters);
-        for (const QString &line : std::as_const(m_lines)) {
-            bytes += AnsiCodePage::encode(line);
-            bytes += "\r\n";
+    QString reason;
+    QString path = archiveTarget(now, bytes.size(), &reason);
+    bool saved = false;
+    if (path.isEmpty()) {
+        path = archiveFileName(now);
+    } else if (QFileInfo(path).isSymLink()) {
+        // Whatever it points at is not the link's to write.
+        reason = QStringLiteral("dit is een symbolische koppeling, die niet gevolgd wordt");
+    } else {
+        QFile file(path);
+        // One write of the whole text: nothing stays in a buffer that a failed write could not take back.
+        saved = file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
+            QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        const qint64 before = saved ? file.size() : 0;
+        if (saved)
+            saved = file.write(bytes) == bytes.size();
+        if (!saved) {
+            reason = file.errorString();
+            // A full disk or a file-size limit took part of it: the log keeps every line for the next try, so the
+            // part written goes again, and an archive made for it alone goes too.
+            if (file.isOpen()) {
+                file.resize(before);
+                file.close();
+                if (before == 0)
+                    QFile::remove(path);
+            }
+        } else {
+            file.close();
+            saved = file.error() == QFileDevice::NoError;
+            if (!saved)
+                reason = file.errorString();
         }
-        saved = file.write(bytes) == bytes.size();
-    }
-    if (saved) {
-        file.close();
-        saved = file.error() == QFileDevice::NoError;
     }
     if (!saved) {
-        const QString message = QStringLiteral("Logboek kan niet bewaard worden in %1: %2")
-                                    .arg(QDir::toNativeSeparators(path), file.errorString());
+        const QString message
+            = QStringLiteral("Logboek kan niet bewaard worden in %1: %2").arg(QDir::toNativeSeparators(path), reason);
         if (error)
             *error = message;
         // Logged as the exception hook would, but without its "10053" filter: the file name's own stamp can

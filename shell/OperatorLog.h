@@ -22,6 +22,12 @@ public:
     // A log that holds more characters than this is archived at once, so that no archive write holds up the
     // event loop for long and a flood of large messages cannot fill the memory.
     static constexpr qsizetype MaxCharacters = 8 * 1024 * 1024;
+    // An archive of the same second is added to the file of that second only while that file stays within this
+    // size; past it the archive goes to a file of its own for that second, "BS_<stamp>_2.TXT" and on. A flood of log
+    // lines thus gives more files, never one that grows without bound.
+    static constexpr qint64 MaxArchiveBytes = 2 * MaxCharacters;
+    // How many files one second may have; a log cannot fill more in a second.
+    static constexpr int MaxArchivesPerSecond = 1000;
 
     explicit OperatorLog(const QString &programFolder, QObject *parent = nullptr);
 
@@ -44,15 +50,18 @@ public:
     // The characters of every line, the line ends counted as the archive writes them (CR LF).
     qsizetype characterCount() const { return m_characters; }
 
-    // Appends every line to "BSA/LOGS/BS_<stamp>.TXT" and empties the log. On failure the error is logged through
-    // the exception hook, the log keeps its lines and false is returned.
+    // Appends every line to "BSA/LOGS/BS_<stamp>.TXT" (or the next file of that second, see MaxArchiveBytes) and
+    // empties the log. A new archive is readable by its owner only, whatever the umask (it holds passengers' names and
+    // addresses); an existing one keeps its mode. A symbolic link in the archive's place is refused, never followed.
+    // On failure the error is logged, the log keeps its lines and false is returned.
     bool archive(const QDateTime &now, QString *error = nullptr);
     // The once-a-second check: archives a log of more than MaxLines lines or MaxCharacters characters. False when
     // that archive failed, which ends the tick.
     bool housekeeping(const QDateTime &now);
 
     QString archiveFolder() const;
-    QString archiveFileName(const QDateTime &now) const;
+    // The archive of that second: "BS_<stamp>.TXT" for the first file (part 1), "BS_<stamp>_<part>.TXT" after it.
+    QString archiveFileName(const QDateTime &now, int part = 1) const;
 
     // "09-12-2025 14:03:07"
     static QString timeStamp(const QDateTime &now);
@@ -72,6 +81,7 @@ private:
     void addStamped(const QString &stamp, const QString &message);
     void append(const QString &line);
     void archiveLarge();
+    QString archiveTarget(const QDateTime &now, qint64 size, QString *reason) const;
 
     QString m_programFolder;
     QStringList m_lines;

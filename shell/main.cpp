@@ -8,6 +8,7 @@
 #include <QUrl>
 
 #include "platform/DescriptorLimit.h"
+#include "platform/FileSizeLimit.h"
 #include "shell/HeadlessRun.h"
 #include "shell/RunOptions.h"
 #include "shell/window/WindowRun.h"
@@ -18,8 +19,10 @@ namespace {
 struct Options
 {
     QCommandLineOption headless { QStringLiteral("headless"),
-        QStringLiteral("Run without a window; every log line also goes to standard "
-                       "output. SIGTERM or SIGINT ends the run.") };
+        QStringLiteral("Run without a window; every log line also goes to standard output. SIGTERM, SIGINT or "
+                       "SIGHUP ends the run. Exit status 1: the settings file cannot be read; 2: a wrong command "
+                       "line or program folder; 3: a port cannot be opened; 4: another KorvelBSA runs in the "
+                       "program folder.") };
     QCommandLineOption home { QStringLiteral("home"),
         QStringLiteral("Program folder: settings file, BSA/, Backups/, TempDownloads/ (default: the folder of the "
                        "program file, or the user's data folder .../share/korvelbsa when that one is not writable or "
@@ -73,6 +76,7 @@ int main(int argc, char *argv[])
 {
     // Every BSA connection takes a descriptor: allow as many as the system lets this process have.
     DescriptorLimit::raiseToHardLimit();
+    FileSizeLimit::letWritesFail();
 
     // The window needs a QApplication and a display; help, the version and the headless run need neither, so the
     // arguments are looked at before the application object is made.

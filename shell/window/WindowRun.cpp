@@ -11,6 +11,7 @@
 #include "platform/DescriptorLimit.h"
 #include "platform/TerminationSignals.h"
 #include "shell/Koppeling.h"
+#include "shell/ProgramFolderLock.h"
 #include "shell/RunOptions.h"
 #include "shell/window/Hoofdscherm.h"
 #include "update/window/UpdateController.h"
@@ -28,8 +29,17 @@ int runWindow(const QString &programFolder, const RunOptions &options, const QUr
     // The window hides in the tray and boxes come and go: the program ends through the close sequence only.
     QApplication::setQuitOnLastWindowClosed(false);
 
-    Koppeling koppeling(programFolder);
+    // Held until the settings are written at the very end, after the link is gone.
+    ProgramFolderLock lock(programFolder);
     QString error;
+    const ProgramFolderLock::Outcome locked = lock.take(&error);
+    if (locked != ProgramFolderLock::Outcome::Held) {
+        reportError(error);
+        QMessageBox::critical(nullptr, ApplicationTitle, error);
+        return locked == ProgramFolderLock::Outcome::InUse ? ProgramFolderLock::InUseExitStatus : 2;
+    }
+
+    Koppeling koppeling(programFolder);
     if (!koppeling.start(&error)) {
         // The operator's settings file is damaged: say so where the operator looks, and leave the file alone.
         reportError(error);

@@ -7,6 +7,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include "shell/ProgramFolderLock.h"
 #include "tests/support/FreePort.h"
 #include "tests/support/TestFiles.h"
 
@@ -23,6 +24,7 @@ private slots:
     void theLinkInBinRunsTheProgramInItsOwnFolder();
     void theDesktopEntryStartsTheWindow();
     void systemdAcceptsTheServiceUnit();
+    void theServiceIsNotStartedAgainForWhatNoStartMends();
     void theMaintainerScriptsParse_data();
     void theMaintainerScriptsParse();
 
@@ -217,6 +219,17 @@ void TestInstall::systemdAcceptsTheServiceUnit()
     // systemd-analyze only warns about unknown keys and values it cannot read, and still exits 0.
     const QByteArray said = verify.readAllStandardOutput() + verify.readAllStandardError();
     QVERIFY2(verify.exitCode() == 0 && said.isEmpty(), said.constData());
+}
+
+void TestInstall::theServiceIsNotStartedAgainForWhatNoStartMends()
+{
+    // A damaged settings file (1), a wrong command line or folder (2), another copy in the program folder: starting
+    // again only fills the journal until systemd gives up.
+    const QByteArray unit = readFile(installed("lib/systemd/system/korvelbsa.service"));
+    const QStringList statuses = keyValue(unit, "RestartPreventExitStatus").split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    for (const int status : { 1, 2, ProgramFolderLock::InUseExitStatus })
+        QVERIFY2(statuses.contains(QString::number(status)), qPrintable(statuses.join(u' ')));
+    QCOMPARE(keyValue(unit, "Restart"), QStringLiteral("on-failure"));
 }
 
 void TestInstall::theMaintainerScriptsParse_data()

@@ -29,6 +29,8 @@ private slots:
     void emptyFileCountsAsNoFile();
     void fileIsReadableByItsOwnerOnly();
     void readOnlyFileIsNotWritten();
+    void symbolicLinkInTheFilesPlaceIsRefused_data();
+    void symbolicLinkInTheFilesPlaceIsRefused();
     void unwritableFolderIsReportedAsFailure();
     void fileThatCannotBeWrittenWholeStaysAsItWas_data();
     void fileThatCannotBeWrittenWholeStaysAsItWas();
@@ -483,6 +485,53 @@ void TestSettingsStore::readOnlyFileIsNotWritten()
     QVERIFY(!store.WriteSettingsFile(&error));
     QVERIFY(!error.isEmpty());
     QCOMPARE(readAll(store.fileName()), before);
+}
+
+void TestSettingsStore::symbolicLinkInTheFilesPlaceIsRefused_data()
+{
+    QTest::addColumn<bool>("targetExists");
+    QTest::addColumn<bool>("linkedBeforeStart"); // else put in the file's place while the link ran
+    QTest::newRow("a link to another file, found at start") << true << true;
+    QTest::newRow("a link to a file that does not exist, found at start") << false << true;
+    QTest::newRow("a link put in the file's place during the run") << true << false;
+    QTest::newRow("a link to nothing put in the file's place during the run") << false << false;
+}
+
+void TestSettingsStore::symbolicLinkInTheFilesPlaceIsRefused()
+{
+    QFETCH(bool, targetExists);
+    QFETCH(bool, linkedBeforeStart);
+    QTemporaryDir home;
+    const QString target = home.filePath("elders.xml");
+    const QByteArray targetBytes = fileWith("    <xLoginServer_Text>van een ander</xLoginServer_Text>\r\n");
+    if (targetExists)
+        QVERIFY(writeAll(target, targetBytes));
+    SettingsStore store(home.path());
+    const auto putLink = [&] {
+        QFile::remove(store.fileName());
+        return QFile::link(target, store.fileName());
+    };
+    if (linkedBeforeStart) {
+        QVERIFY(putLink());
+        QString error;
+        QVERIFY(!store.LoadSettingsFile(&error));
+        QVERIFY2(error.contains("KorvelBSA.xml") && error.contains("symbolische koppeling"), qPrintable(error));
+    } else {
+        QVERIFY(writeAll(store.fileName(), FirstRunFile));
+        QVERIFY(store.LoadSettingsFile());
+        QVERIFY(putLink());
+    }
+    Settings settings;
+    store.RestoreSettings(settings);
+    settings.xLoginServer = QStringLiteral("sqlite:BSA/planning.db");
+    store.CaptureSettings(settings);
+    QString error;
+    QVERIFY(!store.WriteSettingsFile(&error));
+    QVERIFY2(error.contains("KorvelBSA.xml") && error.contains("symbolische koppeling"), qPrintable(error));
+    QVERIFY(QFileInfo(store.fileName()).isSymLink());
+    QCOMPARE(QFileInfo::exists(target), targetExists);
+    if (targetExists)
+        QCOMPARE(readAll(target), targetBytes);
 }
 
 void TestSettingsStore::unwritableFolderIsReportedAsFailure()

@@ -1,4 +1,7 @@
+#include <csignal>
 #include <optional>
+
+#include <sys/resource.h>
 
 #include <QtTest>
 #include <QDir>
@@ -37,6 +40,13 @@ private slots:
     void commandLine();
     void withoutADisplayTheWindowGivesWayToHeadless();
     void theWindowEndsThroughTheCloseSequenceOnSigterm();
+    void endsThroughTheCloseSequenceOnEachEndingSignal_data();
+    void endsThroughTheCloseSequenceOnEachEndingSignal();
+    void aHangupIgnoredAtStartStaysIgnored();
+    void aSecondProgramOnTheSameFolderIsRefused_data();
+    void aSecondProgramOnTheSameFolderIsRefused();
+    void theFolderOfAKilledProgramIsTakenOver();
+    void aFileSizeLimitFailsTheWriteInsteadOfEndingTheProgram();
     void keepsEachRideWithItsJournalThroughKills();
     void saysWhichRidesItGivesUpWhenStoppedWhileTheDatabaseIsBusy();
 };
@@ -360,6 +370,8 @@ void TestHeadlessProgram::commandLine_data()
     QTest::newRow("an update address without a host is refused") << QStringList { "--headless", "--update-url",
         "KorvelBSA.ini" } << 2 << QByteArray("--update-url wants an http or https address");
     QTest::newRow("--help describes --listen") << QStringList { "--help" } << 0 << QByteArray("--listen <ADDRESS>");
+    QTest::newRow("--help names the exit status of a program folder in use")
+        << QStringList { "--help" } << 0 << QByteArray("4: another KorvelBSA");
     QTest::newRow("--help describes --status-port") << QStringList { "--help" } << 0 << QByteArray("--status-port <N>");
     QTest::newRow("a name is not an address") << QStringList { "--headless", "--listen", "localhost" } << 2
                                               << QByteArray("--listen: 'localhost' is not an IPv4 address");
@@ -451,6 +463,235 @@ void TestHeadlessProgram::theWindowEndsThroughTheCloseSequenceOnSigterm()
     QVERIFY(archive.contains("BSA Callcenter Server werd gestart"));
     QVERIFY(archive.endsWith("afsluiten software geaccepteerd\r\n"));
     QVERIFY(readFile(home.filePath("KorvelBSA.xml")).contains("<BSAAuto_Checked>TRUE</BSAAuto_Checked>"));
+}
+
+namespace {
+// Settings with the automatic start, so that the window listens too; the port answering says the program is up.
+void writeAutomaticStartSettings(const QTemporaryDir &home)
+{
+    QVERIFY(writeFile(home.filePath("KorvelBSA.xml"),
+        "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n"
+        "    <FormVersion>0</FormVersion>\r\n"
+        "    <BSAAuto_Checked>TRUE</BSAAuto_Checked>\r\n"
+        "  </Hoofdscherm>\r\n</Configuration>\r\n"));
+}
+
+// Starts the program, headless or with its window on the offscreen platform.
+void startProgram(QProcess &program, const QTemporaryDir &home, quint16 port, bool window)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (window)
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program.setProcessEnvironment(environment);
+    QStringList arguments { "--home", home.path(), "--server-port", QString::number(port) };
+    if (!window)
+        arguments.prepend("--headless");
+    program.start(KORVELBSA_PROGRAM, arguments);
+}
+
+// Bounded: whether the port took a connection before the program ended or the time ran out.
+bool waitUntilListening(QProcess &program, quint16 port)
+{
+    QTcpSocket bsa;
+    QDeadlineTimer deadline(10000);
+    do {
+        bsa.abort();
+        bsa.connectToHost(QHostAddress::LocalHost, port);
+    } while (!bsa.waitForConnected(500) && !deadline.hasExpired() && program.state() == QProcess::Running);
+    const bool connected = bsa.state() == QAbstractSocket::ConnectedState;
+    bsa.disconnectFromHost();
+    return connected;
+}
+
+// Bounded: whether the program's standard error holds the text before it ends or the time runs out.
+bool waitForErrorOutput(QProcess &program, QByteArray &errors, const QByteArray &text)
+{
+    program.setReadChannel(QProcess::StandardError);
+    QDeadlineTimer deadline(10000);
+    while (!errors.contains(text) && !deadline.hasExpired() && program.state() == QProcess::Running) {
+        program.waitForReadyRead(200);
+        errors += program.readAllStandardError();
+    }
+    errors += program.readAllStandardError();
+    return errors.contains(text);
+}
+} // namespace
+
+void TestHeadlessProgram::endsThroughTheCloseSequenceOnEachEndingSignal_data()
+{
+    QTest::addColumn<bool>("window");
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("headless, SIGINT") << false << int(SIGINT);
+    // The terminal or the session the program was started from ended.
+    QTest::newRow("headless, SIGHUP") << false << int(SIGHUP);
+    QTest::newRow("with its window, SIGHUP") << true << int(SIGHUP);
+    QTest::newRow("with its window, SIGINT") << true << int(SIGINT);
+}
+
+void TestHeadlessProgram::endsThroughTheCloseSequenceOnEachEndingSignal()
+{
+    QFETCH(bool, window);
+    QFETCH(int, signalNumber);
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    writeAutomaticStartSettings(home);
+    const quint16 port = freeLoopbackPort();
+    QProcess program;
+    startProgram(program, home, port, window);
+    QVERIFY(program.waitForStarted(5000));
+    QVERIFY(waitUntilListening(program, port));
+
+    QCOMPARE(::kill(pid_t(program.processId()), signalNumber), 0);
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    const QStringList archives = QDir(home.filePath("BSA/LOGS")).entryList({ "BS_*.TXT" }, QDir::Files);
+    QCOMPARE(archives.size(), 1);
+    const QByteArray archive = readFile(home.filePath("BSA/LOGS/" + archives.first()));
+    QVERIFY(archive.contains("BSA Callcenter Server werd gestart"));
+    QVERIFY(archive.endsWith("afsluiten software geaccepteerd\r\n"));
+    QVERIFY(readFile(home.filePath("KorvelBSA.xml")).contains("<SoortVervoer_Text>P</SoortVervoer_Text>"));
+}
+
+void TestHeadlessProgram::aHangupIgnoredAtStartStaysIgnored()
+{
+    // Started through nohup, the program is to outlive its terminal.
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    writeAutomaticStartSettings(home);
+    const quint16 port = freeLoopbackPort();
+    QProcess program;
+    program.setChildProcessModifier([] { ::signal(SIGHUP, SIG_IGN); });
+    startProgram(program, home, port, false);
+    QVERIFY(program.waitForStarted(5000));
+    QVERIFY(waitUntilListening(program, port));
+    QCOMPARE(::kill(pid_t(program.processId()), SIGHUP), 0);
+    QVERIFY(!program.waitForFinished(1000));
+    QVERIFY(waitUntilListening(program, port));
+    program.terminate();
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+}
+
+void TestHeadlessProgram::aSecondProgramOnTheSameFolderIsRefused_data()
+{
+    QTest::addColumn<bool>("window"); // of the second program; the first runs headless
+    QTest::newRow("headless") << false;
+    QTest::newRow("with its window") << true;
+}
+
+void TestHeadlessProgram::aSecondProgramOnTheSameFolderIsRefused()
+{
+    QFETCH(bool, window);
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    writeAutomaticStartSettings(home);
+    const QByteArray settings = readFile(home.filePath("KorvelBSA.xml"));
+    const quint16 firstPort = freeLoopbackPort();
+    QProcess first;
+    startProgram(first, home, firstPort, false);
+    QVERIFY(first.waitForStarted(5000));
+    QVERIFY(waitUntilListening(first, firstPort));
+
+    const quint16 secondPort = freeLoopbackPort();
+    QProcess second;
+    startProgram(second, home, secondPort, window);
+    QVERIFY(second.waitForStarted(5000));
+    const QByteArray reason = "KorvelBSA draait al in deze map: " + QDir::toNativeSeparators(home.path()).toLocal8Bit();
+    QByteArray errors;
+    QVERIFY2(waitForErrorOutput(second, errors, reason), errors.constData());
+    if (window) {
+        // The box waits for the operator; nothing of the link was started behind it.
+        QCOMPARE(second.state(), QProcess::Running);
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, secondPort);
+        QVERIFY(!probe.waitForConnected(1000));
+        second.kill();
+        QVERIFY(second.waitForFinished(10000));
+    } else {
+        QVERIFY(second.waitForFinished(10000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 4);
+        QCOMPARE(second.readAllStandardOutput(), QByteArray()); // no log: the link never started
+    }
+    // The second left the first's folder as it was.
+    QCOMPARE(readFile(home.filePath("KorvelBSA.xml")), settings);
+    QCOMPARE(QDir(home.filePath("BSA/LOGS")).entryList(QDir::Files), QStringList());
+    QVERIFY(QFile::exists(home.filePath("KorvelBSA.lock")));
+
+    QCOMPARE(first.state(), QProcess::Running);
+    first.terminate();
+    QVERIFY(first.waitForFinished(10000));
+    QCOMPARE(first.exitCode(), 0);
+    QVERIFY(!QFile::exists(home.filePath("KorvelBSA.lock"))); // the folder is free again
+}
+
+void TestHeadlessProgram::theFolderOfAKilledProgramIsTakenOver()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    writeAutomaticStartSettings(home);
+    const quint16 port = freeLoopbackPort();
+    QProcess killed;
+    startProgram(killed, home, port, false);
+    QVERIFY(killed.waitForStarted(5000));
+    QVERIFY(waitUntilListening(killed, port));
+    killed.kill(); // SIGKILL: the lock file stays behind
+    QVERIFY(killed.waitForFinished(10000));
+    QVERIFY(QFile::exists(home.filePath("KorvelBSA.lock")));
+
+    QProcess next;
+    startProgram(next, home, port, false);
+    QVERIFY(next.waitForStarted(5000));
+    QVERIFY2(waitUntilListening(next, port), next.readAllStandardError().constData());
+    next.terminate();
+    QVERIFY(next.waitForFinished(10000));
+    QCOMPARE(next.exitCode(), 0);
+}
+
+void TestHeadlessProgram::aFileSizeLimitFailsTheWriteInsteadOfEndingTheProgram()
+{
+    // Files of the program cannot grow past a few hundred bytes, as on a full disk: the log archive and the
+    // settings file written at the end fail and say so, and the program still ends through its close sequence.
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const quint16 port = freeLoopbackPort();
+    QProcess program;
+    program.setChildProcessModifier([] {
+        constexpr rlim_t Bytes = 512;
+        const rlimit limit { Bytes, Bytes };
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    program.start(KORVELBSA_PROGRAM, { "--headless", "--home", home.path(), "--server-port", QString::number(port) });
+    QVERIFY(program.waitForStarted(5000));
+    QByteArray output;
+    QVERIFY2(waitForOutput(program, output, "BSA Callcenter Server werd gestart"),
+        (output + program.readAllStandardError()).constData());
+
+    // A ride fills the log past the limit (without a database it is answered "NC").
+    QTcpSocket bsa;
+    bsa.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(bsa.waitForConnected(5000));
+    bsa.write(Inpakken(RideMessageBuilder(4711, QDateTime::currentDateTime()).text(), false));
+    EnvelopeFramer framer;
+    QDeadlineTimer deadline(10000);
+    while (!framer.takeEnvelope() && !deadline.hasExpired() && bsa.waitForReadyRead(200))
+        framer.append(bsa.readAll());
+    bsa.disconnectFromHost();
+
+    program.terminate();
+    QVERIFY(program.waitForFinished(10000));
+    output += program.readAllStandardOutput();
+    const QByteArray errors = program.readAllStandardError();
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    QVERIFY2(output.contains(" - Logboek kan niet bewaard worden in "), output.right(2000).constData());
+    QVERIFY2(errors.contains("the operator log could not be archived"), errors.constData());
+    QVERIFY2(errors.contains("KorvelBSA.xml kan niet geschreven worden"), errors.constData());
+    // Nothing half-written is left behind.
+    QCOMPARE(QDir(home.filePath("BSA/LOGS")).entryList(QDir::Files), QStringList());
+    QVERIFY(!QFile::exists(home.filePath("KorvelBSA.xml")));
 }
 
 namespace {

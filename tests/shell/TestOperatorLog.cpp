@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <QtTest>
 
 #include "platform/DateTimeText.h"
@@ -20,6 +22,12 @@ private slots:
     void archiveIsCodePageTextWithCrLf();
     void archiveOfTheSameSecondIsAppended();
     void archiveMakesItsRemovedFolderAgain();
+    void archivesOfOneSecondStayWithinTheirBound_data();
+    void archivesOfOneSecondStayWithinTheirBound();
+    void newArchiveIsReadableByItsOwnerOnly_data();
+    void newArchiveIsReadableByItsOwnerOnly();
+    void symbolicLinkInTheArchivesPlaceIsRefused_data();
+    void symbolicLinkInTheArchivesPlaceIsRefused();
     void archiveThatCannotBeWrittenKeepsTheLog_data();
     void archiveThatCannotBeWrittenKeepsTheLog();
     void setLinesReplacesTheWholeLog();
@@ -184,6 +192,142 @@ void TestOperatorLog::archiveMakesItsRemovedFolderAgain()
     QString error;
     QVERIFY2(log.archive(At, &error), qPrintable(error));
     QCOMPARE(readFile(log.archiveFileName(At)), QByteArray("na het verwijderen\r\n"));
+}
+
+void TestOperatorLog::archivesOfOneSecondStayWithinTheirBound_data()
+{
+    // The files of the second as they were before the archive (-1: none), and the part that takes the archive.
+    QTest::addColumn<QList<qint64>>("sizesBefore");
+    QTest::addColumn<int>("expectedPart");
+    QTest::newRow("the first archive of a second") << QList<qint64> {} << 1;
+    QTest::newRow("a second archive in that second is added to the first") << QList<qint64> { 100 } << 1;
+    QTest::newRow("the bound reached exactly is still added")
+        << QList<qint64> { OperatorLog::MaxArchiveBytes - 7 } << 1;
+    QTest::newRow("past the bound the archive gets the second's next file")
+        << QList<qint64> { OperatorLog::MaxArchiveBytes - 6 } << 2;
+    QTest::newRow("a full first and a next with room") << QList<qint64> { OperatorLog::MaxArchiveBytes, 100 } << 2;
+    QTest::newRow("two full files of the second")
+        << QList<qint64> { OperatorLog::MaxArchiveBytes, OperatorLog::MaxArchiveBytes - 1 } << 3;
+}
+
+void TestOperatorLog::archivesOfOneSecondStayWithinTheirBound()
+{
+    QFETCH(QList<qint64>, sizesBefore);
+    QFETCH(int, expectedPart);
+    QTemporaryDir dir;
+    OperatorLog log(preparedHome(dir));
+    // Files of the given sizes, made without writing their bytes.
+    for (int part = 1; part <= sizesBefore.size(); ++part) {
+        QFile file(log.archiveFileName(At, part));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(sizesBefore.at(part - 1)));
+    }
+    log.addLine(QStringLiteral("nieuw")); // 7 bytes with its CR LF
+    QString error;
+    QVERIFY2(log.archive(At, &error), qPrintable(error));
+
+    const qint64 before = expectedPart <= sizesBefore.size() ? sizesBefore.at(expectedPart - 1) : 0;
+    QFile taken(log.archiveFileName(At, expectedPart));
+    QCOMPARE(taken.size(), before + 7);
+    QVERIFY(taken.open(QIODevice::ReadOnly));
+    QVERIFY(taken.seek(before));
+    QCOMPARE(taken.readAll(), QByteArray("nieuw\r\n"));
+    for (int part = 1; part <= sizesBefore.size(); ++part) {
+        if (part != expectedPart)
+            QCOMPARE(QFileInfo(log.archiveFileName(At, part)).size(), sizesBefore.at(part - 1));
+    }
+    const QStringList files = QDir(log.archiveFolder()).entryList(QDir::Files);
+    QCOMPARE(files.size(), qMax<qsizetype>(sizesBefore.size(), expectedPart));
+    // The second's later files keep the name of the second: "BS_", its stamp, the part, ".TXT".
+    if (expectedPart > 1)
+        QCOMPARE(QFileInfo(taken).fileName(), QStringLiteral("BS_091225140307127_%1.TXT").arg(expectedPart));
+}
+
+void TestOperatorLog::newArchiveIsReadableByItsOwnerOnly_data()
+{
+    QTest::addColumn<int>("umask");
+    QTest::addColumn<bool>("existing"); // an archive of that second was there, readable by everyone
+    QTest::newRow("umask 000") << 0000 << false;
+    QTest::newRow("umask 022") << 0022 << false;
+    QTest::newRow("umask 077") << 0077 << false;
+    QTest::newRow("an existing archive keeps its mode") << 0022 << true;
+}
+
+void TestOperatorLog::newArchiveIsReadableByItsOwnerOnly()
+{
+    QFETCH(int, umask);
+    QFETCH(bool, existing);
+    QTemporaryDir dir;
+    OperatorLog log(preparedHome(dir));
+    const QFileDevice::Permissions everyone
+        = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    if (existing) {
+        QVERIFY(writeFile(log.archiveFileName(At), "eerder\r\n"));
+        QVERIFY(QFile::setPermissions(log.archiveFileName(At), everyone));
+    }
+    const mode_t previous = ::umask(mode_t(umask));
+    log.addLine(QStringLiteral("Jansen, Dorpsstraat 1"));
+    const bool archived = log.archive(At);
+    ::umask(previous);
+    QVERIFY(archived);
+
+    const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup
+        | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    const QFileDevice::Permissions permissions = QFile::permissions(log.archiveFileName(At));
+    if (existing) {
+        QCOMPARE(permissions & (everyone | others), everyone);
+        QCOMPARE(readFile(log.archiveFileName(At)), QByteArray("eerder\r\nJansen, Dorpsstraat 1\r\n"));
+    } else {
+        QCOMPARE(permissions & others, QFileDevice::Permissions());
+        QVERIFY(permissions & QFileDevice::ReadOwner);
+        QVERIFY(permissions & QFileDevice::WriteOwner);
+    }
+}
+
+void TestOperatorLog::symbolicLinkInTheArchivesPlaceIsRefused_data()
+{
+    QTest::addColumn<bool>("targetExists");
+    QTest::addColumn<int>("part");
+    QTest::newRow("a link to a file of someone else") << true << 1;
+    QTest::newRow("a link to a file that does not exist") << false << 1;
+    QTest::newRow("a link in the place of the second's next file") << true << 2;
+}
+
+void TestOperatorLog::symbolicLinkInTheArchivesPlaceIsRefused()
+{
+    QFETCH(bool, targetExists);
+    QFETCH(int, part);
+    QTemporaryDir dir;
+    OperatorLog log(preparedHome(dir));
+    const QString target = dir.filePath(QStringLiteral("elders.txt"));
+    const QByteArray targetBytes = "niet van de koppeling\n";
+    if (targetExists)
+        QVERIFY(writeFile(target, targetBytes));
+    if (part > 1) {
+        QFile full(log.archiveFileName(At));
+        QVERIFY(full.open(QIODevice::WriteOnly));
+        QVERIFY(full.resize(OperatorLog::MaxArchiveBytes));
+    }
+    const QString link = log.archiveFileName(At, part);
+    QVERIFY(QFile::link(target, link));
+    log.addLine(QStringLiteral("Jansen, Dorpsstraat 1"));
+
+    QString error;
+    QVERIFY(!log.archive(At, &error));
+    QVERIFY2(error.contains(QDir::toNativeSeparators(link)) && error.contains(QStringLiteral("symbolische koppeling")),
+        qPrintable(error));
+    QVERIFY(log.lines().last().endsWith(error)); // the operator sees it
+    QCOMPARE(log.lines().first(), QStringLiteral("Jansen, Dorpsstraat 1"));
+    QCOMPARE(QFileInfo::exists(target), targetExists);
+    if (targetExists)
+        QCOMPARE(readFile(target), targetBytes);
+    QVERIFY(QFileInfo(link).isSymLink());
+
+    // The next second has a name of its own: the lines are archived then.
+    const QDateTime next = At.addSecs(1);
+    QVERIFY(log.archive(next));
+    QCOMPARE(log.lineCount(), 0);
+    QVERIFY(readFile(log.archiveFileName(next)).startsWith("Jansen, Dorpsstraat 1\r\n"));
 }
 
 void TestOperatorLog::archiveThatCannotBeWrittenKeepsTheLog_data()
