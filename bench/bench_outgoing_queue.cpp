@@ -110,7 +110,13 @@ void BM_WriteWholeFile(benchmark::State &state)
     }
     state.counters["bytes_written"] = benchmark::Counter(double(bytes.size()));
 }
-BENCHMARK(BM_WriteWholeFile)->Arg(10)->Arg(100000)->Arg(200000)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_WriteWholeFile)
+    ->Arg(10)
+    ->Arg(100000)
+    ->Arg(200000)
+    ->Iterations(5)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 } // namespace
 
