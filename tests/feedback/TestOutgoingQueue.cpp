@@ -2,16 +2,26 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 #include "feedback/OutgoingQueue.h"
 #include "tests/support/SizeLimitedWrite.h"
 
-// The outgoing queue and its file: what a later run finds after every change, what it makes of a damaged file,
-// and a queue that goes on working when its file cannot be written.
+// The outgoing queue and its files: what a later run (or an earlier version) finds after every change and after an
+// interruption, what it makes of a damaged file, what a send costs in a long queue, and a queue that goes on
+// working when its files cannot be written.
 class TestOutgoingQueue final : public QObject
 {
     Q_OBJECT
 private slots:
-    void fileHoldsTheQueueAfterEveryChange();
+    void aNextRunFindsWhatWaitsAfterEveryChange();
+    void aSendWritesAsMuchWhateverTheQueueLength_data();
+    void aSendWritesAsMuchWhateverTheQueueLength();
+    void nextRunAfterAnInterruptionSendsTwiceNeverNot_data();
+    void nextRunAfterAnInterruptionSendsTwiceNeverNot();
+    void cutsTheSentLinesOnceTheyTakeMostOfTheFile();
     void nextRunFindsTheQueueAsItWas();
     void leavesTheFileAloneUntilItWasRead();
     void restoresWhatCanBeAMessageAndReportsTheRest_data();
@@ -21,6 +31,15 @@ private slots:
     void fileThatCannotBeWrittenWholeStaysAsItWas();
     void takesBackOnlyTheLineJustAppended();
     void setsAsideAFileThatCannotBeRead();
+    void aSendAtAFullDiskLosesNothing_data();
+    void aSendAtAFullDiskLosesNothing();
+    void makesItsFolderAgain_data();
+    void makesItsFolderAgain();
+    void neverFollowsASymbolicLink_data();
+    void neverFollowsASymbolicLink();
+    void createsItsFilesForItsOwnerOnly_data();
+    void createsItsFilesForItsOwnerOnly();
+    void keepsTheModeOfFilesThatExist();
 };
 
 namespace {
@@ -36,9 +55,67 @@ void writeFile(const QString &path, const QByteArray &bytes)
     QVERIFY(file.open(QIODevice::WriteOnly));
     QCOMPARE(file.write(bytes), bytes.size());
 }
+
+QByteArray asFile(const QStringList &lines)
+{
+    QByteArray bytes;
+    for (const QString &line : lines)
+        bytes += line.toLatin1() + "\r\n";
+    return bytes;
+}
+
+// What the next run would send if the link stopped now: its restore of a copy of the queue's folder.
+QStringList nextRun(const QString &folder)
+{
+    QTemporaryDir copy;
+    for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden))
+        QFile::copy(QDir(folder).filePath(name), copy.filePath(name));
+    OutgoingQueue queue(copy.path());
+    queue.restore();
+    return queue.lines();
+}
+
+// An earlier version, put back by an update rollback: it reads the whole file as its queue, knowing nothing of the
+// progress file, sends `sent` lines, queues `queued` and writes the file anew at every change.
+void runEarlierVersion(const QString &fileName, int sent, const QStringList &queued)
+{
+    QStringList lines = QString::fromLatin1(readFile(fileName)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    lines = lines.mid(sent) + queued;
+    writeFile(fileName, asFile(lines));
+}
+
+// The bytes this process handed to write() so far; -1 where the system does not count them.
+qint64 bytesWritten()
+{
+    QFile io(QStringLiteral("/proc/self/io"));
+    if (!io.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : io.readAll().split('\n')) {
+        if (line.startsWith("wchar: "))
+            return line.mid(7).toLongLong();
+    }
+    return -1;
+}
+
+QStringList hexLines(int count, int length)
+{
+    QStringList lines;
+    for (int i = 0; i < count; ++i)
+        lines << QString::number(i, 16).toUpper().rightJustified(length, QLatin1Char('4'));
+    return lines;
+}
+
+bool anyContains(const QSignalSpy &logged, const QString &text)
+{
+    for (const QList<QVariant> &line : logged) {
+        if (line.at(0).toString().contains(text))
+            return true;
+    }
+    return false;
+}
 } // namespace
 
-void TestOutgoingQueue::fileHoldsTheQueueAfterEveryChange()
+void TestOutgoingQueue::aNextRunFindsWhatWaitsAfterEveryChange()
 {
     QTemporaryDir folder;
     OutgoingQueue queue(folder.path());
@@ -47,22 +124,166 @@ void TestOutgoingQueue::fileHoldsTheQueueAfterEveryChange()
     queue.restore(); // no file: an empty queue
     QVERIFY(queue.isEmpty());
 
+    const auto check = [&](const QStringList &waiting) {
+        QCOMPARE(queue.lines(), waiting);
+        QCOMPARE(nextRun(folder.path()), waiting);
+        // An earlier version reads the whole file: what waits is at its end, after the lines sent.
+        QVERIFY2(readFile(queue.fileName()).endsWith(asFile(waiting)), readFile(queue.fileName()).constData());
+    };
     queue.append(QStringLiteral("4254"));
     QCOMPARE(readFile(queue.fileName()), QByteArray("4254\r\n"));
     queue.append(QStringLiteral("414309"));
     QCOMPARE(readFile(queue.fileName()), QByteArray("4254\r\n414309\r\n"));
     QCOMPARE(queue.first(), QStringLiteral("4254"));
+    queue.append(QStringLiteral("4142"));
+    check({ "4254", "414309", "4142" });
     queue.removeFirst();
-    QCOMPARE(readFile(queue.fileName()), QByteArray("414309\r\n"));
+    check({ "414309", "4142" });
     queue.removeFirst();
+    check({ "4142" });
+    queue.append(QStringLiteral("4343"));
+    check({ "4142", "4343" });
+    QVERIFY(queue.takeBackLast(QStringLiteral("4343")));
+    check({ "4142" });
+    queue.removeFirst();
+    check({});
+    // A queue sent to its end leaves an empty file and nothing else.
     QCOMPARE(readFile(queue.fileName()), QByteArray());
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList { OutgoingQueue::FileName });
     queue.removeFirst(); // nothing left: nothing changes
 
-    QCOMPARE(changed.count(), 5); // the restore and four changes
+    QCOMPARE(changed.count(), 9); // the restore and eight changes
     QCOMPARE(changed.at(2).at(0).toStringList(), QStringList({ "4254", "414309" }));
     QCOMPARE(logged.count(), 0);
-    // Nothing of the writing is left behind beside the file.
-    QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList { OutgoingQueue::FileName });
+}
+
+void TestOutgoingQueue::aSendWritesAsMuchWhateverTheQueueLength_data()
+{
+    QTest::addColumn<int>("waiting");
+    QTest::newRow("ten lines") << 10;
+    QTest::newRow("twenty thousand lines") << 20000;
+}
+
+// A host down for days leaves a long queue; sending from it must not write the whole file every second.
+void TestOutgoingQueue::aSendWritesAsMuchWhateverTheQueueLength()
+{
+    QFETCH(int, waiting);
+    if (bytesWritten() < 0)
+        QSKIP("this system does not count the bytes a process writes");
+    QTemporaryDir folder;
+    OutgoingQueue queue(folder.path());
+    const QStringList lines = hexLines(waiting, 680);
+    writeFile(queue.fileName(), asFile(lines));
+    queue.restore();
+    const QByteArray before = readFile(queue.fileName());
+
+    for (int sent = 1; sent <= 3; ++sent) {
+        const qint64 writtenBefore = bytesWritten();
+        queue.removeFirst();
+        const qint64 written = bytesWritten() - writtenBefore;
+        // The progress file: the count of bytes sent and a hash of 32 bytes in hexadecimal.
+        QVERIFY2(written > 0 && written < 100, qPrintable(QString::number(written)));
+        QVERIFY(QFileInfo(queue.progressFileName()).size() < 100);
+        QCOMPARE(nextRun(folder.path()), lines.mid(sent));
+    }
+    QCOMPARE(readFile(queue.fileName()), before);
+}
+
+void TestOutgoingQueue::nextRunAfterAnInterruptionSendsTwiceNeverNot_data()
+{
+    QTest::addColumn<QStringList>("queued");
+    QTest::addColumn<int>("sent"); // by this link, before it stopped
+    QTest::addColumn<bool>("lastSendRecorded"); // false: it stopped before the progress file took the last send
+    QTest::addColumn<int>("sentByEarlierVersion"); // -1: no earlier version ran in between
+    QTest::addColumn<QStringList>("queuedByEarlierVersion");
+    QTest::addColumn<QByteArray>("progressFile"); // written over the progress file when not empty
+    QTest::addColumn<QStringList>("restored");
+
+    const QStringList abcd { "4141", "424242", "4343", "444444" };
+    QTest::newRow("a crash after two sends sends the rest")
+        << abcd << 2 << true << -1 << QStringList() << QByteArray() << QStringList { "4343", "444444" };
+    QTest::newRow("a send the progress file missed goes again")
+        << abcd << 2 << false << -1 << QStringList() << QByteArray() << abcd.mid(1);
+    QTest::newRow("an earlier version that sent a line and wrote the file anew: all of it goes")
+        << abcd << 2 << true << 1 << QStringList() << QByteArray() << abcd.mid(1);
+    QTest::newRow("an earlier version that sent everything and queued a line: the line goes")
+        << abcd << 2 << true << 4 << QStringList { "4545" } << QByteArray() << QStringList { "4545" };
+    // The file starts with the line the link counted as sent: the host had it twice already, once from each.
+    QTest::newRow("an earlier version sent everything and queued the same lines again") << QStringList { "4141",
+        "4242" } << 1 << true << 2 << QStringList { "4141", "4242" } << QByteArray() << QStringList { "4242" };
+    // The link sent the first two, the earlier version the first once more: the host had three of the four,
+    // whichever order, and the last follows.
+    QTest::newRow("an earlier version left lines like the sent ones at the start") << QStringList { "4141", "4141",
+        "4141", "4242" } << 2 << true << 1 << QStringList() << QByteArray() << QStringList { "4242" };
+    QTest::newRow("a damaged progress file: all of it goes")
+        << abcd << 2 << true << -1 << QStringList() << QByteArray("14 xyz\r\n") << abcd;
+    QTest::newRow("progress past the file's end: all of it goes")
+        << abcd << 2 << true << -1 << QStringList() << QByteArray("999 " + QByteArray(64, '0') + "\r\n") << abcd;
+    QTest::newRow("progress in the middle of a line: all of it goes")
+        << abcd << 2 << true << -1 << QStringList() << QByteArray("3 " + QByteArray(64, '0') + "\r\n") << abcd;
+}
+
+void TestOutgoingQueue::nextRunAfterAnInterruptionSendsTwiceNeverNot()
+{
+    QFETCH(QStringList, queued);
+    QFETCH(int, sent);
+    QFETCH(bool, lastSendRecorded);
+    QFETCH(int, sentByEarlierVersion);
+    QFETCH(QStringList, queuedByEarlierVersion);
+    QFETCH(QByteArray, progressFile);
+    QFETCH(QStringList, restored);
+    QTemporaryDir folder;
+    {
+        OutgoingQueue queue(folder.path());
+        queue.restore();
+        for (const QString &line : queued)
+            queue.append(line);
+        QByteArray progressBefore;
+        for (int i = 0; i < sent; ++i) {
+            progressBefore = readFile(queue.progressFileName());
+            queue.removeFirst();
+        }
+        if (!lastSendRecorded)
+            writeFile(queue.progressFileName(), progressBefore);
+    }
+    OutgoingQueue again(folder.path());
+    if (sentByEarlierVersion >= 0)
+        runEarlierVersion(again.fileName(), sentByEarlierVersion, queuedByEarlierVersion);
+    if (!progressFile.isEmpty())
+        writeFile(again.progressFileName(), progressFile);
+    QSignalSpy logged(&again, &OutgoingQueue::logLine);
+    again.restore();
+    QCOMPARE(again.lines(), restored);
+    if (!progressFile.isEmpty())
+        QVERIFY(anyContains(logged, QStringLiteral("past niet bij")));
+    // What counted the sent lines of another file never counts again.
+    QCOMPARE(nextRun(folder.path()), restored);
+}
+
+void TestOutgoingQueue::cutsTheSentLinesOnceTheyTakeMostOfTheFile()
+{
+    QTemporaryDir folder;
+    OutgoingQueue queue(folder.path());
+    const int length = 20000;
+    const qint64 lineBytes = length + 2;
+    const QStringList lines = hexLines(int(3 * OutgoingQueue::CompactBytes / lineBytes), length);
+    writeFile(queue.fileName(), asFile(lines));
+    queue.restore();
+    const qint64 whole = QFileInfo(queue.fileName()).size();
+    for (int sent = 1; sent <= lines.size(); ++sent) {
+        queue.removeFirst();
+        const qint64 sentBytes = sent * lineBytes;
+        if (sentBytes <= OutgoingQueue::CompactBytes || sentBytes <= whole - sentBytes) {
+            QCOMPARE(QFileInfo(queue.fileName()).size(), whole);
+            continue;
+        }
+        QCOMPARE(readFile(queue.fileName()), asFile(lines.mid(sent)));
+        QVERIFY(!QFileInfo::exists(queue.progressFileName()));
+        queue.removeFirst();
+        QCOMPARE(nextRun(folder.path()), lines.mid(sent + 1));
+        return;
+    }
+    QFAIL("the sent lines were never cut from the file");
 }
 
 void TestOutgoingQueue::nextRunFindsTheQueueAsItWas()
@@ -247,6 +468,212 @@ void TestOutgoingQueue::setsAsideAFileThatCannotBeRead()
     queue.append(QStringLiteral("4243"));
     QVERIFY(queue.isSaved());
     QCOMPARE(readFile(queue.fileName()), QByteArray("4243\r\n"));
+}
+
+void TestOutgoingQueue::aSendAtAFullDiskLosesNothing_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("length"); // of each line waiting
+    QTest::addColumn<qint64>("limit");
+    QTest::addColumn<int>("sent");
+    QTest::addColumn<bool>("reported");
+    QTest::addColumn<bool>("fileKept");
+    QTest::addColumn<int>("restoredFrom"); // the first line a next run sends
+    QTest::newRow("a send that cannot be recorded goes again") << 3 << 8 << qint64(0) << 1 << true << true << 0;
+    QTest::newRow("a send recorded") << 3 << 8 << qint64(1 << 20) << 1 << false << true << 1;
+    QTest::newRow("the last send empties the file, which needs no room")
+        << 3 << 8 << qint64(0) << 3 << true << false << 3;
+    // The lines still waiting take more room than the disk has left.
+    QTest::newRow("the sent lines cannot be cut from the file: the count stays")
+        << 157 << 20000 << qint64(1 << 20) << 79 << true << true << 79;
+}
+
+void TestOutgoingQueue::aSendAtAFullDiskLosesNothing()
+{
+    QFETCH(int, count);
+    QFETCH(int, length);
+    QFETCH(qint64, limit);
+    QFETCH(int, sent);
+    QFETCH(bool, reported);
+    QFETCH(bool, fileKept);
+    QFETCH(int, restoredFrom);
+    QTemporaryDir folder;
+    const QString fileName = QDir(folder.path()).filePath(QLatin1String(OutgoingQueue::FileName));
+    const QStringList lines = hexLines(count, length);
+    writeFile(fileName, asFile(lines));
+
+    const SizeLimitedWrite child = writeUnderSizeLimit(limit, { "send", folder.path(), QString::number(sent) });
+    QVERIFY2(child.exitCode == (reported ? 1 : 0), qPrintable(child.report));
+    if (reported)
+        QVERIFY2(child.report.startsWith(QStringLiteral("Pakket UIT kan niet bewaard worden in ")),
+            qPrintable(child.report));
+    QCOMPARE(readFile(fileName), fileKept ? asFile(lines) : QByteArray());
+    QCOMPARE(nextRun(folder.path()), lines.mid(restoredFrom));
+}
+
+void TestOutgoingQueue::makesItsFolderAgain_data()
+{
+    QTest::addColumn<bool>("send"); // false: a line is queued
+    QTest::addColumn<QStringList>("waiting");
+    QTest::newRow("a line queued") << false << QStringList { "4142", "4343", "4444" };
+    QTest::newRow("a line sent") << true << QStringList { "4343" };
+}
+
+// An operator cleaning the backups removes the folder while the link runs.
+void TestOutgoingQueue::makesItsFolderAgain()
+{
+    QFETCH(bool, send);
+    QFETCH(QStringList, waiting);
+    QTemporaryDir home;
+    const QString folder = home.filePath(QStringLiteral("BSA/BACKUPS/UIT"));
+    QVERIFY(QDir().mkpath(folder));
+    OutgoingQueue queue(folder);
+    QSignalSpy logged(&queue, &OutgoingQueue::logLine);
+    queue.restore();
+    for (const char *line : { "4141", "4142", "4343" })
+        queue.append(line);
+    queue.removeFirst();
+    QVERIFY(QDir(home.filePath(QStringLiteral("BSA/BACKUPS"))).removeRecursively());
+
+    if (send)
+        queue.removeFirst();
+    else
+        queue.append(QStringLiteral("4444"));
+    QVERIFY(queue.isSaved());
+    QCOMPARE(queue.lines(), waiting);
+    QCOMPARE(nextRun(folder), waiting);
+    QCOMPARE(logged.count(), 1);
+    QVERIFY2(logged.first().at(0).toString().contains(QStringLiteral("opnieuw aangemaakt")),
+        qPrintable(logged.first().at(0).toString()));
+}
+
+void TestOutgoingQueue::neverFollowsASymbolicLink_data()
+{
+    QTest::addColumn<bool>("progressFile"); // false: the queue's own file
+    QTest::addColumn<bool>("atStart"); // false: put there while the link runs
+    QTest::addColumn<bool>("targetExists");
+    QTest::newRow("the queue's file at the start") << false << true << true;
+    QTest::newRow("the queue's file at the start, pointing nowhere") << false << true << false;
+    QTest::newRow("the queue's file while the link runs") << false << false << true;
+    QTest::newRow("the queue's file while the link runs, pointing nowhere") << false << false << false;
+    QTest::newRow("the progress file at the start") << true << true << true;
+    QTest::newRow("the progress file while the link runs") << true << false << true;
+    QTest::newRow("the progress file while the link runs, pointing nowhere") << true << false << false;
+}
+
+void TestOutgoingQueue::neverFollowsASymbolicLink()
+{
+    QFETCH(bool, progressFile);
+    QFETCH(bool, atStart);
+    QFETCH(bool, targetExists);
+    QTemporaryDir home;
+    const QString folder = home.filePath(QStringLiteral("UIT"));
+    QVERIFY(QDir().mkpath(folder));
+    // Someone else's file, which holds what a queue could hold.
+    const QString target = home.filePath(QStringLiteral("doel.txt"));
+    const QByteArray targetBytes = "5A5A\r\n";
+    if (targetExists)
+        writeFile(target, targetBytes);
+    OutgoingQueue queue(folder);
+    const QString link = progressFile ? queue.progressFileName() : queue.fileName();
+    QSignalSpy logged(&queue, &OutgoingQueue::logLine);
+    if (atStart) {
+        if (progressFile) {
+            writeFile(queue.fileName(), "4141\r\n4242\r\n4343\r\n");
+            OutgoingQueue earlier(folder);
+            earlier.restore();
+            earlier.removeFirst(); // a real progress file, which the link then finds behind a link
+            QVERIFY(QFile::rename(link, home.filePath(QStringLiteral("echt"))));
+        }
+        QVERIFY(QFile::link(target, link));
+        queue.restore();
+        QVERIFY(!queue.lines().contains(QStringLiteral("5A5A")));
+        queue.append(QStringLiteral("4444"));
+        queue.removeFirst();
+    } else {
+        queue.restore();
+        queue.append(QStringLiteral("4141"));
+        queue.append(QStringLiteral("4242"));
+        QVERIFY(QFile::remove(link) || progressFile);
+        QVERIFY(QFile::link(target, link));
+        if (progressFile) {
+            queue.removeFirst();
+        } else {
+            queue.append(QStringLiteral("4343"));
+            QVERIFY(!queue.isSaved());
+        }
+    }
+    QVERIFY2(anyContains(logged, QStringLiteral("symbolische koppeling")),
+        qPrintable(logged.isEmpty() ? QStringLiteral("nothing logged") : logged.last().at(0).toString()));
+    if (targetExists)
+        QCOMPARE(readFile(target), targetBytes);
+    else
+        QVERIFY(!QFileInfo::exists(target));
+}
+
+void TestOutgoingQueue::createsItsFilesForItsOwnerOnly_data()
+{
+    QTest::addColumn<int>("mask");
+    QTest::newRow("a umask that takes nothing away") << 0;
+    QTest::newRow("the usual umask") << 022;
+    QTest::newRow("a umask that takes the owner's writing away") << 0277;
+}
+
+// The queue holds passengers' names and addresses.
+void TestOutgoingQueue::createsItsFilesForItsOwnerOnly()
+{
+#ifdef Q_OS_UNIX
+    QFETCH(int, mask);
+    QTemporaryDir folder;
+    OutgoingQueue queue(folder.path());
+    queue.restore();
+    const mode_t before = ::umask(mode_t(mask));
+    queue.append(QStringLiteral("4141"));
+    queue.append(QStringLiteral("4242"));
+    queue.append(QStringLiteral("4343"));
+    queue.removeFirst();
+    const bool saved = queue.isSaved();
+    ::umask(before);
+    QVERIFY(saved);
+    const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    // Qt's permissions name the owner twice, as owner and as user.
+    const auto mode = [](const QString &path) {
+        return QFileInfo(path).permissions() & ~QFileDevice::ReadUser & ~QFileDevice::WriteUser & ~QFileDevice::ExeUser;
+    };
+    QCOMPARE(mode(queue.fileName()), ownerOnly);
+    QCOMPARE(mode(queue.progressFileName()), ownerOnly);
+    // Written anew once everything was sent.
+    queue.removeFirst();
+    queue.removeFirst();
+    QCOMPARE(readFile(queue.fileName()), QByteArray());
+    QCOMPARE(mode(queue.fileName()), ownerOnly);
+#else
+    QSKIP("no umask on Windows");
+#endif
+}
+
+// An administrator may have given the files to a group on purpose.
+void TestOutgoingQueue::keepsTheModeOfFilesThatExist()
+{
+    QTemporaryDir folder;
+    OutgoingQueue queue(folder.path());
+    const QFileDevice::Permissions shared = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser
+        | QFileDevice::WriteUser | QFileDevice::ReadGroup;
+    writeFile(queue.fileName(), "4141\r\n4242\r\n4343\r\n");
+    writeFile(queue.progressFileName(), "");
+    QVERIFY(QFile::setPermissions(queue.fileName(), shared));
+    QVERIFY(QFile::setPermissions(queue.progressFileName(), shared));
+    queue.restore(); // an empty progress file counts nothing and goes
+    queue.append(QStringLiteral("4444"));
+    queue.removeFirst();
+    QCOMPARE(QFileInfo(queue.fileName()).permissions(), shared);
+    QVERIFY(QFile::setPermissions(queue.progressFileName(), shared));
+    queue.removeFirst();
+    QCOMPARE(QFileInfo(queue.progressFileName()).permissions(), shared);
+    queue.removeFirst();
+    queue.removeFirst(); // the file written anew
+    QCOMPARE(readFile(queue.fileName()), QByteArray());
+    QCOMPARE(QFileInfo(queue.fileName()).permissions(), shared);
 }
 
 QTEST_GUILESS_MAIN(TestOutgoingQueue)

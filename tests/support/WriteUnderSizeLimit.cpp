@@ -2,6 +2,7 @@
 // the size of every file it may write, as a full disk would, and lets the link write that file anew.
 //   WriteUnderSizeLimit BYTES settings FOLDER SERVER   the settings file of FOLDER, with xLoginServer = SERVER
 //   WriteUnderSizeLimit BYTES queue FOLDER LINE        the outgoing queue of FOLDER, with LINE appended
+//   WriteUnderSizeLimit BYTES send FOLDER COUNT        the outgoing queue of FOLDER, its first COUNT lines sent
 //   WriteUnderSizeLimit BYTES copy SOURCE TARGET       the program's safe copy of SOURCE over TARGET
 // Exits 0 when the link reported the file as written, 1 with its report on standard error when it did not, and 2
 // when the arguments or the limit were wrong.
@@ -75,6 +76,24 @@ int appendToQueue(const QString &folder, const QString &line)
     return 0;
 }
 
+int sendFromQueue(const QString &folder, const QString &count)
+{
+    OutgoingQueue queue(folder);
+    QStringList reports;
+    QObject::connect(&queue, &OutgoingQueue::logLine, [&reports](const QString &message) { reports << message; });
+    queue.restore();
+    reports.clear();
+    if (!limitFileSize())
+        return 2;
+    for (int i = count.toInt(); i > 0; --i)
+        queue.removeFirst();
+    if (!reports.isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(reports.join(QLatin1Char('\n'))));
+        return 1;
+    }
+    return 0;
+}
+
 int copyOver(const QString &source, const QString &target)
 {
     if (!limitFileSize())
@@ -96,13 +115,15 @@ int main(int argc, char *argv[])
     bool ok = false;
     limit = args.value(1).toULongLong(&ok);
     if (args.size() != 5 || !ok) {
-        std::fprintf(stderr, "usage: WriteUnderSizeLimit BYTES settings|queue|copy FOLDER|SOURCE VALUE|TARGET\n");
+        std::fprintf(stderr, "usage: WriteUnderSizeLimit BYTES settings|queue|send|copy FOLDER|SOURCE VALUE|TARGET\n");
         return 2;
     }
     if (args.at(2) == QLatin1String("settings"))
         return writeSettings(args.at(3), args.at(4));
     if (args.at(2) == QLatin1String("queue"))
         return appendToQueue(args.at(3), args.at(4));
+    if (args.at(2) == QLatin1String("send"))
+        return sendFromQueue(args.at(3), args.at(4));
     if (args.at(2) == QLatin1String("copy"))
         return copyOver(args.at(3), args.at(4));
     return 2;
