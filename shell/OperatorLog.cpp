@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 
 #include "codec/AnsiCodePage.h"
+#include "settings/PrivateFile.h"
 #include "platform/DateTimeText.h"
 
 namespace {
@@ -192,19 +193,18 @@ bool OperatorLog::archive(const QDateTime &now, QString *error)
     bool saved = false;
     if (path.isEmpty()) {
         path = archiveFileName(now);
-    } else if (QFileInfo(path).isSymLink()) {
-        // Whatever it points at is not the link's to write.
-        reason = QStringLiteral("dit is een symbolische koppeling, die niet gevolgd wordt");
     } else {
         QFile file(path);
-        // One write of the whole text: nothing stays in a buffer that a failed write could not take back.
-        saved = file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
-            QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        // One write of the whole text: nothing stays in a buffer that a failed write could not take back. The
+        // archive is owner-only and never written through a symbolic link: it holds passengers' names.
+        saved = PrivateFile::open(file, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered, &reason);
         const qint64 before = saved ? file.size() : 0;
-        if (saved)
+        if (saved) {
             saved = file.write(bytes) == bytes.size();
+            if (!saved)
+                reason = file.errorString();
+        }
         if (!saved) {
-            reason = file.errorString();
             // A full disk or a file-size limit took part of it: the log keeps every line for the next try, so the
             // part written goes again, and an archive made for it alone goes too.
             if (file.isOpen()) {

@@ -13,8 +13,7 @@ class QLockFile;
 class ProgramFolderLock final
 {
 public:
-    enum class Outcome
-    {
+    enum class Outcome {
         Held, // this run has the folder
         InUse, // another copy of the program runs in it
         Failed, // no lock file can be made there
