@@ -5,7 +5,8 @@
 #include "tests/support/TestFiles.h"
 
 // The updater end to end: a stand-in program hands a download to the real KorvelUpdater and ends; the updater puts
-// the download in its place and starts it again, or, when the download is broken, starts the old program again.
+// the download in its place and starts it again, or, when the download is broken or ends right after its start,
+// starts the old program again. The settle time is shortened to half a second.
 class TestKorvelUpdater final : public QObject
 {
     Q_OBJECT
@@ -47,6 +48,9 @@ bool TestKorvelUpdater::install(const QTemporaryDir &dir)
 bool TestKorvelUpdater::runProgram(const QTemporaryDir &dir)
 {
     QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("KORVEL_UPDATER_SETTLE_MS"), QStringLiteral("500"));
+    program.setProcessEnvironment(environment);
     QSignalSpy finished(&program, &QProcess::finished);
     program.start(dir.filePath(QStringLiteral("KorvelBSA")), { dir.filePath(QStringLiteral("marker.txt")) });
     return finished.wait(10000) && program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0;
@@ -72,6 +76,7 @@ void TestKorvelUpdater::replacesTheEndedProgramAndStartsIt()
     const QString logFile = dir.filePath(QStringLiteral("KorvelUpdater.log"));
     QTRY_VERIFY_WITH_TIMEOUT(readFile(logFile).contains("Klaar (0)"), 10000);
     QVERIFY(readFile(logFile).contains("Het nieuwe programma staat op zijn plaats"));
+    QVERIFY(readFile(logFile).contains("draait na 0.5 seconden nog"));
     const QString program = dir.filePath(QStringLiteral("KorvelBSA"));
     QCOMPARE(readFile(program), newProgram);
     QVERIFY(QFileInfo(program).isExecutable()); // the run bit of the old program, not the download's
@@ -82,14 +87,20 @@ void TestKorvelUpdater::replacesTheEndedProgramAndStartsIt()
 void TestKorvelUpdater::brokenDownloadLeavesTheOldProgramRunning_data()
 {
     QTest::addColumn<QByteArray>("download"); // "(none)": no file at all
-    QTest::newRow("the download is not a program") << QByteArray("<html>502 Bad Gateway</html>\n");
-    QTest::newRow("the download is empty") << QByteArray();
-    QTest::newRow("the download is gone") << QByteArray("(none)");
+    QTest::addColumn<QByteArray>("logged"); // why, in the updater's log
+    QTest::newRow("the download is not a program")
+        << QByteArray("<html>502 Bad Gateway</html>\n") << QByteArray("kan niet gestart worden");
+    QTest::newRow("the download is empty") << QByteArray() << QByteArray("ontbreekt of is leeg");
+    QTest::newRow("the download is gone") << QByteArray("(none)") << QByteArray("ontbreekt of is leeg");
+    // As a program does whose library is missing: it starts, and ends at once.
+    QTest::newRow("the download ends right after its start")
+        << QByteArray("#!/bin/sh\nexit 127\n") << QByteArray("binnen 0.5 seconden na de start gestopt");
 }
 
 void TestKorvelUpdater::brokenDownloadLeavesTheOldProgramRunning()
 {
     QFETCH(QByteArray, download);
+    QFETCH(QByteArray, logged);
     QTemporaryDir dir;
     QVERIFY(install(dir));
     const QString program = dir.filePath(QStringLiteral("KorvelBSA"));
@@ -100,7 +111,10 @@ void TestKorvelUpdater::brokenDownloadLeavesTheOldProgramRunning()
     QVERIFY(runProgram(dir));
     QTRY_COMPARE_WITH_TIMEOUT(
         markerLines(dir), QStringList({ QStringLiteral("ran 1"), QStringLiteral("ran 1") }), 20000);
-    QTRY_VERIFY_WITH_TIMEOUT(readFile(dir.filePath(QStringLiteral("KorvelUpdater.log"))).contains("Klaar (1)"), 10000);
+    const QString logFile = dir.filePath(QStringLiteral("KorvelUpdater.log"));
+    QTRY_VERIFY_WITH_TIMEOUT(readFile(logFile).contains("Klaar (1)"), 10000);
+    QVERIFY2(readFile(logFile).contains(logged), readFile(logFile).constData());
+    QVERIFY(!readFile(logFile).contains("Klaar (0)"));
     QCOMPARE(readFile(program), oldProgram);
     QVERIFY(QFileInfo(program).isExecutable());
     QVERIFY(!QFile::exists(program + QStringLiteral(".vorige")));

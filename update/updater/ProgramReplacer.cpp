@@ -19,6 +19,7 @@
 namespace {
 
 constexpr std::chrono::milliseconds PollInterval { 100 };
+constexpr int DefaultSettleMs = 10000;
 
 QString previousCopy(const QString &program)
 {
@@ -34,6 +35,19 @@ QFileDevice::Permissions programPermissions(const QString &program)
     return QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadUser
         | QFileDevice::WriteUser | QFileDevice::ExeUser | QFileDevice::ReadGroup | QFileDevice::ExeGroup
         | QFileDevice::ReadOther | QFileDevice::ExeOther;
+}
+
+// How long a started program must keep running to count as started; the environment may shorten it.
+int settleMilliseconds()
+{
+    bool ok = false;
+    const int fromEnvironment = qEnvironmentVariableIntValue(ProgramReplacer::SettleVariable, &ok);
+    return ok && fromEnvironment >= 0 ? fromEnvironment : DefaultSettleMs;
+}
+
+QString secondsText(int milliseconds)
+{
+    return QString::number(double(milliseconds) / 1000.0);
 }
 
 } // namespace
@@ -68,9 +82,13 @@ ProgramReplacer::ProgramReplacer(
     , m_pid(pid)
     , m_arguments(arguments)
     , m_log(logPath())
+    , m_settleMs(settleMilliseconds())
 {
     m_poll.setInterval(PollInterval);
     connect(&m_poll, &QTimer::timeout, this, &ProgramReplacer::poll);
+    m_settle.setSingleShot(true);
+    m_settle.setInterval(m_settleMs);
+    connect(&m_settle, &QTimer::timeout, this, &ProgramReplacer::settled);
 }
 
 QString ProgramReplacer::logPath() const
@@ -145,17 +163,43 @@ void ProgramReplacer::replace()
         return;
     }
     log(QStringLiteral("Het nieuwe programma staat op zijn plaats"));
-    if (startProgram()) {
-        QFile::remove(previous);
+    m_hadProgram = hadProgram;
+    m_permissions = permissions;
+    if (startProgram(&m_newPid)) {
+        // A new version that cannot run here (a library missing) ends at once: the old one stays at hand until the
+        // new one has kept running for a while.
+        m_settle.start();
+        return;
+    }
+    putPreviousBack();
+}
+
+void ProgramReplacer::settled()
+{
+    if (isProcessRunning(m_newPid)) {
+        log(QStringLiteral("Het nieuwe programma (proces %1) draait na %2 seconden nog")
+                .arg(m_newPid)
+                .arg(secondsText(m_settleMs)));
+        QFile::remove(previousCopy(m_program));
         QFile::remove(m_download);
         end(0);
         return;
     }
-    if (!hadProgram) {
+    log(QStringLiteral("Het nieuwe programma (proces %1) is binnen %2 seconden na de start gestopt")
+            .arg(m_newPid)
+            .arg(secondsText(m_settleMs)));
+    putPreviousBack();
+}
+
+void ProgramReplacer::putPreviousBack()
+{
+    if (!m_hadProgram) {
         end(3);
         return;
     }
-    if (!copyFileReplacing(previous, m_program, permissions, &error)) {
+    const QString previous = previousCopy(m_program);
+    QString error;
+    if (!copyFileReplacing(previous, m_program, m_permissions, &error)) {
         log(QStringLiteral("Het oude programma kan niet teruggezet worden: %1 (kopie in %2)").arg(error, previous));
         end(3);
         return;
@@ -165,7 +209,7 @@ void ProgramReplacer::replace()
     end(startProgram() ? 1 : 3);
 }
 
-bool ProgramReplacer::startProgram()
+bool ProgramReplacer::startProgram(qint64 *startedPid)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QString::fromLatin1(UpdaterHandOff::ProgramPidVariable));
@@ -181,6 +225,8 @@ bool ProgramReplacer::startProgram()
         return false;
     }
     log(QStringLiteral("%1 gestart (proces %2)").arg(m_program).arg(pid));
+    if (startedPid)
+        *startedPid = pid;
     return true;
 }
 

@@ -8,14 +8,17 @@
 #include <QTimer>
 
 // The updater's one job: once the program has ended, put the downloaded version in place of the program file and
-// start the program again. When the new version cannot be put in place or does not start, the old program stays
-// (or is put back) and is started instead. Everything it does goes into "KorvelUpdater.log" beside the program.
+// start the program again. When the new version cannot be put in place, does not start, or has ended again before
+// the settle time is over, the old program stays (or is put back) and is started instead. Everything it does goes into
+// "KorvelUpdater.log" beside the program.
 class ProgramReplacer final : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ProgramReplacer)
 public:
     static constexpr int WaitSeconds = 60; // the program's own ending: settings written, connections closed
+    // Milliseconds the new version must keep running to count as started (10 s unless this variable says otherwise).
+    static constexpr char SettleVariable[] = "KORVEL_UPDATER_SETTLE_MS";
 
     // pid: the program to wait for; 0 when there is none to wait for.
     ProgramReplacer(const QString &download, const QString &programFile, qint64 pid, const QStringList &arguments,
@@ -32,7 +35,9 @@ signals:
 private:
     void poll();
     void replace();
-    bool startProgram();
+    void settled();
+    void putPreviousBack();
+    bool startProgram(qint64 *startedPid = nullptr);
     void log(const QString &line);
     void end(int exitCode);
 
@@ -43,6 +48,11 @@ private:
     QFile m_log;
     QTimer m_poll;
     QDeadlineTimer m_deadline;
+    int m_settleMs = 0;
+    QTimer m_settle;
+    qint64 m_newPid = 0;
+    bool m_hadProgram = false;
+    QFileDevice::Permissions m_permissions;
 };
 
 // Whether a process of that id is still running (a process that ended but was not yet reaped counts as ended).

@@ -76,6 +76,8 @@ void startProgram(QProcess &process, const QString &program, const QStringList &
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // The updater counts the new version as started once it has kept running this long.
+    environment.insert(QStringLiteral("KORVEL_UPDATER_SETTLE_MS"), QStringLiteral("500"));
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start(program, arguments);
@@ -126,6 +128,8 @@ void TestProgramUpdate::handsTheDownloadToTheUpdater_data()
         << QByteArray("(next)") << true << "next";
     QTest::newRow("a verified download that does not run: the updater puts the old program back and starts it")
         << QByteArray("<html>502 Bad Gateway</html>\n") << true << "old";
+    QTest::newRow("a verified download that ends right after its start is rolled back as well")
+        << QByteArray("#!/bin/sh\nexit 127\n") << true << "old";
     QTest::newRow("a damaged download never reaches the updater and the program goes on")
         << QByteArray("(next)") << false << "";
 }
@@ -191,6 +195,7 @@ void TestProgramUpdate::handsTheDownloadToTheUpdater()
             + QStringList { ran, QStringLiteral("again"), QStringLiteral("ending"), QStringLiteral("ended") };
         QTRY_COMPARE_WITH_TIMEOUT(lines(driverNotes), bothRuns, 30000);
         QTRY_VERIFY_WITH_TIMEOUT(readFile(updaterLog).contains("Klaar (1)"), 10000);
+        QVERIFY(!readFile(updaterLog).contains("Klaar (0)"));
         QCOMPARE(readFile(programFile), oldProgram);
         QVERIFY(!QFile::exists(nextNotes));
     }
