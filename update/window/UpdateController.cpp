@@ -35,7 +35,7 @@ UpdateController::UpdateController(QWidget *window, const QString &programFile, 
     m_checker.http().setProxy(QString(), QStringLiteral("80"));
     connect(&m_checker, &UpdateChecker::finished, this, &UpdateController::checked);
     if (QCoreApplication *application = QCoreApplication::instance())
-        connect(application, &QCoreApplication::aboutToQuit, this, &UpdateController::abort);
+        connect(application, &QCoreApplication::aboutToQuit, this, &UpdateController::programEnding);
 }
 
 UpdateController::~UpdateController()
@@ -70,13 +70,19 @@ void UpdateController::runFromButton()
 
 bool UpdateController::CheckForUpdate(bool silent)
 {
-    if (isBusy())
+    if (isBusy() || m_ending)
         return false;
     if (!m_checker.start())
         return false; // an aborted check is still winding down
     m_state = State::Checking;
     m_silent = silent;
     return true;
+}
+
+void UpdateController::programEnding()
+{
+    m_ending = true;
+    abort();
 }
 
 void UpdateController::abort()
@@ -86,7 +92,11 @@ void UpdateController::abort()
         m_download->disconnect(this);
         delete m_download; // aborts its request; an unfinished file goes with it
     }
-    delete m_box;
+    if (m_box) {
+        // Closed by the program's ending, not answered: nothing that its answer would start may run.
+        m_box->disconnect(this);
+        delete m_box;
+    }
     delete m_notifyDialog;
     delete m_downloadDialog;
     if (m_state != State::HandedOff)
@@ -260,9 +270,14 @@ void UpdateController::downloadFinished(UpdateDownload::Outcome outcome)
     case UpdateDownload::Outcome::Ready:
         m_waitingForBox = true;
         openBox(dialog, QMessageBox::Information, QStringLiteral("Rovix Korvel® Kwendel gaat nu starten"),
-            QMessageBox::Ok, [this](QMessageBox::StandardButton) {
+            QMessageBox::Ok, [this](QMessageBox::StandardButton answer) {
                 m_waitingForBox = false;
-                handOff();
+                // Only the operator's OK hands over; a box closed as the program ends (a termination request,
+                // the end of the session) leaves the program as it is.
+                if (answer == QMessageBox::Ok && m_state == State::Downloading && !m_ending)
+                    handOff();
+                else
+                    endDownload();
             });
         break;
     }

@@ -52,8 +52,12 @@ public:
     // the boxes that say there is no new version are left out. checkFinished() follows.
     bool CheckForUpdate(bool silent);
     bool isBusy() const { return m_state != State::Idle; }
-    // Aborts whatever runs and closes the update's dialogs and boxes; runs by itself when the application quits.
+    // Aborts whatever runs and closes the update's dialogs and boxes.
     void abort();
+    // The program ends for another reason than the hand-off (the operator's close, a termination request, the end
+    // of the session): aborts as above, and from now on nothing hands over to the updater. Runs by itself when the
+    // application quits.
+    void programEnding();
 
 signals:
     // 1 when a newer version was offered and its dialog has closed, 0 otherwise.
@@ -97,4 +101,5 @@ private:
     QPointer<QMessageBox> m_box;
     bool m_downloadEnded = false; // the download's outcome has come in
     bool m_waitingForBox = false; // a box about the download is open; the dialog stays until it closes
+    bool m_ending = false; // the program ends without a hand-off
 };

@@ -28,6 +28,7 @@ private slots:
     void aProgramItsUserCannotReplaceOffersNoDownload();
     void aRideIsAnsweredWhileTheCheckWaits();
     void toldToEndDuringADownloadTheProgramEndsAndLeavesNoFile();
+    void toldToEndBeforeTheHandOffTheProgramEndsWithoutIt();
 
 private:
     QUrl describe(const QByteArray &description);
@@ -72,9 +73,11 @@ QStringList programArguments(const QString &home, quint16 serverPort, const QUrl
         QStringLiteral("--update-url"), updateFileURL.toString() };
 }
 
-void startProgram(QProcess &process, const QString &program, const QStringList &arguments)
+void startProgram(QProcess &process, const QString &program, const QStringList &arguments,
+    const QProcessEnvironment &extra = QProcessEnvironment())
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(extra);
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     // The updater counts the new version as started once it has kept running this long.
     environment.insert(QStringLiteral("KORVEL_UPDATER_SETTLE_MS"), QStringLiteral("500"));
@@ -327,6 +330,40 @@ void TestProgramUpdate::toldToEndDuringADownloadTheProgramEndsAndLeavesNoFile()
     QCOMPARE(QDir(dir.filePath(QStringLiteral("TempDownloads"))).entryList(QDir::Files | QDir::Hidden), QStringList());
     QCOMPARE(lines(dir.filePath(QStringLiteral("driver.txt"))).constLast(), QStringLiteral("ended"));
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("KorvelUpdater.log"))));
+}
+
+void TestProgramUpdate::toldToEndBeforeTheHandOffTheProgramEndsWithoutIt()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(install(dir.path()));
+    const QString programFile = dir.filePath(QStringLiteral("KorvelBSA"));
+    const QByteArray oldProgram = readFile(programFile);
+    const QByteArray next = readFile(QStringLiteral(NEXT_VERSION));
+    m_server.answer("/held-box/KorvelBSA", HttpAnswer::ok(next));
+    const QUrl description = describe("[KorvelBSA]\nVersion=99.0.0.0\nDownloadFileURL="
+        + m_server.url("/held-box/KorvelBSA").toEncoded() + "\nSHA1Hash=" + sha1Of(next) + "\n");
+    QProcessEnvironment holding;
+    holding.insert(QStringLiteral("DRIVER_HOLDS_HAND_OFF"), QStringLiteral("1"));
+
+    QProcess program;
+    QSignalSpy finished(&program, &QProcess::finished);
+    startProgram(program, programFile, programArguments(dir.path(), freeLoopbackPort(), description), holding);
+    const QString driverNotes = dir.filePath(QStringLiteral("driver.txt"));
+    QTRY_VERIFY_WITH_TIMEOUT(lines(driverNotes).contains(QStringLiteral("holding")), 60000);
+    QVERIFY(lines(driverNotes).contains(HandOffBox));
+
+    // A termination request, as the service manager or a shut-down sends it, is no OK to the box.
+    program.terminate();
+    QVERIFY(finished.wait(30000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    QCOMPARE(lines(driverNotes).constLast(), QStringLiteral("ended"));
+    // An updater started at the end would have written its log by now; the wait is bounded either way.
+    QTest::qWait(2000);
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("KorvelUpdater.log"))));
+    QCOMPARE(readFile(programFile), oldProgram);
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("next-version.txt"))));
 }
 
 QTEST_GUILESS_MAIN(TestProgramUpdate)
