@@ -21,13 +21,21 @@ protected:
     qint64 readData(char *, qint64) override { return -1; }
     qint64 writeData(const char *data, qint64 length) override
     {
-        const qint64 written = m_file->write(data, length);
-        if (written != length) {
-            setErrorString(m_file->errorString());
-            return -1;
+        // A write that reaches the end of the disk first takes what still fits and says nothing; the next one
+        // tells why.
+        qint64 done = 0;
+        while (done < length) {
+            const qint64 written = m_file->write(data + done, length - done);
+            if (written <= 0) {
+                setErrorString(m_file->error() != QFileDevice::NoError
+                        ? m_file->errorString()
+                        : QStringLiteral("%1 van %2 bytes geschreven").arg(done).arg(length));
+                return -1;
+            }
+            done += written;
         }
         m_hash.addData(QByteArrayView(data, length));
-        return written;
+        return length;
     }
 
 private:
@@ -60,10 +68,17 @@ UpdateDownload::UpdateDownload(
         else
             getFinished(answer);
     });
+    // The size HEAD named is a first guess: the answer to GET, and in the end the body itself, decide.
+    connect(&m_http, &UpdateHttpClient::contentLengthKnown, this, [this](qint64 bytes) {
+        if (m_step == Step::Get && bytes > 0)
+            setSize(bytes);
+    });
     connect(&m_http, &UpdateHttpClient::received, this, [this](qint64 bytes) {
         if (m_step != Step::Get)
             return;
         m_received = bytes;
+        if (bytes > m_size)
+            setSize(bytes);
         emit progress(bytes);
     });
 }
@@ -73,6 +88,14 @@ UpdateDownload::~UpdateDownload() = default;
 QString UpdateDownload::sha1Text(const QByteArray &digest)
 {
     return QString::fromLatin1(digest.toHex().toUpper());
+}
+
+void UpdateDownload::setSize(qint64 size)
+{
+    if (size == m_size)
+        return;
+    m_size = size;
+    emit sizeChanged(size);
 }
 
 void UpdateDownload::start()
@@ -137,6 +160,7 @@ void UpdateDownload::getFinished(const UpdateHttpResult &answer)
         end(Outcome::Failed);
         return;
     }
+    setSize(m_received);
     const QString actual = sha1Text(m_writer->digest());
     if (m_expectedSha1.isEmpty() || actual != m_expectedSha1) {
         end(Outcome::Damaged);

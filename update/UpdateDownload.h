@@ -47,7 +47,8 @@ public:
     bool isRunning() const { return m_running; }
     bool isCancelled() const { return m_cancelled; }
 
-    qint64 size() const { return m_size; } // from HEAD; 0 until known
+    // From HEAD, then from the answer to GET, and the body's own once it is whole; 0 until known.
+    qint64 size() const { return m_size; }
     qint64 received() const { return m_received; } // bytes written so far
     QString failureText() const { return m_failureText; }
     QString errorString() const { return m_errorString; }
@@ -57,6 +58,7 @@ public:
 
 signals:
     void sizeKnown(qint64 size); // the GET starts now
+    void sizeChanged(qint64 size); // the GET's answer or its body named another size than HEAD
     void progress(qint64 received);
     void finished(UpdateDownload::Outcome outcome);
 
@@ -64,6 +66,7 @@ private:
     void headFinished(const UpdateHttpResult &answer);
     void getFinished(const UpdateHttpResult &answer);
     void end(Outcome outcome);
+    void setSize(qint64 size);
 
     enum class Step { Head, Get };
 

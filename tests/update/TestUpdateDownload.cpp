@@ -1,5 +1,10 @@
+#include <csignal>
+
+#include <sys/resource.h>
+
 #include <QtTest>
 #include <QCryptographicHash>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include "tests/support/LoopbackHttpServer.h"
@@ -20,6 +25,10 @@ private slots:
     void failedDownloadLeavesNoFile();
     void cancelHalfwayLeavesNoFile();
     void anAddressWithoutAFileNameWritesNothing();
+    void failureSaysWhatWentWrong_data();
+    void failureSaysWhatWentWrong();
+    void theBodyDecidesTheSize_data();
+    void theBodyDecidesTheSize();
 
 private:
     LoopbackHttpServer m_server;
@@ -31,6 +40,14 @@ const QByteArray Program = [] {
     QByteArray bytes(2048, '\0');
     for (int i = 0; i < bytes.size(); ++i)
         bytes[i] = char(i * 7 % 251);
+    return bytes;
+}();
+
+// A program of some size, larger than any buffer on the way.
+const QByteArray LargeProgram = [] {
+    QByteArray bytes(200000, '\0');
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(i * 13 % 241);
     return bytes;
 }();
 
@@ -68,6 +85,17 @@ void TestUpdateDownload::initTestCase()
     HttpAnswer held = HttpAnswer::ok(Program);
     held.delivery = HttpAnswer::Delivery::HalfThenHold;
     m_server.answer("/held/KorvelBSA", held);
+
+    m_server.answer("/large/KorvelBSA", HttpAnswer::ok(LargeProgram));
+    // HEAD names a size that is not the body's.
+    m_server.answerHead("/head-too-small/KorvelBSA", HttpAnswer::ok("0123456789"));
+    m_server.answer("/head-too-small/KorvelBSA", HttpAnswer::ok(LargeProgram));
+    m_server.answerHead("/head-too-large/KorvelBSA", HttpAnswer::ok(LargeProgram));
+    m_server.answer("/head-too-large/KorvelBSA", HttpAnswer::ok(Program));
+    HttpAnswer noGetLength = HttpAnswer::ok(LargeProgram);
+    noGetLength.contentLength = false;
+    m_server.answerHead("/head-too-small-get-without-length/KorvelBSA", HttpAnswer::ok("0123456789"));
+    m_server.answer("/head-too-small-get-without-length/KorvelBSA", noGetLength);
 }
 
 void TestUpdateDownload::verifiedDownloadReplacesAnEarlierOne()
@@ -168,6 +196,86 @@ void TestUpdateDownload::anAddressWithoutAFileNameWritesNothing()
     QCOMPARE(finished.first().first().value<UpdateDownload::Outcome>(), UpdateDownload::Outcome::FileError);
     QVERIFY(!download.errorString().isEmpty());
     QCOMPARE(QDir(home.path()).entryList(QDir::Files), QStringList());
+}
+
+void TestUpdateDownload::failureSaysWhatWentWrong_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<qint64>("fileSizeLimit"); // 0: none; else files cannot grow past it, as on a full disk
+    QTest::addColumn<int>("stallMs"); // 0: the default; else a request fails after this long without data
+    QTest::addColumn<QString>("failureText");
+
+    QTest::newRow("the disk is full") << QByteArray("/large/KorvelBSA") << qint64(64 * 1024) << 0
+                                      << "Mislukt: 0 Schrijven mislukt: File too large";
+    QTest::newRow("the server stops sending halfway") << QByteArray("/held/KorvelBSA") << qint64(0) << 300
+                                                      << "Mislukt: 0 Operation canceled (0.3 seconden niets ontvangen)";
+}
+
+void TestUpdateDownload::failureSaysWhatWentWrong()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(qint64, fileSizeLimit);
+    QFETCH(int, stallMs);
+    QFETCH(QString, failureText);
+
+    QTemporaryDir home;
+    const QString folder = home.filePath(QStringLiteral("TempDownloads"));
+    QVERIFY(QDir().mkpath(folder));
+    UpdateDownload download(m_server.url(path), folder, sha1Of(LargeProgram));
+    if (stallMs > 0)
+        download.http().setTransferTimeout(std::chrono::milliseconds(stallMs));
+    QSignalSpy finished(&download, &UpdateDownload::finished);
+
+    rlimit before {};
+    QCOMPARE(getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto restore = qScopeGuard([&before] {
+        setrlimit(RLIMIT_FSIZE, &before);
+        std::signal(SIGXFSZ, SIG_DFL);
+    });
+    if (fileSizeLimit > 0) {
+        // A write past the limit then fails with its error instead of ending this process.
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = before;
+        limited.rlim_cur = rlim_t(fileSizeLimit);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    }
+    download.start();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.first().first().value<UpdateDownload::Outcome>(), UpdateDownload::Outcome::Failed);
+    QCOMPARE(download.failureText(), failureText);
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+void TestUpdateDownload::theBodyDecidesTheSize_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QByteArray>("body");
+    QTest::newRow("HEAD names less than the body") << QByteArray("/head-too-small/KorvelBSA") << LargeProgram;
+    QTest::newRow("HEAD names more than the body") << QByteArray("/head-too-large/KorvelBSA") << Program;
+    QTest::newRow("HEAD names less, and GET names no size")
+        << QByteArray("/head-too-small-get-without-length/KorvelBSA") << LargeProgram;
+}
+
+void TestUpdateDownload::theBodyDecidesTheSize()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, body);
+    QTemporaryDir home;
+    const QString folder = home.filePath(QStringLiteral("TempDownloads"));
+    UpdateDownload download(m_server.url(path), folder, sha1Of(body));
+    QSignalSpy finished(&download, &UpdateDownload::finished);
+    QSignalSpy resized(&download, &UpdateDownload::sizeChanged);
+    bool pastTheSize = false;
+    connect(&download, &UpdateDownload::progress, this,
+        [&download, &pastTheSize](qint64 received) { pastTheSize = pastTheSize || received > download.size(); });
+    download.start();
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(finished.first().first().value<UpdateDownload::Outcome>(), UpdateDownload::Outcome::Ready);
+    QVERIFY(!pastTheSize); // never "19 KB of 10 B (200000%)"
+    QCOMPARE(download.size(), qint64(body.size()));
+    QVERIFY(!resized.isEmpty());
+    QCOMPARE(resized.last().first().toLongLong(), qint64(body.size()));
+    QCOMPARE(readFile(download.targetPath()), body);
 }
 
 QTEST_GUILESS_MAIN(TestUpdateDownload)

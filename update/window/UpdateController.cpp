@@ -186,6 +186,10 @@ void UpdateController::startDownload()
     UpdateHttpClient &checkerHttp = m_checker.http();
     m_download->http().setProxy(checkerHttp.proxyAddress(), checkerHttp.proxyPort());
     connect(m_download, &UpdateDownload::sizeKnown, this, &UpdateController::downloadSizeKnown);
+    connect(m_download, &UpdateDownload::sizeChanged, this, [this](qint64 size) {
+        if (m_downloadDialog)
+            m_downloadDialog->setTotal(size);
+    });
     connect(m_download, &UpdateDownload::progress, this, [this](qint64 received) {
         if (m_downloadDialog)
             m_downloadDialog->showTransfer(received);

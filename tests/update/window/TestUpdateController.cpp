@@ -49,6 +49,7 @@ private slots:
     void failedDownloadEndsWithoutABox_data();
     void failedDownloadEndsWithoutABox();
     void damagedDownloadIsReportedAndDeleted();
+    void transferFollowsTheBodyNotHead();
     void missingUpdaterKeepsTheProgramRunning();
     void buttonMakesTheBackupCopyFirst();
     void secondCheckIsRefusedAndDestructionAbortsTheRequest();
@@ -78,6 +79,8 @@ const QByteArray Program = [] {
         bytes[i] = char(i * 13 % 253);
     return bytes;
 }();
+
+const QByteArray LargeProgram(200000, 'p');
 
 QByteArray sha1Of(const QByteArray &bytes)
 {
@@ -127,6 +130,9 @@ void TestUpdateController::initTestCase()
     HttpAnswer noLength = HttpAnswer::ok(Program);
     noLength.contentLength = false;
     m_server.answer("/no-length/KorvelBSA", noLength);
+    // HEAD names 10 bytes; the body is 200,000.
+    m_server.answerHead("/head-too-small/KorvelBSA", HttpAnswer::ok("0123456789"));
+    m_server.answer("/head-too-small/KorvelBSA", HttpAnswer::ok(LargeProgram));
     m_server.answer("/readme.txt", HttpAnswer::ok("Nieuw in 9.0.1.15:\r\n- snellere intake\r\n"));
     HttpAnswer silent;
     silent.delivery = HttpAnswer::Delivery::Never;
@@ -473,6 +479,22 @@ void TestUpdateController::damagedDownloadIsReportedAndDeleted()
     QVERIFY(!controller->isBusy());
     QCOMPARE(endRequested.size(), 0);
     QVERIFY(!QFile::exists(updaterRecord()));
+}
+
+void TestUpdateController::transferFollowsTheBodyNotHead()
+{
+    UpdateController *controller = makeController(offerOf(m_server, "/head-too-small/KorvelBSA", sha1Of(LargeProgram)));
+    QVERIFY(controller->CheckForUpdate(false));
+    QTRY_VERIFY_WITH_TIMEOUT(visibleOffer(), 10000);
+    visibleOffer()->DownloadButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(visibleBox(), 10000);
+    QCOMPARE(visibleBox()->text(), QStringLiteral("Rovix Korvel® Kwendel gaat nu starten"));
+    UpdateDownloadDialog *dialog = downloadDialog();
+    QVERIFY(dialog);
+    QCOMPARE(dialog->TransferLabel()->text(), QStringLiteral("195 KB of 195 KB (100%)"));
+    QCOMPARE(dialog->ProgressBar1()->maximum(), 200000);
+    QCOMPARE(dialog->ProgressBar1()->value(), 200000);
+    click(visibleBox(), QMessageBox::Ok);
 }
 
 void TestUpdateController::missingUpdaterKeepsTheProgramRunning()
