@@ -43,22 +43,6 @@ bool verified(const QByteArray &signature, const QByteArray &message, const QByt
         == 0;
 }
 
-QList<PublicKey> configuredKeys(QString *problem)
-{
-    QList<PublicKey> keys;
-    const QString configured = QStringLiteral(BSA_UPDATE_PUBLIC_KEYS);
-    if (configured.trimmed().isEmpty()) {
-        *problem = QStringLiteral("deze versie is gebouwd zonder sleutel om updates te controleren");
-        return keys;
-    }
-    QString error;
-    if (!parsePublicKeys(configured, &keys, &error)) {
-        *problem = QStringLiteral("de ingebouwde sleutel om updates te controleren is onbruikbaar: %1").arg(error);
-        keys.clear();
-    }
-    return keys;
-}
-
 } // namespace
 
 struct FileHash::State
@@ -120,17 +104,23 @@ bool parsePublicKeys(const QString &list, QList<PublicKey> *keys, QString *error
     return true;
 }
 
-QList<PublicKey> builtInKeys()
+QList<PublicKey> keysOfSetting(const QString &setting, QString *problem)
 {
-    QString problem;
-    return configuredKeys(&problem);
+    QList<PublicKey> keys;
+    problem->clear();
+    if (setting.trimmed().isEmpty()) {
+        *problem = QStringLiteral("deze versie is gebouwd zonder sleutel om updates te controleren");
+        return keys;
+    }
+    QString error;
+    if (!parsePublicKeys(setting, &keys, &error))
+        *problem = QStringLiteral("de ingebouwde sleutel om updates te controleren is onbruikbaar: %1").arg(error);
+    return keys;
 }
 
-QString keysProblem()
+QString builtInKeysSetting()
 {
-    QString problem;
-    configuredKeys(&problem);
-    return problem;
+    return QStringLiteral(BSA_UPDATE_PUBLIC_KEYS);
 }
 
 QString keyIdText(const QByteArray &id)
@@ -190,7 +180,8 @@ QString check(const QByteArray &fileHash, const QByteArray &signatureFile, const
     if (algorithm != Prehashed)
         return QStringLiteral("de handtekening gebruikt een onbekend algoritme");
     const QByteArray keyId = signature.mid(2, KeyIdSize);
-    const auto key = std::find_if(keys.cbegin(), keys.cend(), [&](const PublicKey &known) { return known.id == keyId; });
+    const auto key
+        = std::find_if(keys.cbegin(), keys.cend(), [&](const PublicKey &known) { return known.id == keyId; });
     if (key == keys.cend())
         return QStringLiteral("de handtekening is gezet met een onbekende sleutel (%1)").arg(keyIdText(keyId));
     const QByteArray fileSignature = signature.mid(2 + KeyIdSize);

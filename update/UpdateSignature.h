@@ -28,10 +28,11 @@ bool parsePublicKey(const QString &text, PublicKey *key);
 // Keys separated by ",", ";" or blanks. False, with the reason, when one of them is not a key.
 bool parsePublicKeys(const QString &list, QList<PublicKey> *keys, QString *error);
 
-// The keys this build was made with (the build setting UpdatePublicKeys). Empty when none was set or one of them
-// is not a key: keysProblem() then says why, and no update may be installed.
-QList<PublicKey> builtInKeys();
-QString keysProblem();
+// The keys of a build setting's text. Empty when none was set or one of them is not a key: problem then says why,
+// and no update may be installed.
+QList<PublicKey> keysOfSetting(const QString &setting, QString *problem);
+// The build setting UpdatePublicKeys this build was made with.
+QString builtInKeysSetting();
 
 // The key id as minisign shows it ("EE0BD5A5C3F9B737").
 QString keyIdText(const QByteArray &id);

@@ -39,8 +39,7 @@ inline bool signFile(const QString &file, const QString &signature, const QStrin
     minisign.setProcessChannelMode(QProcess::ForwardedChannels);
     minisign.setStandardInputFile(QProcess::nullDevice());
     minisign.start(QStringLiteral(MINISIGN_PROGRAM), arguments);
-    return minisign.waitForFinished(30000) && minisign.exitStatus() == QProcess::NormalExit
-        && minisign.exitCode() == 0;
+    return minisign.waitForFinished(30000) && minisign.exitStatus() == QProcess::NormalExit && minisign.exitCode() == 0;
 }
 
 // The signature file's text for bytes; empty when minisign failed.

@@ -9,6 +9,7 @@
 
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/UpdateSigning.h"
 #include "update/UpdateDownload.h"
 
 Q_DECLARE_METATYPE(UpdateDownload::Outcome)
@@ -29,8 +30,13 @@ private slots:
     void failureSaysWhatWentWrong();
     void theBodyDecidesTheSize_data();
     void theBodyDecidesTheSize();
+    void onlyAValidSignatureIsHandedOver_data();
+    void onlyAValidSignatureIsHandedOver();
 
 private:
+    // The signature of path lies at path + ".minisig", signed with the fixture key for version 9.0.1.15.
+    void expectSignature(UpdateDownload &download, const QByteArray &path) const;
+
     LoopbackHttpServer m_server;
 };
 
@@ -51,6 +57,16 @@ const QByteArray LargeProgram = [] {
     return bytes;
 }();
 
+const QString Comment = QStringLiteral("KorvelBSA 9.0.1.15");
+
+QList<UpdateSignature::PublicKey> fixtureKeys()
+{
+    QList<UpdateSignature::PublicKey> keys;
+    QString error;
+    UpdateSignature::parsePublicKeys(UpdateSigning::publicKey(), &keys, &error);
+    return keys;
+}
+
 QString sha1Of(const QByteArray &bytes)
 {
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex().toUpper());
@@ -66,10 +82,23 @@ bool leaveEarlierDownload(const QString &folder)
 
 } // namespace
 
+void TestUpdateDownload::expectSignature(UpdateDownload &download, const QByteArray &path) const
+{
+    download.setSignature(m_server.url(path + ".minisig"), Comment, fixtureKeys());
+}
+
 void TestUpdateDownload::initTestCase()
 {
     QVERIFY(m_server.listen());
     m_server.answer("/KorvelBSA", HttpAnswer::ok(Program));
+    const QByteArray signature = UpdateSigning::signatureOf(Program, Comment);
+    QVERIFY(!signature.isEmpty());
+    m_server.answer("/KorvelBSA.minisig", HttpAnswer::ok(signature));
+    const QByteArray largeSignature = UpdateSigning::signatureOf(LargeProgram, Comment);
+    QVERIFY(!largeSignature.isEmpty());
+    for (const QByteArray path : { "/head-too-small", "/head-too-small-get-without-length", "/large" })
+        m_server.answer(path + "/KorvelBSA.minisig", HttpAnswer::ok(largeSignature));
+    m_server.answer("/head-too-large/KorvelBSA.minisig", HttpAnswer::ok(signature));
 
     HttpAnswer noLength = HttpAnswer::ok(Program);
     noLength.contentLength = false;
@@ -105,6 +134,7 @@ void TestUpdateDownload::verifiedDownloadReplacesAnEarlierOne()
     QVERIFY(leaveEarlierDownload(folder));
 
     UpdateDownload download(m_server.url("/KorvelBSA"), folder, sha1Of(Program));
+    expectSignature(download, "/KorvelBSA");
     QCOMPARE(download.fileName(), QStringLiteral("KorvelBSA"));
     QCOMPARE(download.targetPath(), QDir(folder).filePath(QStringLiteral("KorvelBSA")));
     QSignalSpy sized(&download, &UpdateDownload::sizeKnown);
@@ -118,7 +148,9 @@ void TestUpdateDownload::verifiedDownloadReplacesAnEarlierOne()
     QCOMPARE(progress.last().first().toLongLong(), qint64(2048));
     QCOMPARE(download.received(), qint64(2048));
     QCOMPARE(readFile(download.targetPath()), Program);
-    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList { QStringLiteral("KorvelBSA") });
+    QVERIFY(readFile(download.signaturePath()).contains("trusted comment: KorvelBSA 9.0.1.15"));
+    QCOMPARE(QDir(folder).entryList(QDir::Files),
+        QStringList({ QStringLiteral("KorvelBSA"), QStringLiteral("KorvelBSA.minisig") }));
 }
 
 void TestUpdateDownload::failedDownloadLeavesNoFile_data()
@@ -156,6 +188,7 @@ void TestUpdateDownload::failedDownloadLeavesNoFile()
     const QString folder = home.filePath(QStringLiteral("TempDownloads"));
     QVERIFY(leaveEarlierDownload(folder));
     UpdateDownload download(m_server.url(path), folder, sha1);
+    expectSignature(download, path);
     QSignalSpy finished(&download, &UpdateDownload::finished);
     download.start();
     QVERIFY(finished.wait(10000));
@@ -263,6 +296,7 @@ void TestUpdateDownload::theBodyDecidesTheSize()
     QTemporaryDir home;
     const QString folder = home.filePath(QStringLiteral("TempDownloads"));
     UpdateDownload download(m_server.url(path), folder, sha1Of(body));
+    expectSignature(download, path);
     QSignalSpy finished(&download, &UpdateDownload::finished);
     QSignalSpy resized(&download, &UpdateDownload::sizeChanged);
     bool pastTheSize = false;
@@ -276,6 +310,59 @@ void TestUpdateDownload::theBodyDecidesTheSize()
     QVERIFY(!resized.isEmpty());
     QCOMPARE(resized.last().first().toLongLong(), qint64(body.size()));
     QCOMPARE(readFile(download.targetPath()), body);
+}
+
+void TestUpdateDownload::onlyAValidSignatureIsHandedOver_data()
+{
+    QTest::addColumn<QByteArray>("signature"); // "(none)": the server has no signature file
+    QTest::addColumn<QString>("damage"); // part of the logged reason; empty: the download is handed over
+
+    const QByteArray valid = UpdateSigning::signatureOf(Program, Comment);
+    QTest::newRow("a valid signature") << valid << "";
+    QTest::newRow("a signature by another key")
+        << UpdateSigning::signatureOf(Program, Comment, QStringLiteral("other")) << "onbekende sleutel";
+    QTest::newRow("a signature of another file")
+        << UpdateSigning::signatureOf("another program", Comment) << "past niet bij het bestand";
+    QTest::newRow("no signature file") << QByteArray("(none)") << "ontbreekt: Mislukt: 404 Not Found";
+    QTest::newRow("a trusted comment naming an older version") << UpdateSigning::signatureOf(
+        Program, QStringLiteral("KorvelBSA 9.0.1.13")) << "verwacht \"KorvelBSA 9.0.1.15\"";
+    QTest::newRow("a trusted comment naming another program")
+        << UpdateSigning::signatureOf(Program, QStringLiteral("Kwendel 9.0.1.15")) << "verwacht \"KorvelBSA 9.0.1.15\"";
+    QTest::newRow("the legacy form Ed") << UpdateSigning::signatureOf(Program, Comment, QStringLiteral("fixture"), true)
+                                        << "oude vorm";
+    QByteArray changedComment = valid;
+    changedComment.replace("trusted comment: KorvelBSA 9.0.1.15", "trusted comment: KorvelBSA 9.0.1.15 ");
+    QTest::newRow("the global signature broken") << changedComment << "vertrouwde commentaar klopt niet";
+}
+
+void TestUpdateDownload::onlyAValidSignatureIsHandedOver()
+{
+    QFETCH(QByteArray, signature);
+    QFETCH(QString, damage);
+    static int serial = 0;
+    const QByteArray signaturePath = "/signature-" + QByteArray::number(++serial) + ".minisig";
+    if (signature != "(none)") {
+        QVERIFY(!signature.isEmpty());
+        m_server.answer(signaturePath, HttpAnswer::ok(signature));
+    }
+    QTemporaryDir home;
+    const QString folder = home.filePath(QStringLiteral("TempDownloads"));
+    QVERIFY(leaveEarlierDownload(folder));
+    UpdateDownload download(m_server.url("/KorvelBSA"), folder, sha1Of(Program));
+    download.setSignature(m_server.url(signaturePath), Comment, fixtureKeys());
+    QSignalSpy finished(&download, &UpdateDownload::finished);
+    download.start();
+    QVERIFY(finished.wait(10000));
+    const auto outcome = finished.first().first().value<UpdateDownload::Outcome>();
+    if (damage.isEmpty()) {
+        QCOMPARE(outcome, UpdateDownload::Outcome::Ready);
+        QCOMPARE(readFile(download.targetPath()), Program);
+        QCOMPARE(readFile(download.signaturePath()), signature);
+        return;
+    }
+    QCOMPARE(outcome, UpdateDownload::Outcome::Damaged);
+    QVERIFY2(download.damage().contains(damage), qPrintable(download.damage()));
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestUpdateDownload)

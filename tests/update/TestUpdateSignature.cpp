@@ -40,10 +40,13 @@ void TestUpdateSignature::checksEverySignature_data()
 
     const QByteArray valid = UpdateSigning::signatureOf(Program, Comment);
     QVERIFY(!valid.isEmpty());
-    QTest::newRow("valid") << valid << "fixture" << "";
-    QTest::newRow("valid, with a second key during a roll-over") << valid << "other,fixture" << "";
+    QTest::newRow("valid") << valid << "fixture"
+                           << "";
+    QTest::newRow("valid, with a second key during a roll-over") << valid << "other,fixture"
+                                                                 << "";
     QTest::newRow("by another key") << UpdateSigning::signatureOf(Program, Comment, QStringLiteral("other"))
-                                    << "fixture" << "onbekende sleutel";
+                                    << "fixture"
+                                    << "onbekende sleutel";
     QTest::newRow("of another file") << UpdateSigning::signatureOf("another program\n", Comment) << "fixture"
                                      << "past niet bij het bestand";
     QTest::newRow("the trusted comment names another version")
@@ -53,19 +56,22 @@ void TestUpdateSignature::checksEverySignature_data()
         << UpdateSigning::signatureOf(Program, QStringLiteral("KorvelPlan 9.0.1.15")) << "fixture"
         << "het vertrouwde commentaar is \"KorvelPlan 9.0.1.15\"";
     QTest::newRow("the legacy form Ed") << UpdateSigning::signatureOf(Program, Comment, QStringLiteral("fixture"), true)
-                                        << "fixture" << "oude vorm \"Ed\"";
+                                        << "fixture"
+                                        << "oude vorm \"Ed\"";
     QByteArray changedComment = valid;
     changedComment.replace("trusted comment: KorvelBSA 9.0.1.15", "trusted comment: KorvelBSA 9.0.1.16");
     QTest::newRow("the global signature broken: the trusted comment changed after signing")
-        << changedComment << "fixture" << "vertrouwde commentaar klopt niet";
+        << changedComment << "fixture"
+        << "vertrouwde commentaar klopt niet";
     QByteArray brokenGlobal = valid;
     const qsizetype lastLine = brokenGlobal.lastIndexOf('\n', brokenGlobal.size() - 2) + 1;
     brokenGlobal[lastLine] = brokenGlobal.at(lastLine) == 'A' ? 'B' : 'A';
-    QTest::newRow("the global signature broken: a byte of it changed")
-        << brokenGlobal << "fixture" << "vertrouwde commentaar klopt niet";
+    QTest::newRow("the global signature broken: a byte of it changed") << brokenGlobal << "fixture"
+                                                                       << "vertrouwde commentaar klopt niet";
     QTest::newRow("no signature at all") << QByteArray("<html>404 Not Found</html>\n") << "fixture"
                                          << "geen minisign-handtekening";
-    QTest::newRow("no key to check with") << valid << "" << "geen sleutel";
+    QTest::newRow("no key to check with") << valid << ""
+                                          << "geen sleutel";
 }
 
 void TestUpdateSignature::checksEverySignature()
@@ -97,21 +103,29 @@ void TestUpdateSignature::readsKeysAsMinisignWritesThem()
     QList<UpdateSignature::PublicKey> keys;
     QString error;
     QVERIFY(UpdateSignature::parsePublicKeys(
-        UpdateSigning::publicKey(QStringLiteral("other")) + QStringLiteral(";\n ") + UpdateSigning::publicKey(),
-        &keys, &error));
+        UpdateSigning::publicKey(QStringLiteral("other")) + QStringLiteral(";\n ") + UpdateSigning::publicKey(), &keys,
+        &error));
     QCOMPARE(keys.size(), 2);
     QCOMPARE(keys.at(1).id, fromFile.id);
-    QVERIFY(!UpdateSignature::parsePublicKeys(UpdateSigning::publicKey() + QStringLiteral(",RWQnotakey"), &keys, &error));
+    QVERIFY(
+        !UpdateSignature::parsePublicKeys(UpdateSigning::publicKey() + QStringLiteral(",RWQnotakey"), &keys, &error));
     QVERIFY2(error.contains(QStringLiteral("RWQnotakey")), qPrintable(error));
     QVERIFY(keys.isEmpty());
 }
 
 void TestUpdateSignature::theBuildCarriesTheFixtureKey()
 {
-    QCOMPARE(UpdateSignature::keysProblem(), QString());
-    const QList<UpdateSignature::PublicKey> keys = UpdateSignature::builtInKeys();
+    QString problem;
+    const QList<UpdateSignature::PublicKey> keys
+        = UpdateSignature::keysOfSetting(UpdateSignature::builtInKeysSetting(), &problem);
+    QCOMPARE(problem, QString());
     QCOMPARE(keys.size(), 1);
     QCOMPARE(keys.first().key, keysOf(QStringLiteral("fixture")).first().key);
+
+    QVERIFY(UpdateSignature::keysOfSetting(QStringLiteral(" "), &problem).isEmpty());
+    QVERIFY2(problem.contains(QStringLiteral("zonder sleutel")), qPrintable(problem));
+    QVERIFY(UpdateSignature::keysOfSetting(QStringLiteral("RWQ"), &problem).isEmpty());
+    QVERIFY2(problem.contains(QStringLiteral("onbruikbaar")), qPrintable(problem));
 }
 
 QTEST_GUILESS_MAIN(TestUpdateSignature)

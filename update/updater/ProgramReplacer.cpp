@@ -182,6 +182,7 @@ void ProgramReplacer::settled()
                 .arg(secondsText(m_settleMs)));
         QFile::remove(previousCopy(m_program));
         QFile::remove(m_download);
+        QFile::remove(m_download + QStringLiteral(".minisig")); // its signature, which the program saved beside it
         end(0);
         return;
     }

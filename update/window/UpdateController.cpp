@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include "update/ProgramFiles.h"
+#include "update/UpdateSignature.h"
 #include "update/UpdaterHandOff.h"
 #include "update/window/UpdateDownloadDialog.h"
 #include "update/window/UpdateNotifyDialog.h"
@@ -34,6 +35,7 @@ UpdateController::UpdateController(QWidget *window, const QString &programFile, 
     m_checker.UpdatePageURL = updatePageURL;
     m_checker.http().setProxy(QString(), QStringLiteral("80"));
     connect(&m_checker, &UpdateChecker::finished, this, &UpdateController::checked);
+    setSignatureKeys(UpdateSignature::builtInKeysSetting());
     if (QCoreApplication *application = QCoreApplication::instance())
         connect(application, &QCoreApplication::aboutToQuit, this, &UpdateController::programEnding);
 }
@@ -41,6 +43,11 @@ UpdateController::UpdateController(QWidget *window, const QString &programFile, 
 UpdateController::~UpdateController()
 {
     abort();
+}
+
+void UpdateController::setSignatureKeys(const QString &setting)
+{
+    m_keys = UpdateSignature::keysOfSetting(setting, &m_keysProblem);
 }
 
 void UpdateController::setProxy(const QString &address, const QString &port)
@@ -123,11 +130,21 @@ void UpdateController::offer(const UpdateCheckResult &result)
     m_notifyDialog = dialog;
 
     const bool replaceable = canReplaceProgram(m_programFile);
+    // A build that cannot check signatures installs nothing: whoever controls the server would choose the program.
+    const QString &keysProblem = m_keysProblem;
     QString readme = result.readme;
     if (!replaceable)
         readme = PackageManaged + QStringLiteral("\n\n") + readme;
+    else if (!keysProblem.isEmpty()) {
+        readme = QStringLiteral("Deze versie kan geen update installeren: %1. Download de nieuwe versie via de "
+                                "website.\n\n")
+                     .arg(keysProblem)
+            + readme;
+        emit logLine(QStringLiteral("Update: %1; er wordt niets gedownload").arg(keysProblem));
+    }
     dialog->ReadmeMemo()->setPlainText(readme);
-    dialog->DownloadButton()->setEnabled(replaceable && !result.description.DownloadFileURL.isEmpty());
+    dialog->DownloadButton()->setEnabled(
+        replaceable && keysProblem.isEmpty() && !result.description.DownloadFileURL.isEmpty());
 
     connect(dialog->DownloadButton(), &QPushButton::clicked, this, &UpdateController::startDownload);
     connect(dialog->OpenWebPageButton(), &QPushButton::clicked, this,
@@ -183,6 +200,9 @@ void UpdateController::startDownload()
     const QString folder = QDir(m_programFolder).filePath(QStringLiteral("TempDownloads"));
     m_download
         = new UpdateDownload(QUrl(m_result.description.DownloadFileURL), folder, m_result.description.SHA1Hash, this);
+    const UpdateDescription &description = m_result.description;
+    m_download->setSignature(QUrl(description.signatureAddress()),
+        UpdateSignature::expectedComment(m_programFile, description.Version), m_keys);
     UpdateHttpClient &checkerHttp = m_checker.http();
     m_download->http().setProxy(checkerHttp.proxyAddress(), checkerHttp.proxyPort());
     connect(m_download, &UpdateDownload::sizeKnown, this, &UpdateController::downloadSizeKnown);
@@ -263,7 +283,8 @@ void UpdateController::downloadFinished(UpdateDownload::Outcome outcome)
         emit logLine(QStringLiteral("Update: de download van %1 werd afgebroken").arg(address));
         break;
     case UpdateDownload::Outcome::Damaged:
-        emit logLine(QStringLiteral("Update: de download van %1 is beschadigd en werd verwijderd").arg(address));
+        emit logLine(QStringLiteral("Update: de download van %1 is beschadigd en werd verwijderd: %2")
+                         .arg(address, m_download->damage()));
         m_waitingForBox = true;
         openBox(dialog, QMessageBox::Critical, QStringLiteral("De download is beschadigd."), QMessageBox::Ok,
             [this](QMessageBox::StandardButton) {

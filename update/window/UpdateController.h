@@ -12,6 +12,7 @@
 #include "update/UpdateAddresses.h"
 #include "update/UpdateChecker.h"
 #include "update/UpdateDownload.h"
+#include "update/UpdateSignature.h"
 
 class QWidget;
 class UpdateDownloadDialog;
@@ -42,6 +43,9 @@ public:
     QUrl updatePageURL() const { return m_checker.UpdatePageURL; }
     // ProxyAddress (empty: a direct connection) and ProxyPort ("80").
     void setProxy(const QString &address, const QString &port);
+    // The minisign public keys a download must be signed with, as the build setting holds them; by default this
+    // build's. Without a usable key the offer says why and offers no download.
+    void setSignatureKeys(const QString &setting);
     // The arguments the updater starts the program with again; by default this process's own.
     void setRestartArguments(const QStringList &arguments) { m_restartArguments = arguments; }
 
@@ -91,6 +95,8 @@ private:
     QString m_programFile;
     QString m_programFolder;
     QStringList m_restartArguments;
+    QList<UpdateSignature::PublicKey> m_keys;
+    QString m_keysProblem;
     UpdateChecker m_checker;
     UpdateCheckResult m_result;
     State m_state = State::Idle;

@@ -12,6 +12,7 @@
 #include "tests/support/FreePort.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/UpdateSigning.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
 
 // The update through the program itself: its window, under the offscreen platform, worked by the driver built into
@@ -126,21 +127,27 @@ void TestProgramUpdate::handsTheDownloadToTheUpdater_data()
 {
     QTest::addColumn<QByteArray>("download"); // "(next)": the stand-in of the next version
     QTest::addColumn<bool>("hashMatches");
+    QTest::addColumn<QString>("signedBy"); // the key pair that signed the download
     QTest::addColumn<QString>("runsAfter"); // "next", "old" (the program started again), or "" (it never ended)
+    const QString fixture = QStringLiteral("fixture");
     QTest::newRow("a verified next version takes the program's place and starts with the same arguments")
-        << QByteArray("(next)") << true << "next";
+        << QByteArray("(next)") << true << fixture << "next";
     QTest::newRow("a verified download that does not run: the updater puts the old program back and starts it")
-        << QByteArray("<html>502 Bad Gateway</html>\n") << true << "old";
+        << QByteArray("<html>502 Bad Gateway</html>\n") << true << fixture << "old";
     QTest::newRow("a verified download that ends right after its start is rolled back as well")
-        << QByteArray("#!/bin/sh\nexit 127\n") << true << "old";
+        << QByteArray("#!/bin/sh\nexit 127\n") << true << fixture << "old";
     QTest::newRow("a damaged download never reaches the updater and the program goes on")
-        << QByteArray("(next)") << false << "";
+        << QByteArray("(next)") << false << fixture << "";
+    QTest::newRow("a download signed with a key the program does not know never reaches the updater")
+        << QByteArray("(next)") << true << "other"
+        << "";
 }
 
 void TestProgramUpdate::handsTheDownloadToTheUpdater()
 {
     QFETCH(QByteArray, download);
     QFETCH(bool, hashMatches);
+    QFETCH(QString, signedBy);
     QFETCH(QString, runsAfter);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -153,6 +160,9 @@ void TestProgramUpdate::handsTheDownloadToTheUpdater()
     static int serial = 0;
     const QByteArray path = "/download-" + QByteArray::number(++serial) + "/KorvelBSA";
     m_server.answer(path, HttpAnswer::ok(bytes));
+    const QByteArray signature = UpdateSigning::signatureOf(bytes, QStringLiteral("KorvelBSA 99.0.0.0"), signedBy);
+    QVERIFY(!signature.isEmpty());
+    m_server.answer(path + ".minisig", HttpAnswer::ok(signature));
     const QUrl description = describe("[KorvelBSA]\nVersion=99.0.0.0\nDownloadFileURL=" + m_server.url(path).toEncoded()
         + "\nSHA1Hash=" + (hashMatches ? sha1Of(bytes) : sha1Of("another program")) + "\n");
     const QStringList arguments = programArguments(dir.path(), freeLoopbackPort(), description);
@@ -341,6 +351,8 @@ void TestProgramUpdate::toldToEndBeforeTheHandOffTheProgramEndsWithoutIt()
     const QByteArray oldProgram = readFile(programFile);
     const QByteArray next = readFile(QStringLiteral(NEXT_VERSION));
     m_server.answer("/held-box/KorvelBSA", HttpAnswer::ok(next));
+    m_server.answer("/held-box/KorvelBSA.minisig",
+        HttpAnswer::ok(UpdateSigning::signatureOf(next, QStringLiteral("KorvelBSA 99.0.0.0"))));
     const QUrl description = describe("[KorvelBSA]\nVersion=99.0.0.0\nDownloadFileURL="
         + m_server.url("/held-box/KorvelBSA").toEncoded() + "\nSHA1Hash=" + sha1Of(next) + "\n");
     QProcessEnvironment holding;

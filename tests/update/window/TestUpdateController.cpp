@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include "tests/support/LoopbackHttpServer.h"
+#include "tests/support/UpdateSigning.h"
 #include "tests/support/TestFiles.h"
 #include "update/DownloadFigures.h"
 #include "update/window/UpdateController.h"
@@ -48,7 +49,9 @@ private slots:
     void cancelHalfwayNeedsAYes();
     void failedDownloadEndsWithoutABox_data();
     void failedDownloadEndsWithoutABox();
+    void damagedDownloadIsReportedAndDeleted_data();
     void damagedDownloadIsReportedAndDeleted();
+    void aBuildWithoutAKeyOffersNoDownload();
     void transferFollowsTheBodyNotHead();
     void missingUpdaterKeepsTheProgramRunning();
     void buttonMakesTheBackupCopyFirst();
@@ -119,6 +122,16 @@ void TestUpdateController::initTestCase()
     QDesktopServices::setUrlHandler(QStringLiteral("https"), &m_urls, "open");
 
     m_server.answer("/KorvelBSA", HttpAnswer::ok(Program));
+    // Signed as a release of 9.0.1.15 is; the build carries the fixture key.
+    const QByteArray signature = UpdateSigning::signatureOf(Program, QStringLiteral("KorvelBSA 9.0.1.15"));
+    QVERIFY(!signature.isEmpty());
+    m_server.answer("/KorvelBSA.minisig", HttpAnswer::ok(signature));
+    m_server.answer("/held/KorvelBSA.minisig", HttpAnswer::ok(signature));
+    m_server.answer("/signatures/other-key.minisig",
+        HttpAnswer::ok(
+            UpdateSigning::signatureOf(Program, QStringLiteral("KorvelBSA 9.0.1.15"), QStringLiteral("other"))));
+    m_server.answer("/signatures/large.minisig",
+        HttpAnswer::ok(UpdateSigning::signatureOf(LargeProgram, QStringLiteral("KorvelBSA 9.0.1.15"))));
     HttpAnswer held = HttpAnswer::ok(Program);
     held.delivery = HttpAnswer::Delivery::HalfThenHold;
     m_server.answer("/held/KorvelBSA", held);
@@ -464,9 +477,28 @@ void TestUpdateController::failedDownloadEndsWithoutABox()
     QVERIFY(!QFile::exists(updaterRecord()));
 }
 
+void TestUpdateController::damagedDownloadIsReportedAndDeleted_data()
+{
+    QTest::addColumn<QByteArray>("sha1");
+    QTest::addColumn<QByteArray>("signature"); // the description's SignatureFileURL; empty: the download's + .minisig
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("another SHA-1") << sha1Of("another program") << QByteArray() << "de SHA-1 is";
+    QTest::newRow("signed by a key the program does not know")
+        << sha1Of(Program) << QByteArray("/signatures/other-key.minisig") << "onbekende sleutel";
+    QTest::newRow("no signature") << sha1Of(Program) << QByteArray("/signatures/missing.minisig")
+                                  << "ontbreekt: Mislukt: 404 Not Found";
+}
+
 void TestUpdateController::damagedDownloadIsReportedAndDeleted()
 {
-    UpdateController *controller = makeController(offerOf(m_server, "/KorvelBSA", sha1Of("another program")));
+    QFETCH(QByteArray, sha1);
+    QFETCH(QByteArray, signature);
+    QFETCH(QString, logged);
+    QByteArray description = offerOf(m_server, "/KorvelBSA", sha1);
+    if (!signature.isEmpty())
+        description += "SignatureFileURL=" + m_server.url(signature).toEncoded() + "\n";
+    UpdateController *controller = makeController(description);
+    QSignalSpy log(controller, &UpdateController::logLine);
     QSignalSpy endRequested(controller, &UpdateController::endProgramRequested);
     QVERIFY(controller->CheckForUpdate(false));
     QTRY_VERIFY_WITH_TIMEOUT(visibleOffer(), 10000);
@@ -474,6 +506,9 @@ void TestUpdateController::damagedDownloadIsReportedAndDeleted()
     QTRY_VERIFY_WITH_TIMEOUT(visibleBox(), 10000);
     QCOMPARE(visibleBox()->text(), QStringLiteral("De download is beschadigd."));
     QVERIFY(!QFile::exists(downloaded()));
+    QCOMPARE(QDir(m_home->filePath(QStringLiteral("TempDownloads"))).entryList(QDir::Files), QStringList());
+    QCOMPARE(log.size(), 1);
+    QVERIFY2(log.first().first().toString().contains(logged), qPrintable(log.first().first().toString()));
     click(visibleBox(), QMessageBox::Ok);
     QTRY_VERIFY_WITH_TIMEOUT(!downloadDialog(), 5000);
     QVERIFY(!controller->isBusy());
@@ -481,9 +516,26 @@ void TestUpdateController::damagedDownloadIsReportedAndDeleted()
     QVERIFY(!QFile::exists(updaterRecord()));
 }
 
+void TestUpdateController::aBuildWithoutAKeyOffersNoDownload()
+{
+    UpdateController *controller = makeController(offerOf(m_server, "/KorvelBSA"));
+    controller->setSignatureKeys(QString());
+    QSignalSpy log(controller, &UpdateController::logLine);
+    QVERIFY(controller->CheckForUpdate(false));
+    QTRY_VERIFY_WITH_TIMEOUT(visibleOffer(), 10000);
+    QVERIFY(!visibleOffer()->DownloadButton()->isEnabled());
+    QVERIFY(visibleOffer()->ReadmeMemo()->toPlainText().startsWith(
+        QStringLiteral("Deze versie kan geen update installeren: deze versie is gebouwd zonder sleutel")));
+    QCOMPARE(log.size(), 1);
+    QVERIFY2(log.first().first().toString().contains(QStringLiteral("zonder sleutel")),
+        qPrintable(log.first().first().toString()));
+}
+
 void TestUpdateController::transferFollowsTheBodyNotHead()
 {
-    UpdateController *controller = makeController(offerOf(m_server, "/head-too-small/KorvelBSA", sha1Of(LargeProgram)));
+    // The description names its signature file.
+    UpdateController *controller = makeController(offerOf(m_server, "/head-too-small/KorvelBSA", sha1Of(LargeProgram))
+        + "SignatureFileURL=" + m_server.url("/signatures/large.minisig").toEncoded() + "\n");
     QVERIFY(controller->CheckForUpdate(false));
     QTRY_VERIFY_WITH_TIMEOUT(visibleOffer(), 10000);
     visibleOffer()->DownloadButton()->click();
