@@ -1,6 +1,7 @@
 // A stand-in for the program in the updater's tests: "UpdateStandIn MARKER". Each run appends "ran <version>" to
-// the marker file. The first run (no marker yet) hands "TempDownloads/KorvelBSA" beside it to the updater, as
-// the program does after a verified download, and ends. A later run keeps running, as a program that started well
+// the marker file. The first run (no marker yet) hands "TempDownloads/KorvelBSA" beside it to the updater, with
+// its signature "TempDownloads/KorvelBSA.minisig" for version 9.0.1.15, as the program does after a verified
+// download, and ends. A later run keeps running, as a program that started well
 // does, until the marker file is gone (the test is over) or half a minute has passed.
 #include <QCoreApplication>
 #include <QDir>
@@ -36,7 +37,10 @@ int main(int argc, char *argv[])
     const QString program = QCoreApplication::applicationFilePath();
     const QString download = QFileInfo(program).absoluteDir().filePath(QStringLiteral("TempDownloads/KorvelBSA"));
     QString error;
-    if (!UpdaterHandOff::startUpdater(UpdaterHandOff::updaterPath(program), download, program, arguments, &error)) {
+    // Signed for 9.0.1.15, as the tests sign it.
+    const UpdaterHandOff::Download handOver { download, download + QStringLiteral(".minisig"),
+        QStringLiteral("9.0.1.15") };
+    if (!UpdaterHandOff::startUpdater(UpdaterHandOff::updaterPath(program), handOver, program, arguments, &error)) {
         marker.write("no updater: " + error.toUtf8() + '\n');
         return 4;
     }

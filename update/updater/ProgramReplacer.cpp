@@ -14,6 +14,7 @@
 #endif
 
 #include "update/ProgramFiles.h"
+#include "update/UpdateSignature.h"
 #include "update/UpdaterHandOff.h"
 
 namespace {
@@ -91,6 +92,28 @@ ProgramReplacer::ProgramReplacer(
     connect(&m_settle, &QTimer::timeout, this, &ProgramReplacer::settled);
 }
 
+void ProgramReplacer::setSignature(const QString &signatureFile, const QString &version)
+{
+    m_signatureFile = signatureFile;
+    m_version = version;
+}
+
+bool ProgramReplacer::readSignature(QByteArray *signature, QString *error) const
+{
+    if (m_signatureFile.isEmpty() || m_version.isEmpty()) {
+        *error = QStringLiteral("er is geen handtekening of versie meegegeven");
+        return false;
+    }
+    QFile file(m_signatureFile);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error
+            = QStringLiteral("de handtekening %1 kan niet gelezen worden: %2").arg(m_signatureFile, file.errorString());
+        return false;
+    }
+    *signature = file.read(64 * 1024); // a signature file is a few hundred bytes
+    return true;
+}
+
 QString ProgramReplacer::logPath() const
 {
     return QFileInfo(m_program).absoluteDir().filePath(QStringLiteral("KorvelUpdater.log"));
@@ -145,10 +168,31 @@ void ProgramReplacer::replace()
         return;
     }
 
+    QString error;
+    QByteArray signature;
+    QString keysProblem;
+    const QList<UpdateSignature::PublicKey> keys
+        = UpdateSignature::keysOfSetting(UpdateSignature::builtInKeysSetting(), &keysProblem);
+    if (!keysProblem.isEmpty() || !readSignature(&signature, &error)) {
+        log(QStringLiteral("De download wordt niet geplaatst: %1; het oude programma blijft")
+                .arg(keysProblem.isEmpty() ? error : keysProblem));
+        end(startProgram() ? 1 : 3);
+        return;
+    }
+    // Checked on the copy itself, as it is written: a file changed since the program checked the download is
+    // never run.
+    const QString expectedComment = UpdateSignature::expectedComment(m_program, m_version);
+    const CopyCheck signatureHolds = [&](const QByteArray &copyHash, QString *reason) {
+        const QString failed = UpdateSignature::check(copyHash, signature, keys, expectedComment);
+        if (failed.isEmpty())
+            return true;
+        *reason = QStringLiteral("de handtekening klopt niet: %1").arg(failed);
+        return false;
+    };
+
     const QFileDevice::Permissions permissions = programPermissions(m_program);
     const QString previous = previousCopy(m_program);
     const bool hadProgram = QFileInfo::exists(m_program);
-    QString error;
     if (hadProgram && !copyFileReplacing(m_program, previous, permissions, &error)) {
         log(QStringLiteral("Geen kopie van het oude programma: %1; het oude programma blijft").arg(error));
         end(startProgram() ? 1 : 3);
@@ -156,7 +200,7 @@ void ProgramReplacer::replace()
     }
     // Copied beside the program and renamed over it in one step: a rename from another file system would fail,
     // and the program file is never half written.
-    if (!copyFileReplacing(m_download, m_program, permissions, &error)) {
+    if (!copyFileReplacing(m_download, m_program, permissions, &error, signatureHolds)) {
         log(QStringLiteral("Het nieuwe programma kan niet geplaatst worden: %1; het oude programma blijft").arg(error));
         QFile::remove(previous);
         end(startProgram() ? 1 : 3);

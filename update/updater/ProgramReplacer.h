@@ -24,6 +24,10 @@ public:
     ProgramReplacer(const QString &download, const QString &programFile, qint64 pid, const QStringList &arguments,
         QObject *parent = nullptr);
 
+    // The download's minisign signature file and the version it must name. The copy that is about to take the
+    // program's place is checked against it and the keys built in; without a valid signature nothing is replaced.
+    void setSignature(const QString &signatureFile, const QString &version);
+
     // Waits for the program to end, then replaces and restarts it; finished() tells the exit code.
     void run();
 
@@ -38,6 +42,7 @@ private:
     void settled();
     void putPreviousBack();
     bool startProgram(qint64 *startedPid = nullptr);
+    bool readSignature(QByteArray *signature, QString *error) const;
     void log(const QString &line);
     void end(int exitCode);
 
@@ -45,6 +50,8 @@ private:
     QString m_program;
     qint64 m_pid = 0;
     QStringList m_arguments;
+    QString m_signatureFile;
+    QString m_version;
     QFile m_log;
     QTimer m_poll;
     QDeadlineTimer m_deadline;

@@ -312,7 +312,12 @@ void UpdateController::downloadFinished(UpdateDownload::Outcome outcome)
 
 void UpdateController::handOff()
 {
-    const QString download = m_download ? m_download->targetPath() : QString();
+    UpdaterHandOff::Download download;
+    if (m_download) {
+        download.file = m_download->targetPath();
+        download.signature = m_download->signaturePath();
+        download.version = m_result.description.Version;
+    }
     const QString updater = UpdaterHandOff::updaterPath(m_programFile);
     QString error;
     if (UpdaterHandOff::startUpdater(updater, download, m_programFile, m_restartArguments, &error)) {

@@ -165,7 +165,8 @@ void TestUpdateController::init()
     QVERIFY(writeFile(m_home->filePath(QStringLiteral("KorvelBSA")), "the running program", Runnable));
     // Stands in for the updater: notes its parameter and the process it is to wait for.
     QVERIFY(writeFile(m_home->filePath(QStringLiteral("KorvelUpdater")),
-        "#!/bin/sh\nprintf '%s\\n%s\\n' \"$1\" \"$KORVEL_UPDATE_PID\" > \"$(dirname \"$0\")/updater-called.tmp\"\n"
+        "#!/bin/sh\nprintf '%s\\n%s\\n%s\\n%s\\n' \"$1\" \"$KORVEL_UPDATE_PID\" \"$KORVEL_UPDATE_SIGNATURE\" "
+        "\"$KORVEL_UPDATE_VERSION\" > \"$(dirname \"$0\")/updater-called.tmp\"\n"
         "mv \"$(dirname \"$0\")/updater-called.tmp\" \"$(dirname \"$0\")/updater-called.txt\"\n",
         Runnable));
     QVERIFY(QDir(m_home->path()).mkdir(QStringLiteral("TempDownloads")));
@@ -391,6 +392,10 @@ void TestUpdateController::downloadVerifiesAndHandsOff()
     const QList<QByteArray> record = readFile(updaterRecord()).split('\n');
     QCOMPARE(QString::fromUtf8(record.value(0)), QStringLiteral("'%1'").arg(downloaded()));
     QCOMPARE(record.value(1).toLongLong(), QCoreApplication::applicationPid());
+    // The signature beside the download and the version it names, for the updater's own check.
+    QCOMPARE(QString::fromUtf8(record.value(2)), downloaded() + QStringLiteral(".minisig"));
+    QVERIFY(readFile(downloaded() + QStringLiteral(".minisig")).contains("trusted comment: KorvelBSA 9.0.1.15"));
+    QCOMPARE(record.value(3), QByteArray("9.0.1.15"));
     QTRY_VERIFY_WITH_TIMEOUT(!downloadDialog(), 5000);
     QVERIFY(!controller->CheckForUpdate(false)); // handed off: the program is ending
 }
