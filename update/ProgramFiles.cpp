@@ -6,6 +6,7 @@
 #include <QSaveFile>
 
 #include "settings/WholeFile.h"
+#include "update/UpdateSignature.h"
 
 namespace {
 
@@ -13,8 +14,8 @@ constexpr qint64 CopyBlock = 256 * 1024;
 
 } // namespace
 
-bool copyFileReplacing(
-    const QString &source, const QString &target, QFileDevice::Permissions permissions, QString *error)
+bool copyFileReplacing(const QString &source, const QString &target, QFileDevice::Permissions permissions,
+    QString *error, const CopyCheck &checkCopy)
 {
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly)) {
@@ -26,6 +27,7 @@ bool copyFileReplacing(
         *error = QStringLiteral("%1 kan niet geschreven worden: %2").arg(target, out.errorString());
         return false;
     }
+    UpdateSignature::FileHash copyHash;
     while (!in.atEnd()) {
         const QByteArray block = in.read(CopyBlock);
         if (block.isEmpty() && in.error() != QFileDevice::NoError) {
@@ -36,7 +38,10 @@ bool copyFileReplacing(
             *error = QStringLiteral("%1 kan niet geschreven worden: %2").arg(target, out.errorString());
             return false;
         }
+        copyHash.addData(block.constData(), block.size());
     }
+    if (checkCopy && !checkCopy(copyHash.result(), error))
+        return false; // the copy goes with out; target is untouched
     // Set on the temporary file, so the file that appears under target's name already has them.
     if (!out.setPermissions(permissions)) {
         *error = QStringLiteral("%1: de rechten kunnen niet gezet worden").arg(target);

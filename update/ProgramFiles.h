@@ -1,5 +1,8 @@
 #pragma once
 
+#include <functional>
+
+#include <QByteArray>
 #include <QFileDevice>
 #include <QString>
 
@@ -9,8 +12,11 @@
 // Copies source over target: the bytes go to a temporary file beside target, which then takes target's place in
 // one rename, so target is always either the old file or the whole new one. The copy gets the given permissions.
 // False, with the reason, when anything failed; target is then untouched.
-bool copyFileReplacing(
-    const QString &source, const QString &target, QFileDevice::Permissions permissions, QString *error);
+// With checkCopy, the BLAKE2b-512 hash of the bytes written into the copy is handed to it before the copy takes
+// target's place; when it returns false, with the reason, target stays as it was.
+using CopyCheck = std::function<bool(const QByteArray &copyHash, QString *error)>;
+bool copyFileReplacing(const QString &source, const QString &target, QFileDevice::Permissions permissions,
+    QString *error, const CopyCheck &checkCopy = {});
 
 // The backup before an update check: the program file copied into "Backups" of the program folder under its own
 // name, replacing an earlier copy. False, with the reason, when it failed.

@@ -15,7 +15,15 @@ UpdateDescription UpdateDescription::fromIni(const QString &text, const QString 
     description.CRC32Hash = keys.value(QStringLiteral("crc32hash"));
     description.MD5Hash = keys.value(QStringLiteral("md5hash"));
     description.SHA1Hash = keys.value(QStringLiteral("sha1hash"));
+    description.SignatureFileURL = keys.value(QStringLiteral("signaturefileurl"));
     return description;
+}
+
+QString UpdateDescription::signatureAddress() const
+{
+    if (!SignatureFileURL.isEmpty() || DownloadFileURL.isEmpty())
+        return SignatureFileURL;
+    return DownloadFileURL + QStringLiteral(".minisig");
 }
 
 QString descriptionSection(const QString &programFile)

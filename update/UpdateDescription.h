@@ -12,6 +12,10 @@ struct UpdateDescription
     QString CRC32Hash;
     QString MD5Hash;
     QString SHA1Hash; // 40 upper-case hexadecimal digits; a download without a matching one is never run
+    QString SignatureFileURL; // the download's minisign signature; empty: DownloadFileURL + ".minisig"
+
+    // The address of the signature: SignatureFileURL, else the download's address with ".minisig" added.
+    QString signatureAddress() const;
 
     // The keys of the program's own section of the description (an INI text).
     static UpdateDescription fromIni(const QString &text, const QString &section);

@@ -17,7 +17,8 @@ bool countsAsSuccess(int statusCode)
 
 QString UpdateHttpResult::failureText() const
 {
-    return QStringLiteral("Mislukt: %1 %2").arg(statusCode).arg(reasonPhrase);
+    const QString text = QStringLiteral("Mislukt: %1 %2").arg(statusCode).arg(reasonPhrase);
+    return detail.isEmpty() ? text : text + QStringLiteral(" (%1)").arg(detail);
 }
 
 qint64 UpdateHttpResult::contentLength() const
@@ -97,6 +98,7 @@ bool UpdateHttpClient::start(const QByteArray &verb, const QUrl &url, QIODevice 
     m_body.clear();
     m_received = 0;
     m_ownFailure.clear();
+    m_aborted = false;
     m_isHead = verb == "HEAD";
 
     const QString scheme = url.scheme().toLower();
@@ -111,14 +113,23 @@ bool UpdateHttpClient::start(const QByteArray &verb, const QUrl &url, QIODevice 
     request.setTransferTimeout(int(m_transferTimeout.count()));
     m_reply = verb == "HEAD" ? m_manager.head(request) : m_manager.get(request);
     connect(m_reply, &QIODevice::readyRead, this, &UpdateHttpClient::readAvailable);
+    if (!m_isHead) {
+        connect(m_reply, &QNetworkReply::metaDataChanged, this, [this] {
+            const QVariant length = m_reply ? m_reply->header(QNetworkRequest::ContentLengthHeader) : QVariant();
+            if (length.isValid())
+                emit contentLengthKnown(length.toLongLong());
+        });
+    }
     connect(m_reply, &QNetworkReply::finished, this, &UpdateHttpClient::replyFinished);
     return true;
 }
 
 void UpdateHttpClient::abort()
 {
-    if (m_reply)
+    if (m_reply) {
+        m_aborted = true;
         m_reply->abort(); // replyFinished follows, with OperationCanceledError
+    }
 }
 
 void UpdateHttpClient::readAvailable()
@@ -180,6 +191,10 @@ void UpdateHttpClient::replyFinished()
         // No final answer of the server: refused, cut, timed out, aborted, too many redirections.
         result.statusCode = 0;
         result.reasonPhrase = reply->errorString();
+        // Nobody here cancelled it: the transfer timeout did, as nothing came for that long.
+        if (reply->error() == QNetworkReply::OperationCanceledError && !m_aborted)
+            result.detail = QStringLiteral("%1 seconden niets ontvangen")
+                                .arg(QString::number(double(m_transferTimeout.count()) / 1000.0));
     }
 
     m_reply = nullptr;

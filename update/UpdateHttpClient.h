@@ -20,8 +20,9 @@ struct UpdateHttpResult
     QString reasonPhrase; // the server's, or what went wrong when no answer came
     QList<QNetworkReply::RawHeaderPair> headers;
     QByteArray body; // the answer's body, when it was not written into a device
+    QString detail = {}; // why, when the phrase alone would mislead ("Operation canceled" after a stall)
 
-    // "Mislukt: 404 Not Found"
+    // "Mislukt: 404 Not Found"; with a detail, "Mislukt: 0 Operation canceled (30 seconden niets ontvangen)"
     QString failureText() const;
     // The value of the first Content-Length header as an integer; 0 when there is none or it is no number.
     qint64 contentLength() const;
@@ -66,6 +67,8 @@ public:
     static QNetworkRequest makeRequest(const QUrl &url);
 
 signals:
+    // The Content-Length of the answer to a GET, as soon as its headers are in.
+    void contentLengthKnown(qint64 bytes);
     // Bytes of the body received so far.
     void received(qint64 bytes);
     void finished(const UpdateHttpResult &result);
@@ -88,6 +91,7 @@ private:
     std::chrono::milliseconds m_transferTimeout = DefaultTransferTimeout;
     bool m_isHead = false;
     bool m_running = false;
+    bool m_aborted = false; // abort() was called: a cancelled request is not a stall
 };
 
 Q_DECLARE_METATYPE(UpdateHttpResult)

@@ -45,17 +45,19 @@ QStringList decodeArguments(const QString &text)
     return arguments;
 }
 
-bool startUpdater(const QString &updater, const QString &download, const QString &programFile,
+bool startUpdater(const QString &updater, const Download &download, const QString &programFile,
     const QStringList &programArguments, QString *error)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QString::fromLatin1(ProgramPidVariable), QString::number(QCoreApplication::applicationPid()));
     environment.insert(QString::fromLatin1(ProgramFileVariable), QFileInfo(programFile).absoluteFilePath());
     environment.insert(QString::fromLatin1(ProgramArgumentsVariable), encodeArguments(programArguments));
+    environment.insert(QString::fromLatin1(SignatureVariable), QFileInfo(download.signature).absoluteFilePath());
+    environment.insert(QString::fromLatin1(VersionVariable), download.version);
 
     QProcess process;
     process.setProgram(updater);
-    process.setArguments({ quotedPath(download) });
+    process.setArguments({ quotedPath(download.file) });
     process.setProcessEnvironment(environment);
     // The updater outlives this program, and so would a pipe it inherited: whoever reads this program's output
     // may be gone by the time the updater writes. It keeps its own log file instead.

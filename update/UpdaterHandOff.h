@@ -14,6 +14,9 @@ inline constexpr char ProgramPidVariable[] = "KORVEL_UPDATE_PID";
 inline constexpr char ProgramFileVariable[] = "KORVEL_UPDATE_PROGRAM";
 // The program's arguments as a JSON array of strings, to start it again as it was started.
 inline constexpr char ProgramArgumentsVariable[] = "KORVEL_UPDATE_ARGUMENTS";
+// The download's minisign signature, and the version it must name: the updater checks the copy it puts in place.
+inline constexpr char SignatureVariable[] = "KORVEL_UPDATE_SIGNATURE";
+inline constexpr char VersionVariable[] = "KORVEL_UPDATE_VERSION";
 
 // "KorvelUpdater" in the folder of the program file ("KorvelUpdater.exe" on Windows).
 QString updaterPath(const QString &programFile);
@@ -26,10 +29,19 @@ QString unquotedPath(const QString &parameter);
 QString encodeArguments(const QStringList &arguments);
 QStringList decodeArguments(const QString &text);
 
-// Starts the updater detached, with this process's id, the program file and the program's arguments in its
-// environment, and with no standard input or output. It inherits this process's working folder, so that relative
-// arguments still hold when it starts the program again. False, with the reason, when it could not be started.
-bool startUpdater(const QString &updater, const QString &download, const QString &programFile,
+// What the updater is to put in place: the download, its signature file and the version the signature names.
+struct Download
+{
+    QString file;
+    QString signature;
+    QString version;
+};
+
+// Starts the updater detached, with this process's id, the program file, the program's arguments, the signature and
+// the version in its environment, and with no standard input or output. It inherits this process's working folder,
+// so that relative arguments still hold when it starts the program again. False, with the reason, when it could not
+// be started.
+bool startUpdater(const QString &updater, const Download &download, const QString &programFile,
     const QStringList &programArguments, QString *error);
 
 } // namespace UpdaterHandOff

@@ -417,6 +417,8 @@ void THoofdscherm::closeEvent(QCloseEvent *event)
 {
     if (m_closeAccepted) {
         event->accept();
+        // Whatever ends the program now, a box of the update that it closes is no go-ahead for the updater.
+        m_update->programEnding();
         emit ended();
         return;
     }

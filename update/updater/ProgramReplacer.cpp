@@ -14,11 +14,13 @@
 #endif
 
 #include "update/ProgramFiles.h"
+#include "update/UpdateSignature.h"
 #include "update/UpdaterHandOff.h"
 
 namespace {
 
 constexpr std::chrono::milliseconds PollInterval { 100 };
+constexpr int DefaultSettleMs = 10000;
 
 QString previousCopy(const QString &program)
 {
@@ -34,6 +36,19 @@ QFileDevice::Permissions programPermissions(const QString &program)
     return QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadUser
         | QFileDevice::WriteUser | QFileDevice::ExeUser | QFileDevice::ReadGroup | QFileDevice::ExeGroup
         | QFileDevice::ReadOther | QFileDevice::ExeOther;
+}
+
+// How long a started program must keep running to count as started; the environment may shorten it.
+int settleMilliseconds()
+{
+    bool ok = false;
+    const int fromEnvironment = qEnvironmentVariableIntValue(ProgramReplacer::SettleVariable, &ok);
+    return ok && fromEnvironment >= 0 ? fromEnvironment : DefaultSettleMs;
+}
+
+QString secondsText(int milliseconds)
+{
+    return QString::number(double(milliseconds) / 1000.0);
 }
 
 } // namespace
@@ -68,9 +83,35 @@ ProgramReplacer::ProgramReplacer(
     , m_pid(pid)
     , m_arguments(arguments)
     , m_log(logPath())
+    , m_settleMs(settleMilliseconds())
 {
     m_poll.setInterval(PollInterval);
     connect(&m_poll, &QTimer::timeout, this, &ProgramReplacer::poll);
+    m_settle.setSingleShot(true);
+    m_settle.setInterval(m_settleMs);
+    connect(&m_settle, &QTimer::timeout, this, &ProgramReplacer::settled);
+}
+
+void ProgramReplacer::setSignature(const QString &signatureFile, const QString &version)
+{
+    m_signatureFile = signatureFile;
+    m_version = version;
+}
+
+bool ProgramReplacer::readSignature(QByteArray *signature, QString *error) const
+{
+    if (m_signatureFile.isEmpty() || m_version.isEmpty()) {
+        *error = QStringLiteral("er is geen handtekening of versie meegegeven");
+        return false;
+    }
+    QFile file(m_signatureFile);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error
+            = QStringLiteral("de handtekening %1 kan niet gelezen worden: %2").arg(m_signatureFile, file.errorString());
+        return false;
+    }
+    *signature = file.read(64 * 1024); // a signature file is a few hundred bytes
+    return true;
 }
 
 QString ProgramReplacer::logPath() const
@@ -127,10 +168,31 @@ void ProgramReplacer::replace()
         return;
     }
 
+    QString error;
+    QByteArray signature;
+    QString keysProblem;
+    const QList<UpdateSignature::PublicKey> keys
+        = UpdateSignature::keysOfSetting(UpdateSignature::builtInKeysSetting(), &keysProblem);
+    if (!keysProblem.isEmpty() || !readSignature(&signature, &error)) {
+        log(QStringLiteral("De download wordt niet geplaatst: %1; het oude programma blijft")
+                .arg(keysProblem.isEmpty() ? error : keysProblem));
+        end(startProgram() ? 1 : 3);
+        return;
+    }
+    // Checked on the copy itself, as it is written: a file changed since the program checked the download is
+    // never run.
+    const QString expectedComment = UpdateSignature::expectedComment(m_program, m_version);
+    const CopyCheck signatureHolds = [&](const QByteArray &copyHash, QString *reason) {
+        const QString failed = UpdateSignature::check(copyHash, signature, keys, expectedComment);
+        if (failed.isEmpty())
+            return true;
+        *reason = QStringLiteral("de handtekening klopt niet: %1").arg(failed);
+        return false;
+    };
+
     const QFileDevice::Permissions permissions = programPermissions(m_program);
     const QString previous = previousCopy(m_program);
     const bool hadProgram = QFileInfo::exists(m_program);
-    QString error;
     if (hadProgram && !copyFileReplacing(m_program, previous, permissions, &error)) {
         log(QStringLiteral("Geen kopie van het oude programma: %1; het oude programma blijft").arg(error));
         end(startProgram() ? 1 : 3);
@@ -138,24 +200,51 @@ void ProgramReplacer::replace()
     }
     // Copied beside the program and renamed over it in one step: a rename from another file system would fail,
     // and the program file is never half written.
-    if (!copyFileReplacing(m_download, m_program, permissions, &error)) {
+    if (!copyFileReplacing(m_download, m_program, permissions, &error, signatureHolds)) {
         log(QStringLiteral("Het nieuwe programma kan niet geplaatst worden: %1; het oude programma blijft").arg(error));
         QFile::remove(previous);
         end(startProgram() ? 1 : 3);
         return;
     }
     log(QStringLiteral("Het nieuwe programma staat op zijn plaats"));
-    if (startProgram()) {
-        QFile::remove(previous);
+    m_hadProgram = hadProgram;
+    m_permissions = permissions;
+    if (startProgram(&m_newPid)) {
+        // A new version that cannot run here (a library missing) ends at once: the old one stays at hand until the
+        // new one has kept running for a while.
+        m_settle.start();
+        return;
+    }
+    putPreviousBack();
+}
+
+void ProgramReplacer::settled()
+{
+    if (isProcessRunning(m_newPid)) {
+        log(QStringLiteral("Het nieuwe programma (proces %1) draait na %2 seconden nog")
+                .arg(m_newPid)
+                .arg(secondsText(m_settleMs)));
+        QFile::remove(previousCopy(m_program));
         QFile::remove(m_download);
+        QFile::remove(m_download + QStringLiteral(".minisig")); // its signature, which the program saved beside it
         end(0);
         return;
     }
-    if (!hadProgram) {
+    log(QStringLiteral("Het nieuwe programma (proces %1) is binnen %2 seconden na de start gestopt")
+            .arg(m_newPid)
+            .arg(secondsText(m_settleMs)));
+    putPreviousBack();
+}
+
+void ProgramReplacer::putPreviousBack()
+{
+    if (!m_hadProgram) {
         end(3);
         return;
     }
-    if (!copyFileReplacing(previous, m_program, permissions, &error)) {
+    const QString previous = previousCopy(m_program);
+    QString error;
+    if (!copyFileReplacing(previous, m_program, m_permissions, &error)) {
         log(QStringLiteral("Het oude programma kan niet teruggezet worden: %1 (kopie in %2)").arg(error, previous));
         end(3);
         return;
@@ -165,7 +254,7 @@ void ProgramReplacer::replace()
     end(startProgram() ? 1 : 3);
 }
 
-bool ProgramReplacer::startProgram()
+bool ProgramReplacer::startProgram(qint64 *startedPid)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QString::fromLatin1(UpdaterHandOff::ProgramPidVariable));
@@ -181,6 +270,8 @@ bool ProgramReplacer::startProgram()
         return false;
     }
     log(QStringLiteral("%1 gestart (proces %2)").arg(m_program).arg(pid));
+    if (startedPid)
+        *startedPid = pid;
     return true;
 }
 

@@ -10,7 +10,8 @@
 #include "update/updater/ProgramReplacer.h"
 
 // KorvelUpdater 'PATH': puts the downloaded program at PATH in place of the program that started it, once that
-// has ended, and starts it again. The program names itself, its process and its arguments in the environment.
+// has ended, and starts it again. The program names itself, its process, its arguments, the download's signature
+// and its version in the environment.
 int main(int argc, char *argv[])
 {
 #ifdef SIGPIPE
@@ -37,6 +38,8 @@ int main(int argc, char *argv[])
         = UpdaterHandOff::decodeArguments(qEnvironmentVariable(UpdaterHandOff::ProgramArgumentsVariable));
 
     ProgramReplacer replacer(download, program, pid, arguments);
+    replacer.setSignature(
+        qEnvironmentVariable(UpdaterHandOff::SignatureVariable), qEnvironmentVariable(UpdaterHandOff::VersionVariable));
     QObject::connect(&replacer, &ProgramReplacer::finished, &app, &QCoreApplication::exit, Qt::QueuedConnection);
     QTimer::singleShot(0, &replacer, &ProgramReplacer::run);
     return app.exec();

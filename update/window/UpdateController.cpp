@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include "update/ProgramFiles.h"
+#include "update/UpdateSignature.h"
 #include "update/UpdaterHandOff.h"
 #include "update/window/UpdateDownloadDialog.h"
 #include "update/window/UpdateNotifyDialog.h"
@@ -34,13 +35,19 @@ UpdateController::UpdateController(QWidget *window, const QString &programFile, 
     m_checker.UpdatePageURL = updatePageURL;
     m_checker.http().setProxy(QString(), QStringLiteral("80"));
     connect(&m_checker, &UpdateChecker::finished, this, &UpdateController::checked);
+    setSignatureKeys(UpdateSignature::builtInKeysSetting());
     if (QCoreApplication *application = QCoreApplication::instance())
-        connect(application, &QCoreApplication::aboutToQuit, this, &UpdateController::abort);
+        connect(application, &QCoreApplication::aboutToQuit, this, &UpdateController::programEnding);
 }
 
 UpdateController::~UpdateController()
 {
     abort();
+}
+
+void UpdateController::setSignatureKeys(const QString &setting)
+{
+    m_keys = UpdateSignature::keysOfSetting(setting, &m_keysProblem);
 }
 
 void UpdateController::setProxy(const QString &address, const QString &port)
@@ -70,13 +77,19 @@ void UpdateController::runFromButton()
 
 bool UpdateController::CheckForUpdate(bool silent)
 {
-    if (isBusy())
+    if (isBusy() || m_ending)
         return false;
     if (!m_checker.start())
         return false; // an aborted check is still winding down
     m_state = State::Checking;
     m_silent = silent;
     return true;
+}
+
+void UpdateController::programEnding()
+{
+    m_ending = true;
+    abort();
 }
 
 void UpdateController::abort()
@@ -86,7 +99,11 @@ void UpdateController::abort()
         m_download->disconnect(this);
         delete m_download; // aborts its request; an unfinished file goes with it
     }
-    delete m_box;
+    if (m_box) {
+        // Closed by the program's ending, not answered: nothing that its answer would start may run.
+        m_box->disconnect(this);
+        delete m_box;
+    }
     delete m_notifyDialog;
     delete m_downloadDialog;
     if (m_state != State::HandedOff)
@@ -113,11 +130,21 @@ void UpdateController::offer(const UpdateCheckResult &result)
     m_notifyDialog = dialog;
 
     const bool replaceable = canReplaceProgram(m_programFile);
+    // A build that cannot check signatures installs nothing: whoever controls the server would choose the program.
+    const QString &keysProblem = m_keysProblem;
     QString readme = result.readme;
     if (!replaceable)
         readme = PackageManaged + QStringLiteral("\n\n") + readme;
+    else if (!keysProblem.isEmpty()) {
+        readme = QStringLiteral("Deze versie kan geen update installeren: %1. Download de nieuwe versie via de "
+                                "website.\n\n")
+                     .arg(keysProblem)
+            + readme;
+        emit logLine(QStringLiteral("Update: %1; er wordt niets gedownload").arg(keysProblem));
+    }
     dialog->ReadmeMemo()->setPlainText(readme);
-    dialog->DownloadButton()->setEnabled(replaceable && !result.description.DownloadFileURL.isEmpty());
+    dialog->DownloadButton()->setEnabled(
+        replaceable && keysProblem.isEmpty() && !result.description.DownloadFileURL.isEmpty());
 
     connect(dialog->DownloadButton(), &QPushButton::clicked, this, &UpdateController::startDownload);
     connect(dialog->OpenWebPageButton(), &QPushButton::clicked, this,
@@ -173,9 +200,16 @@ void UpdateController::startDownload()
     const QString folder = QDir(m_programFolder).filePath(QStringLiteral("TempDownloads"));
     m_download
         = new UpdateDownload(QUrl(m_result.description.DownloadFileURL), folder, m_result.description.SHA1Hash, this);
+    const UpdateDescription &description = m_result.description;
+    m_download->setSignature(QUrl(description.signatureAddress()),
+        UpdateSignature::expectedComment(m_programFile, description.Version), m_keys);
     UpdateHttpClient &checkerHttp = m_checker.http();
     m_download->http().setProxy(checkerHttp.proxyAddress(), checkerHttp.proxyPort());
     connect(m_download, &UpdateDownload::sizeKnown, this, &UpdateController::downloadSizeKnown);
+    connect(m_download, &UpdateDownload::sizeChanged, this, [this](qint64 size) {
+        if (m_downloadDialog)
+            m_downloadDialog->setTotal(size);
+    });
     connect(m_download, &UpdateDownload::progress, this, [this](qint64 received) {
         if (m_downloadDialog)
             m_downloadDialog->showTransfer(received);
@@ -249,7 +283,8 @@ void UpdateController::downloadFinished(UpdateDownload::Outcome outcome)
         emit logLine(QStringLiteral("Update: de download van %1 werd afgebroken").arg(address));
         break;
     case UpdateDownload::Outcome::Damaged:
-        emit logLine(QStringLiteral("Update: de download van %1 is beschadigd en werd verwijderd").arg(address));
+        emit logLine(QStringLiteral("Update: de download van %1 is beschadigd en werd verwijderd: %2")
+                         .arg(address, m_download->damage()));
         m_waitingForBox = true;
         openBox(dialog, QMessageBox::Critical, QStringLiteral("De download is beschadigd."), QMessageBox::Ok,
             [this](QMessageBox::StandardButton) {
@@ -260,9 +295,14 @@ void UpdateController::downloadFinished(UpdateDownload::Outcome outcome)
     case UpdateDownload::Outcome::Ready:
         m_waitingForBox = true;
         openBox(dialog, QMessageBox::Information, QStringLiteral("Rovix Korvel® Kwendel gaat nu starten"),
-            QMessageBox::Ok, [this](QMessageBox::StandardButton) {
+            QMessageBox::Ok, [this](QMessageBox::StandardButton answer) {
                 m_waitingForBox = false;
-                handOff();
+                // Only the operator's OK hands over; a box closed as the program ends (a termination request,
+                // the end of the session) leaves the program as it is.
+                if (answer == QMessageBox::Ok && m_state == State::Downloading && !m_ending)
+                    handOff();
+                else
+                    endDownload();
             });
         break;
     }
@@ -272,7 +312,12 @@ void UpdateController::downloadFinished(UpdateDownload::Outcome outcome)
 
 void UpdateController::handOff()
 {
-    const QString download = m_download ? m_download->targetPath() : QString();
+    UpdaterHandOff::Download download;
+    if (m_download) {
+        download.file = m_download->targetPath();
+        download.signature = m_download->signaturePath();
+        download.version = m_result.description.Version;
+    }
     const QString updater = UpdaterHandOff::updaterPath(m_programFile);
     QString error;
     if (UpdaterHandOff::startUpdater(updater, download, m_programFile, m_restartArguments, &error)) {

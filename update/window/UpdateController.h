@@ -12,6 +12,7 @@
 #include "update/UpdateAddresses.h"
 #include "update/UpdateChecker.h"
 #include "update/UpdateDownload.h"
+#include "update/UpdateSignature.h"
 
 class QWidget;
 class UpdateDownloadDialog;
@@ -42,6 +43,9 @@ public:
     QUrl updatePageURL() const { return m_checker.UpdatePageURL; }
     // ProxyAddress (empty: a direct connection) and ProxyPort ("80").
     void setProxy(const QString &address, const QString &port);
+    // The minisign public keys a download must be signed with, as the build setting holds them; by default this
+    // build's. Without a usable key the offer says why and offers no download.
+    void setSignatureKeys(const QString &setting);
     // The arguments the updater starts the program with again; by default this process's own.
     void setRestartArguments(const QStringList &arguments) { m_restartArguments = arguments; }
 
@@ -52,8 +56,12 @@ public:
     // the boxes that say there is no new version are left out. checkFinished() follows.
     bool CheckForUpdate(bool silent);
     bool isBusy() const { return m_state != State::Idle; }
-    // Aborts whatever runs and closes the update's dialogs and boxes; runs by itself when the application quits.
+    // Aborts whatever runs and closes the update's dialogs and boxes.
     void abort();
+    // The program ends for another reason than the hand-off (the operator's close, a termination request, the end
+    // of the session): aborts as above, and from now on nothing hands over to the updater. Runs by itself when the
+    // application quits.
+    void programEnding();
 
 signals:
     // 1 when a newer version was offered and its dialog has closed, 0 otherwise.
@@ -87,6 +95,8 @@ private:
     QString m_programFile;
     QString m_programFolder;
     QStringList m_restartArguments;
+    QList<UpdateSignature::PublicKey> m_keys;
+    QString m_keysProblem;
     UpdateChecker m_checker;
     UpdateCheckResult m_result;
     State m_state = State::Idle;
@@ -97,4 +107,5 @@ private:
     QPointer<QMessageBox> m_box;
     bool m_downloadEnded = false; // the download's outcome has come in
     bool m_waitingForBox = false; // a box about the download is open; the dialog stays until it closes
+    bool m_ending = false; // the program ends without a hand-off
 };

@@ -110,14 +110,19 @@ int UpdateDownloadDialog::barValue(qint64 bytes) const
 
 void UpdateDownloadDialog::setSize(qint64 size)
 {
+    m_received = 0;
+    setTotal(size);
+    m_cancelButton->setEnabled(true);
+}
+
+void UpdateDownloadDialog::setTotal(qint64 size)
+{
     m_size = qMax<qint64>(0, size);
     m_barShift = 0;
     while ((m_size >> m_barShift) > std::numeric_limits<int>::max())
         ++m_barShift;
     m_progressBar->setRange(0, barValue(m_size));
-    m_progressBar->setValue(0);
-    m_transferLabel->setText(transferText(0, m_size));
-    m_cancelButton->setEnabled(true);
+    showTransfer(m_received);
 }
 
 void UpdateDownloadDialog::showTransfer(qint64 received)

@@ -24,6 +24,9 @@ public:
     void setStatus(const QString &status);
     // The size from HEAD: the progress bar's maximum, and "0 B of <size> (0%)". Enables the cancel button.
     void setSize(qint64 size);
+    // A better-known size (the body turned out larger or smaller than HEAD said): the bar and the transfer text
+    // follow it; the cancel button stays as it is.
+    void setTotal(qint64 size);
     // Bytes received so far: the transfer text and the bar.
     void showTransfer(qint64 received);
     // The clock of speed, elapsed and remaining time: starts ticking every second.

@@ -6,6 +6,8 @@
 // shows: the offer with "Download en installeer" when that is enabled (with OK when not), every box with OK (No to a
 // question). Once the update is over without a hand-off, the driver ends the program. A later run (the updater started
 // the program again) ends at once. Every step goes as a line into "driver.txt" in the program folder (--home).
+// With DRIVER_HOLDS_HAND_OFF set, the box before the hand-off is left open ("holding"), for whatever the test does
+// meanwhile.
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -104,6 +106,11 @@ private:
         if (QMessageBox *box = visibleWindow<QMessageBox>()) {
             note(QStringLiteral("box ") + box->text());
             const bool handOff = box->text() == HandOffText;
+            if (handOff && qEnvironmentVariableIsSet("DRIVER_HOLDS_HAND_OFF")) {
+                note(QStringLiteral("holding"));
+                m_poll.stop();
+                return;
+            }
             // No to a question (no web page opens), OK to the rest.
             QAbstractButton *answer = box->button(QMessageBox::No);
             (answer ? answer : box->buttons().constFirst())->click();

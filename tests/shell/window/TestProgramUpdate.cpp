@@ -12,6 +12,7 @@
 #include "tests/support/FreePort.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/UpdateSigning.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
 
 // The update through the program itself: its window, under the offscreen platform, worked by the driver built into
@@ -28,6 +29,7 @@ private slots:
     void aProgramItsUserCannotReplaceOffersNoDownload();
     void aRideIsAnsweredWhileTheCheckWaits();
     void toldToEndDuringADownloadTheProgramEndsAndLeavesNoFile();
+    void toldToEndBeforeTheHandOffTheProgramEndsWithoutIt();
 
 private:
     QUrl describe(const QByteArray &description);
@@ -72,10 +74,14 @@ QStringList programArguments(const QString &home, quint16 serverPort, const QUrl
         QStringLiteral("--update-url"), updateFileURL.toString() };
 }
 
-void startProgram(QProcess &process, const QString &program, const QStringList &arguments)
+void startProgram(QProcess &process, const QString &program, const QStringList &arguments,
+    const QProcessEnvironment &extra = QProcessEnvironment())
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(extra);
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // The updater counts the new version as started once it has kept running this long.
+    environment.insert(QStringLiteral("KORVEL_UPDATER_SETTLE_MS"), QStringLiteral("500"));
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start(program, arguments);
@@ -121,19 +127,27 @@ void TestProgramUpdate::handsTheDownloadToTheUpdater_data()
 {
     QTest::addColumn<QByteArray>("download"); // "(next)": the stand-in of the next version
     QTest::addColumn<bool>("hashMatches");
+    QTest::addColumn<QString>("signedBy"); // the key pair that signed the download
     QTest::addColumn<QString>("runsAfter"); // "next", "old" (the program started again), or "" (it never ended)
+    const QString fixture = QStringLiteral("fixture");
     QTest::newRow("a verified next version takes the program's place and starts with the same arguments")
-        << QByteArray("(next)") << true << "next";
+        << QByteArray("(next)") << true << fixture << "next";
     QTest::newRow("a verified download that does not run: the updater puts the old program back and starts it")
-        << QByteArray("<html>502 Bad Gateway</html>\n") << true << "old";
+        << QByteArray("<html>502 Bad Gateway</html>\n") << true << fixture << "old";
+    QTest::newRow("a verified download that ends right after its start is rolled back as well")
+        << QByteArray("#!/bin/sh\nexit 127\n") << true << fixture << "old";
     QTest::newRow("a damaged download never reaches the updater and the program goes on")
-        << QByteArray("(next)") << false << "";
+        << QByteArray("(next)") << false << fixture << "";
+    QTest::newRow("a download signed with a key the program does not know never reaches the updater")
+        << QByteArray("(next)") << true << "other"
+        << "";
 }
 
 void TestProgramUpdate::handsTheDownloadToTheUpdater()
 {
     QFETCH(QByteArray, download);
     QFETCH(bool, hashMatches);
+    QFETCH(QString, signedBy);
     QFETCH(QString, runsAfter);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -146,6 +160,9 @@ void TestProgramUpdate::handsTheDownloadToTheUpdater()
     static int serial = 0;
     const QByteArray path = "/download-" + QByteArray::number(++serial) + "/KorvelBSA";
     m_server.answer(path, HttpAnswer::ok(bytes));
+    const QByteArray signature = UpdateSigning::signatureOf(bytes, QStringLiteral("KorvelBSA 99.0.0.0"), signedBy);
+    QVERIFY(!signature.isEmpty());
+    m_server.answer(path + ".minisig", HttpAnswer::ok(signature));
     const QUrl description = describe("[KorvelBSA]\nVersion=99.0.0.0\nDownloadFileURL=" + m_server.url(path).toEncoded()
         + "\nSHA1Hash=" + (hashMatches ? sha1Of(bytes) : sha1Of("another program")) + "\n");
     const QStringList arguments = programArguments(dir.path(), freeLoopbackPort(), description);
@@ -191,6 +208,7 @@ void TestProgramUpdate::handsTheDownloadToTheUpdater()
             + QStringList { ran, QStringLiteral("again"), QStringLiteral("ending"), QStringLiteral("ended") };
         QTRY_COMPARE_WITH_TIMEOUT(lines(driverNotes), bothRuns, 30000);
         QTRY_VERIFY_WITH_TIMEOUT(readFile(updaterLog).contains("Klaar (1)"), 10000);
+        QVERIFY(!readFile(updaterLog).contains("Klaar (0)"));
         QCOMPARE(readFile(programFile), oldProgram);
         QVERIFY(!QFile::exists(nextNotes));
     }
@@ -322,6 +340,42 @@ void TestProgramUpdate::toldToEndDuringADownloadTheProgramEndsAndLeavesNoFile()
     QCOMPARE(QDir(dir.filePath(QStringLiteral("TempDownloads"))).entryList(QDir::Files | QDir::Hidden), QStringList());
     QCOMPARE(lines(dir.filePath(QStringLiteral("driver.txt"))).constLast(), QStringLiteral("ended"));
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("KorvelUpdater.log"))));
+}
+
+void TestProgramUpdate::toldToEndBeforeTheHandOffTheProgramEndsWithoutIt()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(install(dir.path()));
+    const QString programFile = dir.filePath(QStringLiteral("KorvelBSA"));
+    const QByteArray oldProgram = readFile(programFile);
+    const QByteArray next = readFile(QStringLiteral(NEXT_VERSION));
+    m_server.answer("/held-box/KorvelBSA", HttpAnswer::ok(next));
+    m_server.answer("/held-box/KorvelBSA.minisig",
+        HttpAnswer::ok(UpdateSigning::signatureOf(next, QStringLiteral("KorvelBSA 99.0.0.0"))));
+    const QUrl description = describe("[KorvelBSA]\nVersion=99.0.0.0\nDownloadFileURL="
+        + m_server.url("/held-box/KorvelBSA").toEncoded() + "\nSHA1Hash=" + sha1Of(next) + "\n");
+    QProcessEnvironment holding;
+    holding.insert(QStringLiteral("DRIVER_HOLDS_HAND_OFF"), QStringLiteral("1"));
+
+    QProcess program;
+    QSignalSpy finished(&program, &QProcess::finished);
+    startProgram(program, programFile, programArguments(dir.path(), freeLoopbackPort(), description), holding);
+    const QString driverNotes = dir.filePath(QStringLiteral("driver.txt"));
+    QTRY_VERIFY_WITH_TIMEOUT(lines(driverNotes).contains(QStringLiteral("holding")), 60000);
+    QVERIFY(lines(driverNotes).contains(HandOffBox));
+
+    // A termination request, as the service manager or a shut-down sends it, is no OK to the box.
+    program.terminate();
+    QVERIFY(finished.wait(30000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    QCOMPARE(lines(driverNotes).constLast(), QStringLiteral("ended"));
+    // An updater started at the end would have written its log by now; the wait is bounded either way.
+    QTest::qWait(2000);
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("KorvelUpdater.log"))));
+    QCOMPARE(readFile(programFile), oldProgram);
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("next-version.txt"))));
 }
 
 QTEST_GUILESS_MAIN(TestProgramUpdate)

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include "tests/support/LoopbackHttpServer.h"
+#include "tests/support/UpdateSigning.h"
 #include "tests/support/TestFiles.h"
 #include "update/DownloadFigures.h"
 #include "update/window/UpdateController.h"
@@ -48,7 +49,10 @@ private slots:
     void cancelHalfwayNeedsAYes();
     void failedDownloadEndsWithoutABox_data();
     void failedDownloadEndsWithoutABox();
+    void damagedDownloadIsReportedAndDeleted_data();
     void damagedDownloadIsReportedAndDeleted();
+    void aBuildWithoutAKeyOffersNoDownload();
+    void transferFollowsTheBodyNotHead();
     void missingUpdaterKeepsTheProgramRunning();
     void buttonMakesTheBackupCopyFirst();
     void secondCheckIsRefusedAndDestructionAbortsTheRequest();
@@ -78,6 +82,8 @@ const QByteArray Program = [] {
         bytes[i] = char(i * 13 % 253);
     return bytes;
 }();
+
+const QByteArray LargeProgram(200000, 'p');
 
 QByteArray sha1Of(const QByteArray &bytes)
 {
@@ -116,6 +122,16 @@ void TestUpdateController::initTestCase()
     QDesktopServices::setUrlHandler(QStringLiteral("https"), &m_urls, "open");
 
     m_server.answer("/KorvelBSA", HttpAnswer::ok(Program));
+    // Signed as a release of 9.0.1.15 is; the build carries the fixture key.
+    const QByteArray signature = UpdateSigning::signatureOf(Program, QStringLiteral("KorvelBSA 9.0.1.15"));
+    QVERIFY(!signature.isEmpty());
+    m_server.answer("/KorvelBSA.minisig", HttpAnswer::ok(signature));
+    m_server.answer("/held/KorvelBSA.minisig", HttpAnswer::ok(signature));
+    m_server.answer("/signatures/other-key.minisig",
+        HttpAnswer::ok(
+            UpdateSigning::signatureOf(Program, QStringLiteral("KorvelBSA 9.0.1.15"), QStringLiteral("other"))));
+    m_server.answer("/signatures/large.minisig",
+        HttpAnswer::ok(UpdateSigning::signatureOf(LargeProgram, QStringLiteral("KorvelBSA 9.0.1.15"))));
     HttpAnswer held = HttpAnswer::ok(Program);
     held.delivery = HttpAnswer::Delivery::HalfThenHold;
     m_server.answer("/held/KorvelBSA", held);
@@ -127,6 +143,9 @@ void TestUpdateController::initTestCase()
     HttpAnswer noLength = HttpAnswer::ok(Program);
     noLength.contentLength = false;
     m_server.answer("/no-length/KorvelBSA", noLength);
+    // HEAD names 10 bytes; the body is 200,000.
+    m_server.answerHead("/head-too-small/KorvelBSA", HttpAnswer::ok("0123456789"));
+    m_server.answer("/head-too-small/KorvelBSA", HttpAnswer::ok(LargeProgram));
     m_server.answer("/readme.txt", HttpAnswer::ok("Nieuw in 9.0.1.15:\r\n- snellere intake\r\n"));
     HttpAnswer silent;
     silent.delivery = HttpAnswer::Delivery::Never;
@@ -146,7 +165,8 @@ void TestUpdateController::init()
     QVERIFY(writeFile(m_home->filePath(QStringLiteral("KorvelBSA")), "the running program", Runnable));
     // Stands in for the updater: notes its parameter and the process it is to wait for.
     QVERIFY(writeFile(m_home->filePath(QStringLiteral("KorvelUpdater")),
-        "#!/bin/sh\nprintf '%s\\n%s\\n' \"$1\" \"$KORVEL_UPDATE_PID\" > \"$(dirname \"$0\")/updater-called.tmp\"\n"
+        "#!/bin/sh\nprintf '%s\\n%s\\n%s\\n%s\\n' \"$1\" \"$KORVEL_UPDATE_PID\" \"$KORVEL_UPDATE_SIGNATURE\" "
+        "\"$KORVEL_UPDATE_VERSION\" > \"$(dirname \"$0\")/updater-called.tmp\"\n"
         "mv \"$(dirname \"$0\")/updater-called.tmp\" \"$(dirname \"$0\")/updater-called.txt\"\n",
         Runnable));
     QVERIFY(QDir(m_home->path()).mkdir(QStringLiteral("TempDownloads")));
@@ -372,6 +392,10 @@ void TestUpdateController::downloadVerifiesAndHandsOff()
     const QList<QByteArray> record = readFile(updaterRecord()).split('\n');
     QCOMPARE(QString::fromUtf8(record.value(0)), QStringLiteral("'%1'").arg(downloaded()));
     QCOMPARE(record.value(1).toLongLong(), QCoreApplication::applicationPid());
+    // The signature beside the download and the version it names, for the updater's own check.
+    QCOMPARE(QString::fromUtf8(record.value(2)), downloaded() + QStringLiteral(".minisig"));
+    QVERIFY(readFile(downloaded() + QStringLiteral(".minisig")).contains("trusted comment: KorvelBSA 9.0.1.15"));
+    QCOMPARE(record.value(3), QByteArray("9.0.1.15"));
     QTRY_VERIFY_WITH_TIMEOUT(!downloadDialog(), 5000);
     QVERIFY(!controller->CheckForUpdate(false)); // handed off: the program is ending
 }
@@ -458,9 +482,28 @@ void TestUpdateController::failedDownloadEndsWithoutABox()
     QVERIFY(!QFile::exists(updaterRecord()));
 }
 
+void TestUpdateController::damagedDownloadIsReportedAndDeleted_data()
+{
+    QTest::addColumn<QByteArray>("sha1");
+    QTest::addColumn<QByteArray>("signature"); // the description's SignatureFileURL; empty: the download's + .minisig
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("another SHA-1") << sha1Of("another program") << QByteArray() << "de SHA-1 is";
+    QTest::newRow("signed by a key the program does not know")
+        << sha1Of(Program) << QByteArray("/signatures/other-key.minisig") << "onbekende sleutel";
+    QTest::newRow("no signature") << sha1Of(Program) << QByteArray("/signatures/missing.minisig")
+                                  << "ontbreekt: Mislukt: 404 Not Found";
+}
+
 void TestUpdateController::damagedDownloadIsReportedAndDeleted()
 {
-    UpdateController *controller = makeController(offerOf(m_server, "/KorvelBSA", sha1Of("another program")));
+    QFETCH(QByteArray, sha1);
+    QFETCH(QByteArray, signature);
+    QFETCH(QString, logged);
+    QByteArray description = offerOf(m_server, "/KorvelBSA", sha1);
+    if (!signature.isEmpty())
+        description += "SignatureFileURL=" + m_server.url(signature).toEncoded() + "\n";
+    UpdateController *controller = makeController(description);
+    QSignalSpy log(controller, &UpdateController::logLine);
     QSignalSpy endRequested(controller, &UpdateController::endProgramRequested);
     QVERIFY(controller->CheckForUpdate(false));
     QTRY_VERIFY_WITH_TIMEOUT(visibleOffer(), 10000);
@@ -468,11 +511,47 @@ void TestUpdateController::damagedDownloadIsReportedAndDeleted()
     QTRY_VERIFY_WITH_TIMEOUT(visibleBox(), 10000);
     QCOMPARE(visibleBox()->text(), QStringLiteral("De download is beschadigd."));
     QVERIFY(!QFile::exists(downloaded()));
+    QCOMPARE(QDir(m_home->filePath(QStringLiteral("TempDownloads"))).entryList(QDir::Files), QStringList());
+    QCOMPARE(log.size(), 1);
+    QVERIFY2(log.first().first().toString().contains(logged), qPrintable(log.first().first().toString()));
     click(visibleBox(), QMessageBox::Ok);
     QTRY_VERIFY_WITH_TIMEOUT(!downloadDialog(), 5000);
     QVERIFY(!controller->isBusy());
     QCOMPARE(endRequested.size(), 0);
     QVERIFY(!QFile::exists(updaterRecord()));
+}
+
+void TestUpdateController::aBuildWithoutAKeyOffersNoDownload()
+{
+    UpdateController *controller = makeController(offerOf(m_server, "/KorvelBSA"));
+    controller->setSignatureKeys(QString());
+    QSignalSpy log(controller, &UpdateController::logLine);
+    QVERIFY(controller->CheckForUpdate(false));
+    QTRY_VERIFY_WITH_TIMEOUT(visibleOffer(), 10000);
+    QVERIFY(!visibleOffer()->DownloadButton()->isEnabled());
+    QVERIFY(visibleOffer()->ReadmeMemo()->toPlainText().startsWith(
+        QStringLiteral("Deze versie kan geen update installeren: deze versie is gebouwd zonder sleutel")));
+    QCOMPARE(log.size(), 1);
+    QVERIFY2(log.first().first().toString().contains(QStringLiteral("zonder sleutel")),
+        qPrintable(log.first().first().toString()));
+}
+
+void TestUpdateController::transferFollowsTheBodyNotHead()
+{
+    // The description names its signature file.
+    UpdateController *controller = makeController(offerOf(m_server, "/head-too-small/KorvelBSA", sha1Of(LargeProgram))
+        + "SignatureFileURL=" + m_server.url("/signatures/large.minisig").toEncoded() + "\n");
+    QVERIFY(controller->CheckForUpdate(false));
+    QTRY_VERIFY_WITH_TIMEOUT(visibleOffer(), 10000);
+    visibleOffer()->DownloadButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(visibleBox(), 10000);
+    QCOMPARE(visibleBox()->text(), QStringLiteral("Rovix Korvel® Kwendel gaat nu starten"));
+    UpdateDownloadDialog *dialog = downloadDialog();
+    QVERIFY(dialog);
+    QCOMPARE(dialog->TransferLabel()->text(), QStringLiteral("195 KB of 195 KB (100%)"));
+    QCOMPARE(dialog->ProgressBar1()->maximum(), 200000);
+    QCOMPARE(dialog->ProgressBar1()->value(), 200000);
+    click(visibleBox(), QMessageBox::Ok);
 }
 
 void TestUpdateController::missingUpdaterKeepsTheProgramRunning()
