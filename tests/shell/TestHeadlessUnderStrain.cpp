@@ -15,12 +15,14 @@
 #include "codec/AckNackBSA.h"
 #include "codec/Envelope.h"
 #include "codec/EnvelopeFramer.h"
+#include "tests/support/ForeignPeer.h"
 #include "tests/support/FreePort.h"
 #include "tests/support/TestFiles.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
 
 // KorvelBSA --headless where the system or its peers make life hard: few file descriptors, a port another program
-// holds, no database set up, control characters inside a ride, a flood of large messages.
+// holds, no database set up, control characters inside a ride, a flood of large messages, connections that never
+// send.
 class TestHeadlessUnderStrain final : public QObject
 {
     Q_OBJECT
@@ -31,6 +33,7 @@ private slots:
     void saysWhenNoDatabaseIsSetUp();
     void keepsEveryLogLineOnOneLine();
     void archivesAFloodOfLargeMessagesInBoundedPiecesAndGoesOnAnswering();
+    void idleConnectionsCannotLockBsaOut();
 };
 
 namespace {
@@ -99,8 +102,8 @@ public:
 private:
     const QTemporaryDir &m_home;
     quint16 m_port;
+    QByteArray m_output; // before the process, which may still hand over output while it is destroyed
     QProcess m_process;
-    QByteArray m_output;
 };
 
 // The answers that came on a connection: "AC 4711", "NC 0".
@@ -130,6 +133,18 @@ std::unique_ptr<QTcpSocket> connectTo(quint16 port)
     return socket->waitForConnected(5000) ? std::move(socket) : nullptr;
 }
 
+// Waits, bounded, until the connection has given `count` answers in all; false when they did not come in time.
+bool waitForAnswers(QTcpSocket &socket, AnswerReader &reader, qsizetype count, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (reader.answers().size() < count && !deadline.hasExpired()
+        && socket.state() == QAbstractSocket::ConnectedState) {
+        socket.waitForReadyRead(100);
+        reader.take(socket);
+    }
+    return reader.answers().size() >= count;
+}
+
 // Sends one ride and waits, bounded, for its answer.
 QString exchangeRide(QTcpSocket &socket, AnswerReader &reader, const RideMessageBuilder &ride)
 {
@@ -156,11 +171,14 @@ void TestHeadlessUnderStrain::waitsForFreeDescriptorsUnderALowLimit()
     QVERIFY2(program.waitFor("BSA Callcenter Server werd gestart"), program.tail().constData());
     QVERIFY2(program.output().contains(" - Maximaal aantal open bestanden: 64\n"), program.tail().constData());
 
+    // Each peer sends an envelope at once, as BSA does (one that is no ride, answered NC): a connection that never
+    // sends may be closed to make room for one that waits, which idleConnectionsCannotLockBsaOut tries.
     constexpr int Peers = 80;
     std::vector<std::unique_ptr<QTcpSocket>> peers;
     for (int i = 0; i < Peers; ++i) {
         peers.push_back(connectTo(program.port())); // the system completes the connect, accepted or not
         QVERIFY(peers.back());
+        peers.back()->write("<ZORVAN>41<EINDE>");
     }
     QVERIFY2(
         program.waitFor("VERBINDINGEN OPEN, HET MAXIMUM: NIEUWE VERBINDINGEN WACHTEN"), program.tail().constData());
@@ -170,6 +188,8 @@ void TestHeadlessUnderStrain::waitsForFreeDescriptorsUnderALowLimit()
 
     // The database still gets the descriptors it needs: a ride on the first connection is stored.
     AnswerReader reader;
+    QVERIFY(waitForAnswers(*peers.front(), reader, 1, 10000));
+    QCOMPARE(reader.answers(), QStringList { "NC 0" });
     QCOMPARE(exchangeRide(*peers.front(), reader, RideMessageBuilder(4711, QDateTime::currentDateTime())),
         QStringLiteral("AC 4711"));
 
@@ -338,6 +358,52 @@ void TestHeadlessUnderStrain::archivesAFloodOfLargeMessagesInBoundedPiecesAndGoe
     for (const QByteArray &line : program.output().split('\n'))
         QVERIFY2(line.size() <= MaxLineLength + 64, QByteArray::number(line.size()).constData());
     QVERIFY(program.output().contains(" ... [AFGEKORT, REGEL VAN 40041 TEKENS]"));
+}
+
+void TestHeadlessUnderStrain::idleConnectionsCannotLockBsaOut()
+{
+    // A peer on another machine opens more connections than the link has places for and sends nothing. BSA's
+    // connection that was working goes on working, and a new one of BSA's, waiting behind the idle ones in the
+    // system's queue, is taken and answered.
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    QVERIFY(writeFile(home.filePath("KorvelBSA.xml"), SqliteSettings));
+    Program program(home);
+    program.limitDescriptors(64, 64);
+    QVERIFY(program.start());
+    QVERIFY2(program.waitFor("BSA Callcenter Server werd gestart"), program.tail().constData());
+
+    auto working = connectTo(program.port());
+    QVERIFY(working);
+    AnswerReader workingAnswers;
+    QCOMPARE(exchangeRide(*working, workingAnswers, RideMessageBuilder(4730, QDateTime::currentDateTime())),
+        QStringLiteral("AC 4730"));
+
+    constexpr int Idle = 100; // beyond the places that 64 open files leave
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < Idle; ++i) {
+        idle.push_back(connectFrom(ForeignPeerAddress, program.port()));
+        QVERIFY(idle.back());
+    }
+    QVERIFY2(
+        program.waitFor("VERBINDINGEN OPEN, HET MAXIMUM: NIEUWE VERBINDINGEN WACHTEN"), program.tail().constData());
+
+    // Taken once an idle connection has been silent for the grace of 5 s.
+    auto late = connectTo(program.port());
+    QVERIFY(late);
+    late->write(Inpakken(RideMessageBuilder(4731, QDateTime::currentDateTime()).text(), false));
+    AnswerReader lateAnswers;
+    QVERIFY2(waitForAnswers(*late, lateAnswers, 1, 30000), program.tail().constData());
+    QCOMPARE(lateAnswers.answers(), QStringList { "AC 4731" });
+    QCOMPARE(exchangeRide(*working, workingAnswers, RideMessageBuilder(4732, QDateTime::currentDateTime())),
+        QStringLiteral("AC 4732"));
+
+    for (const char *line : { "SI: VERBINDING MET 127.0.0.2 GESLOTEN: NA ",
+             " NOG NIETS ONTVANGEN, EEN NIEUWE VERBINDING WACHTTE OP EEN PLAATS",
+             " VERBINDINGEN VAN 127.0.0.2 GESLOTEN: MEER DAN 32 ZONDER VOLLEDIG BERICHT" })
+        QVERIFY2(program.waitFor(line), program.tail().constData());
+    QVERIFY(!program.output().contains("Verbinding verbroken 127.0.0.1"));
+    QVERIFY2(program.stop(), program.tail().constData());
 }
 
 QTEST_GUILESS_MAIN(TestHeadlessUnderStrain)
