@@ -252,6 +252,11 @@ void BSAServer::adopt(qintptr descriptor, BSAConnection *makeRoom)
         closeDescriptor(descriptor);
         return;
     }
+    if (m_peerFilter && !m_peerFilter(socket->peerAddress())) {
+        socket->abort();
+        delete socket;
+        return;
+    }
     if (makeRoom) {
         const auto seconds = std::chrono::floor<std::chrono::seconds>(makeRoom->openFor()).count();
         emit logLine(QStringLiteral("SI: VERBINDING MET %1 GESLOTEN: NA %2 SECONDEN NOG NIETS ONTVANGEN, "

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 
 #include <QHostAddress>
 #include <QList>
@@ -62,6 +63,9 @@ public:
     // For connections accepted from now on.
     void setEnvelopeTimeout(std::chrono::milliseconds timeout) { m_envelopeTimeout = timeout; }
     void setIdleGrace(std::chrono::milliseconds grace) { m_idleGrace = grace; }
+    // Asked at every accept with the peer's address: false closes the connection at once, before it takes a place,
+    // is announced or is read. No filter lets everyone in.
+    void setPeerFilter(std::function<bool(const QHostAddress &peer)> filter) { m_peerFilter = std::move(filter); }
 
     static QString localHostName();
 
@@ -103,6 +107,7 @@ private:
     QSocketNotifier *m_acceptNotifier = nullptr; // owned as a child; exists while listening
     QTimer m_retryAccept; // after the system ran out of descriptors
     QTimer m_idleCheck; // runs while listening
+    std::function<bool(const QHostAddress &)> m_peerFilter;
     std::chrono::milliseconds m_idleGrace = DefaultIdleGrace;
     Waiting m_waiting = Waiting::No;
     bool m_toldWaiting = false; // the operator heard that connections wait, and not yet that they were taken

@@ -46,6 +46,7 @@ private slots:
     void listensWithARoomyBacklog();
     void closesIdleConnectionsBeyondTheLimitPerAddress_data();
     void closesIdleConnectionsBeyondTheLimitPerAddress();
+    void asksThePeerFilterBeforeAConnectionCounts();
 
 private:
     // A raw BSA peer, connected and accepted by m_server.
@@ -457,6 +458,31 @@ void TestBSAServer::closesIdleConnectionsBeyondTheLimitPerAddress()
     } else {
         QCOMPARE(lines.count(), 0);
     }
+}
+
+void TestBSAServer::asksThePeerFilterBeforeAConnectionCounts()
+{
+    QList<QHostAddress> asked;
+    m_server->setPeerFilter([&asked](const QHostAddress &peer) {
+        asked << peer;
+        return peer == QHostAddress(QHostAddress::LocalHost);
+    });
+    QSignalSpy accepted(m_server.get(), &BSAServer::clientConnected);
+    QSignalSpy disconnects(m_server.get(), &BSAServer::clientDisconnected);
+    QSignalSpy envelopes(m_server.get(), &BSAServer::envelopeReceived);
+    std::unique_ptr<QTcpSocket> foreign = connectFrom(ForeignPeerAddress, m_server->serverPort());
+    QVERIFY(foreign);
+    foreign->write("<ZORVAN>41<EINDE>");
+    QTRY_COMPARE_WITH_TIMEOUT(foreign->state(), QAbstractSocket::UnconnectedState, 5000);
+    QCOMPARE(accepted.count(), 0);
+    QVERIFY(m_server->connections().isEmpty());
+
+    std::unique_ptr<QTcpSocket> local = connectLoopbackPeer(*m_server);
+    QVERIFY(local);
+    QCOMPARE(asked, (QList<QHostAddress> { ForeignPeerAddress, QHostAddress(QHostAddress::LocalHost) }));
+    QCOMPARE(m_server->connections().size(), 1);
+    QCOMPARE(envelopes.count(), 0);
+    QCOMPARE(disconnects.count(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestBSAServer)

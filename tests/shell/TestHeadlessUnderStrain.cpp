@@ -21,8 +21,8 @@
 #include "tools/bsa-sim/RideMessageBuilder.h"
 
 // KorvelBSA --headless where the system or its peers make life hard: few file descriptors, a port another program
-// holds, no database set up, control characters inside a ride, a flood of large messages, connections that never
-// send.
+// holds, no database set up, control characters inside a ride, a flood of large messages, peers from addresses
+// that may not connect, connections that never send.
 class TestHeadlessUnderStrain final : public QObject
 {
     Q_OBJECT
@@ -33,6 +33,8 @@ private slots:
     void saysWhenNoDatabaseIsSetUp();
     void keepsEveryLogLineOnOneLine();
     void archivesAFloodOfLargeMessagesInBoundedPiecesAndGoesOnAnswering();
+    void letsInOnlyTheAllowedAddresses_data();
+    void letsInOnlyTheAllowedAddresses();
     void idleConnectionsCannotLockBsaOut();
 };
 
@@ -42,6 +44,16 @@ const QByteArray SqliteSettings
       "    <FormVersion>0</FormVersion>\r\n"
       "    <xLoginServer_Text>sqlite:BSA/planning.db</xLoginServer_Text>\r\n"
       "  </Hoofdscherm>\r\n</Configuration>\r\n";
+
+// The embedded database and, when not null, the list of addresses that may connect.
+QByteArray sqliteSettingsAllowing(const QByteArray &allowed)
+{
+    if (allowed.isNull())
+        return SqliteSettings;
+    QByteArray settings = SqliteSettings;
+    return settings.replace("  </Hoofdscherm>",
+        "    <BSAToegestaneAdressen_Text>" + allowed + "</BSAToegestaneAdressen_Text>\r\n  </Hoofdscherm>");
+}
 
 QStringList archives(const QTemporaryDir &home)
 {
@@ -358,6 +370,70 @@ void TestHeadlessUnderStrain::archivesAFloodOfLargeMessagesInBoundedPiecesAndGoe
     for (const QByteArray &line : program.output().split('\n'))
         QVERIFY2(line.size() <= MaxLineLength + 64, QByteArray::number(line.size()).constData());
     QVERIFY(program.output().contains(" ... [AFGEKORT, REGEL VAN 40041 TEKENS]"));
+}
+
+void TestHeadlessUnderStrain::letsInOnlyTheAllowedAddresses_data()
+{
+    QTest::addColumn<QByteArray>("allowed"); // BSAToegestaneAdressen_Text; null: no such element
+    QTest::addColumn<QHostAddress>("from");
+    QTest::addColumn<bool>("admitted");
+    QTest::addColumn<QByteArray>("startLine"); // logged once at the start
+    const QHostAddress local(QHostAddress::LocalHost);
+    QTest::newRow("without a list a peer from another machine is let in, and the start warns")
+        << QByteArray() << ForeignPeerAddress << true
+        << QByteArray("SI: WAARSCHUWING: BSAToegestaneAdressen IS LEEG, ELK ADRES MAG VERBINDEN");
+    QTest::newRow("a peer from an address not listed is closed at once")
+        << QByteArray("127.0.0.1") << ForeignPeerAddress << false << QByteArray();
+    QTest::newRow("a listed network lets its members in")
+        << QByteArray("192.0.2.10, 127.0.0.0/30") << ForeignPeerAddress << true << QByteArray();
+    QTest::newRow("a list that cannot be read keeps out even a listed address")
+        << QByteArray("127.0.0.1, 127.0.0.1/99") << local << false
+        << QByteArray("SI: BSAToegestaneAdressen ONLEESBAAR: '127.0.0.1/99' IS GEEN IPV4-ADRES OF -NETWERK, "
+                      "ALLE VERBINDINGEN WORDEN GEWEIGERD");
+}
+
+void TestHeadlessUnderStrain::letsInOnlyTheAllowedAddresses()
+{
+    QFETCH(QByteArray, allowed);
+    QFETCH(QHostAddress, from);
+    QFETCH(bool, admitted);
+    QFETCH(QByteArray, startLine);
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    QVERIFY(writeFile(home.filePath("KorvelBSA.xml"), sqliteSettingsAllowing(allowed)));
+    Program program(home);
+    QVERIFY(program.start());
+    QVERIFY2(program.waitFor("BSA Callcenter Server werd gestart"), program.tail().constData());
+    if (!startLine.isEmpty())
+        QVERIFY2(program.waitFor(startLine), program.tail().constData());
+    QCOMPARE(program.output().count("BSAToegestaneAdressen"), startLine.isEmpty() ? 0 : 1);
+
+    const QByteArray address = from.toString().toLatin1();
+    if (admitted) {
+        auto bsa = connectFrom(from, program.port());
+        QVERIFY(bsa);
+        AnswerReader reader;
+        QCOMPARE(exchangeRide(*bsa, reader, RideMessageBuilder(4720, QDateTime::currentDateTime())),
+            QStringLiteral("AC 4720"));
+        QVERIFY2(program.waitFor("Verbinding met " + address + '\n'), program.tail().constData());
+    } else {
+        // Two tries with a ride each, within the minute: both closed at once, unanswered, and logged once.
+        for (int ride : { 4721, 4722 }) {
+            auto peer = connectFrom(from, program.port());
+            QVERIFY(peer);
+            peer->write(Inpakken(RideMessageBuilder(ride, QDateTime::currentDateTime()).text(), false));
+            QTRY_COMPARE_WITH_TIMEOUT(peer->state(), QAbstractSocket::UnconnectedState, 5000);
+            QCOMPARE(peer->readAll(), QByteArray());
+        }
+        const QByteArray refused = "SI: VERBINDING VAN " + address + " GEWEIGERD: NIET IN BSAToegestaneAdressen";
+        QVERIFY2(program.waitFor(refused), program.tail().constData());
+        QVERIFY2(program.stop(), program.tail().constData());
+        QCOMPARE(program.output().count(refused), 1);
+        QVERIFY(!program.output().contains("Verbinding met " + address));
+        QVERIFY(!program.output().contains("<ACK"));
+        return;
+    }
+    QVERIFY2(program.stop(), program.tail().constData());
 }
 
 void TestHeadlessUnderStrain::idleConnectionsCannotLockBsaOut()
