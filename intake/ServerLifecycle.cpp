@@ -1,12 +1,20 @@
 #include "ServerLifecycle.h"
 
+#include <chrono>
+
+#include <QHostAddress>
+
 #include "platform/BSAConnection.h"
 #include "platform/BSAServer.h"
 #include "settings/Settings.h"
 
 namespace {
 const QString StaleEntry = QStringLiteral("DISCONNECTED_UNIT");
-}
+// A refused address is logged once in this time, however often it tries.
+constexpr std::chrono::minutes RefusalLogInterval { 1 };
+// Refused addresses remembered at most; past that the ones whose minute is over are forgotten.
+constexpr qsizetype MaxRefusalsRemembered = 4096;
+} // namespace
 
 ServerLifecycle::ServerLifecycle(BSAServer &server, const Settings &settings, QObject *parent)
     : QObject(parent)
@@ -15,6 +23,12 @@ ServerLifecycle::ServerLifecycle(BSAServer &server, const Settings &settings, QO
 {
     connect(&m_server, &BSAServer::clientConnected, this, &ServerLifecycle::BSAServerClientConnect);
     connect(&m_server, &BSAServer::clientDisconnected, this, &ServerLifecycle::BSAServerClientDisconnect);
+    m_server.setPeerFilter([this](const QHostAddress &peer) { return admits(peer); });
+}
+
+ServerLifecycle::~ServerLifecycle()
+{
+    m_server.setPeerFilter({});
 }
 
 void ServerLifecycle::BtnExecuteClick(const QDateTime &now)
@@ -58,6 +72,50 @@ void ServerLifecycle::start(const QDateTime &now)
     // Connections already waiting are announced by the event loop after this handler returns; letting events
     // run from inside here would allow a second start while this one is under way.
     emit logLine(statusLine(now, "gestart"));
+    // Said at every start: a port open to everyone, or closed to everyone by a list that cannot be read.
+    m_allowListRead = false;
+    readAllowList();
+}
+
+// Read at every accept, like every setting, so that an edit counts from the next connection on.
+bool ServerLifecycle::admits(const QHostAddress &peer)
+{
+    readAllowList();
+    if (m_allowList.allows(peer))
+        return true;
+    logRefusal(peer);
+    return false;
+}
+
+// A list that is empty or cannot be read is logged whenever it is read anew: at the start, and after each change.
+void ServerLifecycle::readAllowList()
+{
+    if (m_allowListRead && m_allowText == m_settings.BSAToegestaneAdressen)
+        return;
+    m_allowListRead = true;
+    m_allowText = m_settings.BSAToegestaneAdressen;
+    m_allowList = AllowList::fromText(m_allowText);
+    if (m_allowList.isEmpty()) {
+        emit logLine(QStringLiteral("SI: WAARSCHUWING: BSAToegestaneAdressen IS LEEG, ELK ADRES MAG VERBINDEN"));
+    } else if (!m_allowList.badEntry().isEmpty()) {
+        emit logLine(QStringLiteral("SI: BSAToegestaneAdressen ONLEESBAAR: '%1' IS GEEN IPV4-ADRES OF -NETWERK, "
+                                    "ALLE VERBINDINGEN WORDEN GEWEIGERD")
+                         .arg(m_allowList.badEntry()));
+    }
+}
+
+void ServerLifecycle::logRefusal(const QHostAddress &peer)
+{
+    bool isIPv4 = false;
+    const quint32 address = peer.toIPv4Address(&isIPv4);
+    const auto it = m_refusalLogged.constFind(address);
+    if (it != m_refusalLogged.cend() && !it->hasExpired())
+        return;
+    if (m_refusalLogged.size() >= MaxRefusalsRemembered)
+        m_refusalLogged.removeIf([](const auto &entry) { return entry.value().hasExpired(); });
+    m_refusalLogged.insert(address, QDeadlineTimer(RefusalLogInterval));
+    emit logLine(QStringLiteral("SI: VERBINDING VAN %1 GEWEIGERD: NIET IN BSAToegestaneAdressen")
+                     .arg(isIPv4 ? QHostAddress(address).toString() : peer.toString()));
 }
 
 void ServerLifecycle::stop(const QDateTime &now)

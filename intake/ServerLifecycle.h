@@ -1,21 +1,28 @@
 #pragma once
 
 #include <QDateTime>
+#include <QDeadlineTimer>
+#include <QHash>
 #include <QObject>
 #include <QStringList>
 
+#include "platform/AllowList.h"
+
 class BSAConnection;
 class BSAServer;
+class QHostAddress;
 struct Settings;
 
 // Starts and stops the listening endpoint for BSA, by the operator's button or automatically, and keeps the
-// list of connected BSA peers (ST) that the operator sees.
+// list of connected BSA peers (ST) that the operator sees. Lets in only the peers that BSAToegestaneAdressen allows,
+// read at every accept.
 class ServerLifecycle final : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ServerLifecycle)
 public:
     ServerLifecycle(BSAServer &server, const Settings &settings, QObject *parent = nullptr);
+    ~ServerLifecycle() override;
 
     // Starts the endpoint when it is stopped, stops it when it listens. A failure is logged and nothing else
     // happens.
@@ -37,8 +44,15 @@ private:
     void start(const QDateTime &now);
     void stop(const QDateTime &now);
     QString statusLine(const QDateTime &now, const char *what) const;
+    bool admits(const QHostAddress &peer);
+    void readAllowList();
+    void logRefusal(const QHostAddress &peer);
 
     BSAServer &m_server;
     const Settings &m_settings;
     QStringList m_st;
+    QString m_allowText; // the text m_allowList was read from
+    AllowList m_allowList;
+    bool m_allowListRead = false;
+    QHash<quint32, QDeadlineTimer> m_refusalLogged; // per refused address: until when it is not logged again
 };

@@ -24,6 +24,7 @@ BSAConnection::BSAConnection(QTcpSocket *socket, QObject *parent)
     , m_peerAddress(dottedIPv4(socket->peerAddress()))
 {
     m_socket->setParent(this); // the socket lives exactly as long as its connection
+    m_opened.start();
     m_unfinished.setSingleShot(true);
     m_unfinished.setInterval(std::chrono::minutes(1));
     connect(&m_unfinished, &QTimer::timeout, this, &BSAConnection::unfinishedTooLong);
@@ -87,6 +88,8 @@ void BSAConnection::answersWritten()
 
 void BSAConnection::readAvailable()
 {
+    if (m_socket->bytesAvailable() > 0)
+        m_receivedBytes = true;
     if (!mayRead()) {
         m_readWaits = true;
         // The rest of an open envelope may be among the bytes not read: its clock starts again once reading does.
@@ -98,6 +101,7 @@ void BSAConnection::readAvailable()
     bool completed = false;
     while (std::optional<QByteArray> payload = m_framer.takeEnvelope()) {
         completed = true;
+        m_sentEnvelope = true;
         emit envelopeReceived(this, *payload);
     }
     if (m_framer.bufferedSize() > EnvelopeFramer::MaxBuffered) {

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include <QAbstractSocket>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -28,6 +29,14 @@ public:
 
     // Closes without emitting closed() or failed(); bytes already queued are handed to the system first.
     void close();
+
+    // Whether a whole envelope came on this connection yet, or bytes that may hold one wait unread: a connection
+    // without either is idle, and too many idle ones from one address are closed (BSAServer).
+    bool awaitsFirstEnvelope() const { return !m_sentEnvelope && !m_readWaits; }
+    // Whether not one byte came yet.
+    bool hasReceivedNothing() const { return !m_receivedBytes; }
+    // Since the accept.
+    std::chrono::milliseconds openFor() const { return std::chrono::milliseconds(m_opened.elapsed()); }
 
     // How long an envelope may take from its start tag to its end tag before it is given up (envelopeExpired).
     void setEnvelopeTimeout(std::chrono::milliseconds timeout) { m_unfinished.setInterval(timeout); }
@@ -63,6 +72,9 @@ private:
     QTimer m_unfinished; // runs while an envelope is open
     QString m_peerAddress;
     QString m_failure; // set when the connection ends through a network error
+    QElapsedTimer m_opened;
+    bool m_sentEnvelope = false;
+    bool m_receivedBytes = false;
     bool m_closing = false;
     bool m_held = false;
     bool m_readWaits = false; // bytes came while reading waited: read them when it may go on

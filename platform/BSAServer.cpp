@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 
+#include <QHash>
 #include <QHostAddress>
 #include <QHostInfo>
+#include <QMap>
 #include <QSocketNotifier>
 #include <QTcpSocket>
 
@@ -27,6 +29,8 @@ constexpr auto RetryAcceptAfter = 1s;
 // Connections taken in one turn of the event loop; more follow at the next turns, so that a burst of connects does
 // not hold up the rides on the connections already open.
 constexpr int MaxAcceptsPerTurn = 64;
+// How often the idle connections are counted.
+constexpr auto IdleCheckInterval = 1s;
 
 QString listenApi(QAbstractSocket::SocketError error)
 {
@@ -151,6 +155,8 @@ BSAServer::BSAServer(QObject *parent)
     m_retryAccept.setSingleShot(true);
     m_retryAccept.setInterval(RetryAcceptAfter);
     connect(&m_retryAccept, &QTimer::timeout, this, &BSAServer::acceptAgain);
+    m_idleCheck.setInterval(IdleCheckInterval);
+    connect(&m_idleCheck, &QTimer::timeout, this, &BSAServer::closeIdle);
 }
 
 BSAServer::~BSAServer()
@@ -183,6 +189,7 @@ bool BSAServer::setActive(bool on, QString *error)
     m_listener.pauseAccepting();
     m_acceptNotifier = new QSocketNotifier(m_listener.socketDescriptor(), QSocketNotifier::Read, this);
     connect(m_acceptNotifier, &QSocketNotifier::activated, this, &BSAServer::acceptPending);
+    m_idleCheck.start();
     m_maxConnections = connectionsAllowed();
     return true;
 }
@@ -205,14 +212,20 @@ void BSAServer::acceptPending()
 // False when nothing more can be accepted now.
 bool BSAServer::acceptOne()
 {
+    BSAConnection *makeRoom = nullptr;
     if (m_maxConnections >= 0 && m_connections.size() >= m_maxConnections) {
-        waitBeforeAccepting(Waiting::ForConnectionsToClose, {});
-        return false;
+        makeRoom = longestSilent();
+        if (!makeRoom) {
+            waitBeforeAccepting(Waiting::ForConnectionsToClose, {});
+            return false;
+        }
     }
     const Accepted accepted = acceptFrom(m_listener.socketDescriptor());
     switch (accepted.outcome) {
     case Accepted::Outcome::Connection:
-        adopt(accepted.descriptor);
+        // The place is made only for a connection that is let in; the reserve of descriptors holds the one taken
+        // meanwhile.
+        adopt(accepted.descriptor, makeRoom);
         return true;
     case Accepted::Outcome::PeerGone:
         return true;
@@ -230,7 +243,7 @@ bool BSAServer::acceptOne()
     return false;
 }
 
-void BSAServer::adopt(qintptr descriptor)
+void BSAServer::adopt(qintptr descriptor, BSAConnection *makeRoom)
 {
     auto *socket = new QTcpSocket;
     if (!socket->setSocketDescriptor(descriptor)) {
@@ -238,6 +251,24 @@ void BSAServer::adopt(qintptr descriptor)
         delete socket;
         closeDescriptor(descriptor);
         return;
+    }
+    if (m_peerFilter && !m_peerFilter(socket->peerAddress())) {
+        socket->abort();
+        delete socket;
+        return;
+    }
+    if (makeRoom) {
+        const auto seconds = std::chrono::floor<std::chrono::seconds>(makeRoom->openFor()).count();
+        emit logLine(QStringLiteral("SI: VERBINDING MET %1 GESLOTEN: NA %2 SECONDEN NOG NIETS ONTVANGEN, "
+                                    "EEN NIEUWE VERBINDING WACHTTE OP EEN PLAATS")
+                         .arg(makeRoom->peerAddress())
+                         .arg(seconds));
+        closeForIdleness(makeRoom);
+        if (!m_acceptNotifier) { // a handler of clientDisconnected stopped the server
+            socket->abort();
+            delete socket;
+            return;
+        }
     }
     auto *connection = new BSAConnection(socket, this);
     connection->setEnvelopeTimeout(m_envelopeTimeout);
@@ -281,10 +312,60 @@ void BSAServer::acceptAgain()
     QMetaObject::invokeMethod(this, &BSAServer::acceptPending, Qt::QueuedConnection);
 }
 
+// The connection open longest without one byte received, once past the grace; none when there is no such one.
+BSAConnection *BSAServer::longestSilent() const
+{
+    for (BSAConnection *connection : m_connections) { // in the order of their accept
+        if (connection->hasReceivedNothing() && connection->openFor() >= m_idleGrace)
+            return connection;
+    }
+    return nullptr;
+}
+
+void BSAServer::closeIdle()
+{
+    QHash<QString, int> idle; // per peer address
+    for (const BSAConnection *connection : std::as_const(m_connections)) {
+        if (connection->awaitsFirstEnvelope())
+            ++idle[connection->peerAddress()];
+    }
+    QMap<QString, int> closed; // per peer address, for one line each
+    const QList<BSAConnection *> connections = m_connections;
+    for (BSAConnection *connection : connections) { // the idle longest first
+        if (!m_acceptNotifier)
+            return; // a handler of clientDisconnected stopped the server, which closed everything
+        if (!connection->awaitsFirstEnvelope() || connection->openFor() < m_idleGrace)
+            continue;
+        int &count = idle[connection->peerAddress()];
+        if (count <= MaxIdlePerAddress)
+            continue;
+        --count;
+        ++closed[connection->peerAddress()];
+        closeForIdleness(connection);
+    }
+    for (auto it = closed.cbegin(); it != closed.cend(); ++it) {
+        emit logLine(QStringLiteral("SI: %1 VERBINDINGEN VAN %2 GESLOTEN: MEER DAN %3 ZONDER VOLLEDIG BERICHT")
+                         .arg(it.value())
+                         .arg(it.key())
+                         .arg(MaxIdlePerAddress));
+    }
+    // Every place is taken and new connections wait: one that stayed silent long enough now makes room.
+    if (m_waiting == Waiting::ForConnectionsToClose && longestSilent())
+        acceptAgain();
+}
+
+void BSAServer::closeForIdleness(BSAConnection *connection)
+{
+    connection->close();
+    emit clientDisconnected(connection);
+    discard(connection);
+}
+
 void BSAServer::stopAccepting()
 {
     delete m_acceptNotifier;
     m_acceptNotifier = nullptr;
+    m_idleCheck.stop();
     m_retryAccept.stop();
     m_waiting = Waiting::No;
     m_toldWaiting = false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 
 #include <QHostAddress>
 #include <QList>
@@ -17,6 +18,12 @@ class QSocketNotifier;
 // Every connection holds one of the process's limited file descriptors. The server takes no more connections than
 // the limit leaves room for beside the database, the log archive and the settings file; beyond that, and whenever
 // the system has no descriptor left, new connections wait in the system's queue until one is free again.
+//
+// Idle connections cannot keep BSA out: a connection counts as idle until its first whole envelope. At most
+// MaxIdlePerAddress of them stay open per peer address (the idle longest are closed first), and when every place is
+// taken, the connection that has been open longest without sending a byte is closed to make room for the one
+// waiting. Both spare a connection younger than the idle grace, so that a burst of connects whose first bytes are
+// still on their way loses nothing; a connection that has sent an envelope is never closed for being idle.
 class BSAServer final : public QObject
 {
     Q_OBJECT
@@ -29,6 +36,10 @@ public:
     static constexpr qint64 MaxReserve = 64;
     // BSA sends a whole message at once; an envelope that takes longer than this is given up.
     static constexpr std::chrono::milliseconds DefaultEnvelopeTimeout = std::chrono::minutes(1);
+    // Idle connections (no whole envelope yet) kept open per peer address.
+    static constexpr int MaxIdlePerAddress = 32;
+    // How long a new connection may stay silent before it counts against the limits above.
+    static constexpr std::chrono::milliseconds DefaultIdleGrace = std::chrono::seconds(5);
 
     explicit BSAServer(QObject *parent = nullptr);
     ~BSAServer() override;
@@ -51,6 +62,10 @@ public:
     qint64 maxConnections() const { return m_maxConnections; }
     // For connections accepted from now on.
     void setEnvelopeTimeout(std::chrono::milliseconds timeout) { m_envelopeTimeout = timeout; }
+    void setIdleGrace(std::chrono::milliseconds grace) { m_idleGrace = grace; }
+    // Asked at every accept with the peer's address: false closes the connection at once, before it takes a place,
+    // is announced or is read. No filter lets everyone in.
+    void setPeerFilter(std::function<bool(const QHostAddress &peer)> filter) { m_peerFilter = std::move(filter); }
 
     static QString localHostName();
 
@@ -67,7 +82,7 @@ signals:
     // clientDisconnected), or an accept that failed.
     void errorOccurred(const QString &message);
     // What the operator should know about accepting: it waits for free descriptors, it goes on again, an envelope
-    // was given up.
+    // was given up, idle connections were closed.
     void logLine(const QString &message);
 
 private:
@@ -75,7 +90,10 @@ private:
 
     void acceptPending();
     bool acceptOne();
-    void adopt(qintptr descriptor);
+    void adopt(qintptr descriptor, BSAConnection *makeRoom);
+    BSAConnection *longestSilent() const;
+    void closeIdle();
+    void closeForIdleness(BSAConnection *connection);
     void waitBeforeAccepting(Waiting reason, const QString &error);
     void acceptAgain();
     void connectionClosed(BSAConnection *connection);
@@ -88,6 +106,9 @@ private:
     QTcpServer m_listener; // listens only: the accepting is ours (acceptPending)
     QSocketNotifier *m_acceptNotifier = nullptr; // owned as a child; exists while listening
     QTimer m_retryAccept; // after the system ran out of descriptors
+    QTimer m_idleCheck; // runs while listening
+    std::function<bool(const QHostAddress &)> m_peerFilter;
+    std::chrono::milliseconds m_idleGrace = DefaultIdleGrace;
     Waiting m_waiting = Waiting::No;
     bool m_toldWaiting = false; // the operator heard that connections wait, and not yet that they were taken
     QList<BSAConnection *> m_connections; // owned as children; deleted with deleteLater, never in their own signal

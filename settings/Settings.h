@@ -28,6 +28,9 @@ struct Settings
     QString SoftwareVersie = QStringLiteral("6");
     QString BSABedrijf = QStringLiteral("0");
     QString SoortVervoer = QStringLiteral("P");
+    // The IPv4 addresses and networks that may connect to the BSA server ("192.0.2.10, 198.51.100.0/24"); empty lets
+    // everyone in.
+    QString BSAToegestaneAdressen;
 
     // Window fields that are never stored: every run starts with these values.
     QString BSAServerPoort = QStringLiteral("12001");

@@ -52,6 +52,7 @@ const StoredSetting Stored[] = {
     { "SoftwareVersie_Text", &Settings::SoftwareVersie, nullptr },
     { "BSABedrijf_Text", &Settings::BSABedrijf, nullptr },
     { "SoortVervoer_Text", &Settings::SoortVervoer, nullptr },
+    { "BSAToegestaneAdressen_Text", &Settings::BSAToegestaneAdressen, nullptr },
 };
 
 const QString RootName = QStringLiteral("Configuration");

@@ -253,6 +253,9 @@ QWidget *THoofdscherm::buildServer()
     };
     for (const auto &[label, name] : top)
         form->addRow(QString::fromLatin1(label), field(name));
+    QLineEdit *allowed = field("BSAToegestaneAdressen");
+    allowed->setPlaceholderText(QStringLiteral("leeg: elk adres"));
+    form->addRow(QStringLiteral("Toegestane adressen"), allowed);
     form->addRow(m_fields->checkBox("bsaCRLF", QStringLiteral("CR+LF meezenden ACK/NACK"), nullptr));
     form->addRow(
         m_fields->checkBox("BSATerug", QStringLiteral("Terugkoppeling datacommunicatie inschakelen"), nullptr));

@@ -41,6 +41,7 @@ constexpr TextField TextFields[] = {
     { "SoftwareVersie", &Settings::SoftwareVersie },
     { "BSABedrijf", &Settings::BSABedrijf },
     { "SoortVervoer", &Settings::SoortVervoer },
+    { "BSAToegestaneAdressen", &Settings::BSAToegestaneAdressen },
     { "BSAServerPoort", &Settings::BSAServerPoort },
     { "Ritnummer", &Settings::Ritnummer },
 };

@@ -1,4 +1,6 @@
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include <QHostAddress>
 #include <QSignalSpy>
@@ -9,6 +11,7 @@
 #include "intake/ServerLifecycle.h"
 #include "platform/BSAServer.h"
 #include "settings/Settings.h"
+#include "tests/support/ForeignPeer.h"
 #include "tests/support/FreePort.h"
 #include "tests/support/LoopbackPeer.h"
 
@@ -27,6 +30,9 @@ private slots:
     void startsAutomaticallyOnlyWhenAskedTo();
     void keepsTheConnectionList();
     void stopKeepsTheListAndAReconnectMarksTheOldEntry();
+    void letsInOnlyThePeersTheListAllows_data();
+    void letsInOnlyThePeersTheListAllows();
+    void readsTheListAtEveryAcceptAndSaysWhenItOpensOrClosesThePort();
 
 private:
     std::unique_ptr<QTcpSocket> connectPeer();
@@ -43,6 +49,7 @@ void TestServerLifecycle::init()
 {
     m_settings = Settings();
     m_settings.BSAServerPoort = QString::number(freeLoopbackPort());
+    m_settings.BSAToegestaneAdressen = QStringLiteral("127.0.0.0/8"); // every peer here, without the warning
     m_server = std::make_unique<BSAServer>();
     m_lifecycle = std::make_unique<ServerLifecycle>(*m_server, m_settings);
     m_log = std::make_unique<QSignalSpy>(m_lifecycle.get(), &ServerLifecycle::logLine);
@@ -187,6 +194,110 @@ void TestServerLifecycle::stopKeepsTheListAndAReconnectMarksTheOldEntry()
     auto again = connectPeer();
     QVERIFY(again);
     QCOMPARE(m_lifecycle->ST(), QStringList({ "DISCONNECTED_UNIT", "127.0.0.1" }));
+}
+
+void TestServerLifecycle::letsInOnlyThePeersTheListAllows_data()
+{
+    QTest::addColumn<QString>("allowed");
+    QTest::addColumn<QHostAddress>("from");
+    QTest::addColumn<bool>("admitted");
+    QTest::addColumn<QString>("startWarning"); // logged after the start line
+    const QHostAddress local(QHostAddress::LocalHost);
+    QTest::newRow("an empty list lets a foreign peer in and the start says so")
+        << "" << ForeignPeerAddress << true
+        << "SI: WAARSCHUWING: BSAToegestaneAdressen IS LEEG, ELK ADRES MAG VERBINDEN";
+    QTest::newRow("a listed address is let in") << "127.0.0.1" << local << true << "";
+    QTest::newRow("an address not listed is closed at once") << "127.0.0.1" << ForeignPeerAddress << false << "";
+    QTest::newRow("a listed network lets its members in")
+        << "192.0.2.0/24, 127.0.0.0/30" << ForeignPeerAddress << true << "";
+    QTest::newRow("an entry that cannot be read keeps out even a listed address")
+        << "127.0.0.1, 127.0.0.x" << local << false
+        << "SI: BSAToegestaneAdressen ONLEESBAAR: '127.0.0.x' IS GEEN IPV4-ADRES OF -NETWERK, "
+           "ALLE VERBINDINGEN WORDEN GEWEIGERD";
+}
+
+void TestServerLifecycle::letsInOnlyThePeersTheListAllows()
+{
+    QFETCH(QString, allowed);
+    QFETCH(QHostAddress, from);
+    QFETCH(bool, admitted);
+    QFETCH(QString, startWarning);
+    m_settings.BSAToegestaneAdressen = allowed;
+    m_lifecycle->BtnExecuteClick(m_now);
+    QVERIFY(m_server->isActive());
+    QStringList expected { logged().value(0) };
+    QVERIFY(expected.first().contains(QStringLiteral("werd gestart")));
+    if (!startWarning.isEmpty())
+        expected << startWarning;
+    QCOMPARE(logged(), expected);
+
+    QSignalSpy accepted(m_server.get(), &BSAServer::clientConnected);
+    const QString address = from.toString();
+    if (admitted) {
+        std::unique_ptr<QTcpSocket> peer = connectFrom(from, m_server->serverPort());
+        QVERIFY(peer);
+        QVERIFY(accepted.wait(5000));
+        QCOMPARE(m_lifecycle->ST(), QStringList { address });
+        QCOMPARE(logged().mid(expected.size()), QStringList { "Verbinding met " + address });
+        return;
+    }
+    // Two tries within the minute: both are closed at once, neither is listed, the operator hears it once.
+    for (int i = 0; i < 2; ++i) {
+        std::unique_ptr<QTcpSocket> peer = connectFrom(from, m_server->serverPort());
+        QVERIFY(peer);
+        peer->write("<ZORVAN>41<EINDE>");
+        QTRY_COMPARE_WITH_TIMEOUT(peer->state(), QAbstractSocket::UnconnectedState, 5000);
+    }
+    QCOMPARE(accepted.count(), 0);
+    QVERIFY(m_server->connections().isEmpty());
+    QVERIFY(m_lifecycle->ST().isEmpty());
+    QCOMPARE(logged().mid(expected.size()),
+        QStringList { "SI: VERBINDING VAN " + address + " GEWEIGERD: NIET IN BSAToegestaneAdressen" });
+}
+
+void TestServerLifecycle::readsTheListAtEveryAcceptAndSaysWhenItOpensOrClosesThePort()
+{
+    m_settings.BSAToegestaneAdressen = QStringLiteral("127.0.0.1");
+    m_lifecycle->BtnExecuteClick(m_now);
+    QCOMPARE(m_log->count(), 1); // the start line: a readable list needs no word
+    QSignalSpy accepted(m_server.get(), &BSAServer::clientConnected);
+    // Whether a connect from the foreign address gets in, and what the log gained meanwhile. The peers stay
+    // connected, so that no disconnect mixes into the next try's lines.
+    std::vector<std::unique_ptr<QTcpSocket>> peers;
+    const auto tryForeign = [&] {
+        const qsizetype before = m_log->count();
+        const qsizetype acceptedBefore = accepted.count();
+        peers.push_back(connectFrom(ForeignPeerAddress, m_server->serverPort()));
+        QTcpSocket *peer = peers.back().get();
+        if (!peer)
+            return std::make_pair(false, QStringList { "no connect" });
+        QDeadlineTimer deadline(5000);
+        while (accepted.count() == acceptedBefore && peer->state() == QAbstractSocket::ConnectedState
+            && !deadline.hasExpired())
+            QTest::qWait(10);
+        return std::make_pair(accepted.count() > acceptedBefore, logged().mid(before));
+    };
+    const QString refused = QStringLiteral("SI: VERBINDING VAN 127.0.0.2 GEWEIGERD: NIET IN BSAToegestaneAdressen");
+    const QString unreadable = QStringLiteral("SI: BSAToegestaneAdressen ONLEESBAAR: '127.0.0.2/40' IS GEEN "
+                                              "IPV4-ADRES OF -NETWERK, ALLE VERBINDINGEN WORDEN GEWEIGERD");
+    const QString everyone = QStringLiteral("SI: WAARSCHUWING: BSAToegestaneAdressen IS LEEG, ELK ADRES MAG VERBINDEN");
+
+    QCOMPARE(tryForeign(), std::make_pair(false, QStringList { refused }));
+    // A mistyped edit: said at the next accept, once, and the port stays shut.
+    m_settings.BSAToegestaneAdressen = QStringLiteral("127.0.0.1, 127.0.0.2/40");
+    QCOMPARE(tryForeign(), std::make_pair(false, QStringList { unreadable }));
+    QCOMPARE(tryForeign(), std::make_pair(false, QStringList()));
+    // Mended: the address is let in without a word.
+    m_settings.BSAToegestaneAdressen = QStringLiteral("127.0.0.1, 127.0.0.2/32");
+    QCOMPARE(tryForeign(), std::make_pair(true, QStringList { "Verbinding met 127.0.0.2" }));
+    // Emptied: everyone is let in, and the operator hears it.
+    m_settings.BSAToegestaneAdressen = QString();
+    QCOMPARE(tryForeign(), std::make_pair(true, QStringList { everyone, "Verbinding met 127.0.0.2" }));
+    // A restart says it again.
+    m_lifecycle->BtnExecuteClick(m_now);
+    const qsizetype before = m_log->count();
+    m_lifecycle->BtnExecuteClick(m_now);
+    QCOMPARE(logged().mid(before).value(1), everyone);
 }
 
 QTEST_GUILESS_MAIN(TestServerLifecycle)

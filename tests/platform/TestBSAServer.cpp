@@ -14,6 +14,7 @@
 
 #include "platform/BSAConnection.h"
 #include "platform/BSAServer.h"
+#include "tests/support/ForeignPeer.h"
 #include "tests/support/LoopbackPeer.h"
 
 Q_DECLARE_METATYPE(BSAConnection *)
@@ -43,6 +44,9 @@ private slots:
     void givesUpAnEnvelopeThatDoesNotEndInTime_data();
     void givesUpAnEnvelopeThatDoesNotEndInTime();
     void listensWithARoomyBacklog();
+    void closesIdleConnectionsBeyondTheLimitPerAddress_data();
+    void closesIdleConnectionsBeyondTheLimitPerAddress();
+    void asksThePeerFilterBeforeAConnectionCounts();
 
 private:
     // A raw BSA peer, connected and accepted by m_server.
@@ -395,6 +399,90 @@ void TestBSAServer::listensWithARoomyBacklog()
     QFile somaxconn(QStringLiteral("/proc/sys/net/core/somaxconn"));
     const int systemMost = somaxconn.open(QIODevice::ReadOnly) ? somaxconn.readAll().trimmed().toInt() : 4096;
     QCOMPARE(columns.at(2).toInt(), std::min(BSAServer::ListenBacklog, systemMost));
+}
+
+void TestBSAServer::closesIdleConnectionsBeyondTheLimitPerAddress_data()
+{
+    QTest::addColumn<int>("fromFirst"); // connections from 127.0.0.1, opened first
+    QTest::addColumn<int>("fromSecond"); // then from 127.0.0.2
+    QTest::addColumn<QByteArray>("sent"); // by each, once connected
+    QTest::addColumn<int>("graceMs");
+    QTest::addColumn<int>("closed"); // the first ones from 127.0.0.1
+    constexpr int Limit = BSAServer::MaxIdlePerAddress;
+    QTest::newRow("idle connections beyond the limit are closed, the idle longest first")
+        << Limit + 8 << 0 << QByteArray() << 200 << 8;
+    QTest::newRow("an envelope begun and not ended leaves a connection idle")
+        << Limit + 8 << 0 << QByteArray("<ZORVAN>41") << 200 << 8;
+    QTest::newRow("noise without an envelope leaves a connection idle")
+        << Limit + 3 << 0 << QByteArray("hallo\r\n") << 200 << 3;
+    QTest::newRow("a connection that sent a whole envelope is not idle")
+        << Limit + 8 << 0 << QByteArray("<ZORVAN>41<EINDE>") << 200 << 0;
+    QTest::newRow("each address has a limit of its own") << Limit << Limit << QByteArray() << 200 << 0;
+    QTest::newRow("connections younger than the grace are spared") << Limit + 8 << 0 << QByteArray() << 60000 << 0;
+}
+
+void TestBSAServer::closesIdleConnectionsBeyondTheLimitPerAddress()
+{
+    QFETCH(int, fromFirst);
+    QFETCH(int, fromSecond);
+    QFETCH(QByteArray, sent);
+    QFETCH(int, graceMs);
+    QFETCH(int, closed);
+    m_server->setIdleGrace(std::chrono::milliseconds(graceMs));
+    QSignalSpy accepted(m_server.get(), &BSAServer::clientConnected);
+    QSignalSpy disconnects(m_server.get(), &BSAServer::clientDisconnected);
+    QSignalSpy lines(m_server.get(), &BSAServer::logLine);
+    std::vector<std::unique_ptr<QTcpSocket>> peers;
+    for (int i = 0; i < fromFirst + fromSecond; ++i) {
+        peers.push_back(connectFrom(
+            i < fromFirst ? QHostAddress(QHostAddress::LocalHost) : ForeignPeerAddress, m_server->serverPort()));
+        QVERIFY(peers.back());
+        if (!sent.isEmpty())
+            peers.back()->write(sent);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(accepted.count(), fromFirst + fromSecond, 5000);
+    if (closed > 0)
+        QTRY_COMPARE_WITH_TIMEOUT(disconnects.count(), closed, 5000);
+    QTest::qWait(1500); // the next counts of the idle connections close nothing more
+    QCOMPARE(disconnects.count(), closed);
+    QCOMPARE(m_server->connections().size(), fromFirst + fromSecond - closed);
+    for (int i = 0; i < int(peers.size()); ++i) {
+        const bool isClosed = peers[size_t(i)]->state() == QAbstractSocket::UnconnectedState;
+        QVERIFY2(isClosed == (i < closed), qPrintable(QString::number(i)));
+    }
+    if (closed > 0) {
+        QCOMPARE(lines.count(), 1);
+        QCOMPARE(lines.first().at(0).toString(),
+            QStringLiteral("SI: %1 VERBINDINGEN VAN 127.0.0.1 GESLOTEN: MEER DAN 32 ZONDER VOLLEDIG BERICHT")
+                .arg(closed));
+    } else {
+        QCOMPARE(lines.count(), 0);
+    }
+}
+
+void TestBSAServer::asksThePeerFilterBeforeAConnectionCounts()
+{
+    QList<QHostAddress> asked;
+    m_server->setPeerFilter([&asked](const QHostAddress &peer) {
+        asked << peer;
+        return peer == QHostAddress(QHostAddress::LocalHost);
+    });
+    QSignalSpy accepted(m_server.get(), &BSAServer::clientConnected);
+    QSignalSpy disconnects(m_server.get(), &BSAServer::clientDisconnected);
+    QSignalSpy envelopes(m_server.get(), &BSAServer::envelopeReceived);
+    std::unique_ptr<QTcpSocket> foreign = connectFrom(ForeignPeerAddress, m_server->serverPort());
+    QVERIFY(foreign);
+    foreign->write("<ZORVAN>41<EINDE>");
+    QTRY_COMPARE_WITH_TIMEOUT(foreign->state(), QAbstractSocket::UnconnectedState, 5000);
+    QCOMPARE(accepted.count(), 0);
+    QVERIFY(m_server->connections().isEmpty());
+
+    std::unique_ptr<QTcpSocket> local = connectLoopbackPeer(*m_server);
+    QVERIFY(local);
+    QCOMPARE(asked, (QList<QHostAddress> { ForeignPeerAddress, QHostAddress(QHostAddress::LocalHost) }));
+    QCOMPARE(m_server->connections().size(), 1);
+    QCOMPARE(envelopes.count(), 0);
+    QCOMPARE(disconnects.count(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestBSAServer)

@@ -39,7 +39,7 @@ private slots:
 
 namespace {
 
-// The first-run file: FormVersion, then the 21 settings in table order with their defaults.
+// The first-run file: FormVersion, then the settings in table order with their defaults.
 const QByteArray FirstRunFile = "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n"
                                 "<Configuration>\r\n"
                                 "  <Hoofdscherm>\r\n"
@@ -65,6 +65,7 @@ const QByteArray FirstRunFile = "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>
                                 "    <SoftwareVersie_Text>6</SoftwareVersie_Text>\r\n"
                                 "    <BSABedrijf_Text>0</BSABedrijf_Text>\r\n"
                                 "    <SoortVervoer_Text>P</SoortVervoer_Text>\r\n"
+                                "    <BSAToegestaneAdressen_Text/>\r\n"
                                 "  </Hoofdscherm>\r\n"
                                 "</Configuration>\r\n";
 
@@ -228,6 +229,7 @@ void TestSettingsStore::unknownElementsStayInPlaceAndMissingOnesAreAppended()
                              "    <SoftwareVersie_Text>6</SoftwareVersie_Text>\r\n"
                              "    <BSABedrijf_Text>0</BSABedrijf_Text>\r\n"
                              "    <SoortVervoer_Text>P</SoortVervoer_Text>\r\n"
+                             "    <BSAToegestaneAdressen_Text/>\r\n"
                              "  </Hoofdscherm>\r\n"
                              "  <OtherWindow>\r\n"
                              "    <Left>10</Left>\r\n"

@@ -15,12 +15,14 @@
 #include "codec/AckNackBSA.h"
 #include "codec/Envelope.h"
 #include "codec/EnvelopeFramer.h"
+#include "tests/support/ForeignPeer.h"
 #include "tests/support/FreePort.h"
 #include "tests/support/TestFiles.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
 
 // KorvelBSA --headless where the system or its peers make life hard: few file descriptors, a port another program
-// holds, no database set up, control characters inside a ride, a flood of large messages.
+// holds, no database set up, control characters inside a ride, a flood of large messages, peers from addresses
+// that may not connect, connections that never send.
 class TestHeadlessUnderStrain final : public QObject
 {
     Q_OBJECT
@@ -31,6 +33,9 @@ private slots:
     void saysWhenNoDatabaseIsSetUp();
     void keepsEveryLogLineOnOneLine();
     void archivesAFloodOfLargeMessagesInBoundedPiecesAndGoesOnAnswering();
+    void letsInOnlyTheAllowedAddresses_data();
+    void letsInOnlyTheAllowedAddresses();
+    void idleConnectionsCannotLockBsaOut();
 };
 
 namespace {
@@ -39,6 +44,16 @@ const QByteArray SqliteSettings
       "    <FormVersion>0</FormVersion>\r\n"
       "    <xLoginServer_Text>sqlite:BSA/planning.db</xLoginServer_Text>\r\n"
       "  </Hoofdscherm>\r\n</Configuration>\r\n";
+
+// The embedded database and, when not null, the list of addresses that may connect.
+QByteArray sqliteSettingsAllowing(const QByteArray &allowed)
+{
+    if (allowed.isNull())
+        return SqliteSettings;
+    QByteArray settings = SqliteSettings;
+    return settings.replace("  </Hoofdscherm>",
+        "    <BSAToegestaneAdressen_Text>" + allowed + "</BSAToegestaneAdressen_Text>\r\n  </Hoofdscherm>");
+}
 
 QStringList archives(const QTemporaryDir &home)
 {
@@ -99,8 +114,8 @@ public:
 private:
     const QTemporaryDir &m_home;
     quint16 m_port;
+    QByteArray m_output; // before the process, which may still hand over output while it is destroyed
     QProcess m_process;
-    QByteArray m_output;
 };
 
 // The answers that came on a connection: "AC 4711", "NC 0".
@@ -130,6 +145,18 @@ std::unique_ptr<QTcpSocket> connectTo(quint16 port)
     return socket->waitForConnected(5000) ? std::move(socket) : nullptr;
 }
 
+// Waits, bounded, until the connection has given `count` answers in all; false when they did not come in time.
+bool waitForAnswers(QTcpSocket &socket, AnswerReader &reader, qsizetype count, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (reader.answers().size() < count && !deadline.hasExpired()
+        && socket.state() == QAbstractSocket::ConnectedState) {
+        socket.waitForReadyRead(100);
+        reader.take(socket);
+    }
+    return reader.answers().size() >= count;
+}
+
 // Sends one ride and waits, bounded, for its answer.
 QString exchangeRide(QTcpSocket &socket, AnswerReader &reader, const RideMessageBuilder &ride)
 {
@@ -156,11 +183,14 @@ void TestHeadlessUnderStrain::waitsForFreeDescriptorsUnderALowLimit()
     QVERIFY2(program.waitFor("BSA Callcenter Server werd gestart"), program.tail().constData());
     QVERIFY2(program.output().contains(" - Maximaal aantal open bestanden: 64\n"), program.tail().constData());
 
+    // Each peer sends an envelope at once, as BSA does (one that is no ride, answered NC): a connection that never
+    // sends may be closed to make room for one that waits, which idleConnectionsCannotLockBsaOut tries.
     constexpr int Peers = 80;
     std::vector<std::unique_ptr<QTcpSocket>> peers;
     for (int i = 0; i < Peers; ++i) {
         peers.push_back(connectTo(program.port())); // the system completes the connect, accepted or not
         QVERIFY(peers.back());
+        peers.back()->write("<ZORVAN>41<EINDE>");
     }
     QVERIFY2(
         program.waitFor("VERBINDINGEN OPEN, HET MAXIMUM: NIEUWE VERBINDINGEN WACHTEN"), program.tail().constData());
@@ -170,6 +200,8 @@ void TestHeadlessUnderStrain::waitsForFreeDescriptorsUnderALowLimit()
 
     // The database still gets the descriptors it needs: a ride on the first connection is stored.
     AnswerReader reader;
+    QVERIFY(waitForAnswers(*peers.front(), reader, 1, 10000));
+    QCOMPARE(reader.answers(), QStringList { "NC 0" });
     QCOMPARE(exchangeRide(*peers.front(), reader, RideMessageBuilder(4711, QDateTime::currentDateTime())),
         QStringLiteral("AC 4711"));
 
@@ -338,6 +370,116 @@ void TestHeadlessUnderStrain::archivesAFloodOfLargeMessagesInBoundedPiecesAndGoe
     for (const QByteArray &line : program.output().split('\n'))
         QVERIFY2(line.size() <= MaxLineLength + 64, QByteArray::number(line.size()).constData());
     QVERIFY(program.output().contains(" ... [AFGEKORT, REGEL VAN 40041 TEKENS]"));
+}
+
+void TestHeadlessUnderStrain::letsInOnlyTheAllowedAddresses_data()
+{
+    QTest::addColumn<QByteArray>("allowed"); // BSAToegestaneAdressen_Text; null: no such element
+    QTest::addColumn<QHostAddress>("from");
+    QTest::addColumn<bool>("admitted");
+    QTest::addColumn<QByteArray>("startLine"); // logged once at the start
+    const QHostAddress local(QHostAddress::LocalHost);
+    QTest::newRow("without a list a peer from another machine is let in, and the start warns")
+        << QByteArray() << ForeignPeerAddress << true
+        << QByteArray("SI: WAARSCHUWING: BSAToegestaneAdressen IS LEEG, ELK ADRES MAG VERBINDEN");
+    QTest::newRow("a peer from an address not listed is closed at once")
+        << QByteArray("127.0.0.1") << ForeignPeerAddress << false << QByteArray();
+    QTest::newRow("a listed network lets its members in")
+        << QByteArray("192.0.2.10, 127.0.0.0/30") << ForeignPeerAddress << true << QByteArray();
+    QTest::newRow("a list that cannot be read keeps out even a listed address")
+        << QByteArray("127.0.0.1, 127.0.0.1/99") << local << false
+        << QByteArray("SI: BSAToegestaneAdressen ONLEESBAAR: '127.0.0.1/99' IS GEEN IPV4-ADRES OF -NETWERK, "
+                      "ALLE VERBINDINGEN WORDEN GEWEIGERD");
+}
+
+void TestHeadlessUnderStrain::letsInOnlyTheAllowedAddresses()
+{
+    QFETCH(QByteArray, allowed);
+    QFETCH(QHostAddress, from);
+    QFETCH(bool, admitted);
+    QFETCH(QByteArray, startLine);
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    QVERIFY(writeFile(home.filePath("KorvelBSA.xml"), sqliteSettingsAllowing(allowed)));
+    Program program(home);
+    QVERIFY(program.start());
+    QVERIFY2(program.waitFor("BSA Callcenter Server werd gestart"), program.tail().constData());
+    if (!startLine.isEmpty())
+        QVERIFY2(program.waitFor(startLine), program.tail().constData());
+    QCOMPARE(program.output().count("BSAToegestaneAdressen"), startLine.isEmpty() ? 0 : 1);
+
+    const QByteArray address = from.toString().toLatin1();
+    if (admitted) {
+        auto bsa = connectFrom(from, program.port());
+        QVERIFY(bsa);
+        AnswerReader reader;
+        QCOMPARE(exchangeRide(*bsa, reader, RideMessageBuilder(4720, QDateTime::currentDateTime())),
+            QStringLiteral("AC 4720"));
+        QVERIFY2(program.waitFor("Verbinding met " + address + '\n'), program.tail().constData());
+    } else {
+        // Two tries with a ride each, within the minute: both closed at once, unanswered, and logged once.
+        for (int ride : { 4721, 4722 }) {
+            auto peer = connectFrom(from, program.port());
+            QVERIFY(peer);
+            peer->write(Inpakken(RideMessageBuilder(ride, QDateTime::currentDateTime()).text(), false));
+            QTRY_COMPARE_WITH_TIMEOUT(peer->state(), QAbstractSocket::UnconnectedState, 5000);
+            QCOMPARE(peer->readAll(), QByteArray());
+        }
+        const QByteArray refused = "SI: VERBINDING VAN " + address + " GEWEIGERD: NIET IN BSAToegestaneAdressen";
+        QVERIFY2(program.waitFor(refused), program.tail().constData());
+        QVERIFY2(program.stop(), program.tail().constData());
+        QCOMPARE(program.output().count(refused), 1);
+        QVERIFY(!program.output().contains("Verbinding met " + address));
+        QVERIFY(!program.output().contains("<ACK"));
+        return;
+    }
+    QVERIFY2(program.stop(), program.tail().constData());
+}
+
+void TestHeadlessUnderStrain::idleConnectionsCannotLockBsaOut()
+{
+    // A peer on another machine opens more connections than the link has places for and sends nothing. BSA's
+    // connection that was working goes on working, and a new one of BSA's, waiting behind the idle ones in the
+    // system's queue, is taken and answered.
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    QVERIFY(writeFile(home.filePath("KorvelBSA.xml"), SqliteSettings));
+    Program program(home);
+    program.limitDescriptors(64, 64);
+    QVERIFY(program.start());
+    QVERIFY2(program.waitFor("BSA Callcenter Server werd gestart"), program.tail().constData());
+
+    auto working = connectTo(program.port());
+    QVERIFY(working);
+    AnswerReader workingAnswers;
+    QCOMPARE(exchangeRide(*working, workingAnswers, RideMessageBuilder(4730, QDateTime::currentDateTime())),
+        QStringLiteral("AC 4730"));
+
+    constexpr int Idle = 100; // beyond the places that 64 open files leave
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < Idle; ++i) {
+        idle.push_back(connectFrom(ForeignPeerAddress, program.port()));
+        QVERIFY(idle.back());
+    }
+    QVERIFY2(
+        program.waitFor("VERBINDINGEN OPEN, HET MAXIMUM: NIEUWE VERBINDINGEN WACHTEN"), program.tail().constData());
+
+    // Taken once an idle connection has been silent for the grace of 5 s.
+    auto late = connectTo(program.port());
+    QVERIFY(late);
+    late->write(Inpakken(RideMessageBuilder(4731, QDateTime::currentDateTime()).text(), false));
+    AnswerReader lateAnswers;
+    QVERIFY2(waitForAnswers(*late, lateAnswers, 1, 30000), program.tail().constData());
+    QCOMPARE(lateAnswers.answers(), QStringList { "AC 4731" });
+    QCOMPARE(exchangeRide(*working, workingAnswers, RideMessageBuilder(4732, QDateTime::currentDateTime())),
+        QStringLiteral("AC 4732"));
+
+    for (const char *line : { "SI: VERBINDING MET 127.0.0.2 GESLOTEN: NA ",
+             " NOG NIETS ONTVANGEN, EEN NIEUWE VERBINDING WACHTTE OP EEN PLAATS",
+             " VERBINDINGEN VAN 127.0.0.2 GESLOTEN: MEER DAN 32 ZONDER VOLLEDIG BERICHT" })
+        QVERIFY2(program.waitFor(line), program.tail().constData());
+    QVERIFY(!program.output().contains("Verbinding verbroken 127.0.0.1"));
+    QVERIFY2(program.stop(), program.tail().constData());
 }
 
 QTEST_GUILESS_MAIN(TestHeadlessUnderStrain)

@@ -95,6 +95,7 @@ void TestKoppeling::tickStartsTheServerWhenAutomaticStartIsOn()
     QSignalSpy st(&koppeling, &Koppeling::stChanged);
     Settings settings = koppeling.settings();
     settings.BSAServerPoort = QString::number(freeLoopbackPort());
+    settings.BSAToegestaneAdressen = QStringLiteral("127.0.0.1"); // the start line is then the last
     koppeling.setSettings(settings);
 
     koppeling.Timer1Timer();

@@ -293,9 +293,10 @@ void TestHoofdscherm::showsEveryTabWithItsLabelsAndFields_data()
         << 5 << "TabSheet2"
         << "Server"
         << QStringList { "Serverpoort", "#BSAServerPoort", "Host poort", "#BSAHostPoort", "Host adres", "#BSAHostAdres",
-               "#bsaCRLF:CR+LF meezenden ACK/NACK", "#BSATerug:Terugkoppeling datacommunicatie inschakelen",
-               "#BSAAuto:Server automatisch opstarten", "BSA Bedrijfsnummer", "#BSABedrijf", "#Ritnummer",
-               "#SpeedButton2:TEST STATUS", "#SpeedButton1:TEST ACK" };
+               "Toegestane adressen", "#BSAToegestaneAdressen", "#bsaCRLF:CR+LF meezenden ACK/NACK",
+               "#BSATerug:Terugkoppeling datacommunicatie inschakelen", "#BSAAuto:Server automatisch opstarten",
+               "BSA Bedrijfsnummer", "#BSABedrijf", "#Ritnummer", "#SpeedButton2:TEST STATUS",
+               "#SpeedButton1:TEST ACK" };
     QTest::newRow("Verbindingen: the connection list") << 6 << "TabSheet5"
                                                        << "Verbindingen" << QStringList { "#ST" };
     QTest::newRow("Pakket IN: the last message received") << 7 << "TabSheet6"
