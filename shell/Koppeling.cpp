@@ -60,6 +60,7 @@ Koppeling::Koppeling(const QString &programFolder, QObject *parent)
     connect(&m_retourZender, &RetourZender::exceptionRaised, this, hook);
     connect(&m_hostSender, &HostSender::logLine, this, logger);
     connect(&m_hostSender, &HostSender::exceptionRaised, this, hook);
+    connect(&m_hostSender, &HostSender::lineSent, &m_retourZender, &RetourZender::lineSent);
     connect(&m_client, &BSAClient::bufferDropped, this, [this](const QString &peer) {
         m_log.Logger(QStringLiteral("CI: ONVOLLEDIG BERICHT VAN %1 GROTER DAN 1 MB, VERWORPEN").arg(peer));
     });
