@@ -9,11 +9,10 @@
 
 HostReplies::HostReplies(BSAClient &client, HostSender &sender, QObject *parent)
     : QObject(parent)
-    , m_client(client)
     , m_sender(sender)
 {
-    connect(&m_client, &BSAClient::envelopeReceived, this, &HostReplies::BSAClientRead);
-    connect(&m_client, &BSAClient::connected, this, &HostReplies::connectionStarted);
+    connect(&client, &BSAClient::envelopeReceived, this, &HostReplies::BSAClientRead);
+    connect(&client, &BSAClient::connected, this, &HostReplies::connectionStarted);
 }
 
 void HostReplies::BSAClientRead(const QByteArray &payload)
@@ -28,7 +27,7 @@ void HostReplies::BSAClientRead(const QByteArray &payload)
         if (m_strayReplies == UnansweringRepliesPerConnection) {
             emit logLine(QStringLiteral("CI: %1 ANTWOORDEN VAN BSA HOST ZONDER WACHTEND BERICHT, VERBINDING GESLOTEN")
                              .arg(m_strayReplies));
-            m_client.close();
+            m_sender.closeMisbehavingConnection();
         }
         if (m_strayReplies > 1)
             return; // said once per connection; the figures count them all

@@ -12,7 +12,8 @@ class HostSender;
 // again because of it.
 //
 // A reply that answers nothing that waits is logged once per connection and counted; a host that sends many of
-// them on one connection has it closed, so that a flooding host can fill neither the log nor the link's time.
+// them on one connection has it closed, and gets a new one only after a pause, so that a flooding host can fill
+// neither the log nor the link's time.
 class HostReplies final : public QObject
 {
     Q_OBJECT
@@ -38,7 +39,6 @@ signals:
 private:
     void connectionStarted() { m_strayReplies = 0; }
 
-    BSAClient &m_client;
     HostSender &m_sender;
     int m_strayReplies = 0; // on the current connection
 };

@@ -176,6 +176,11 @@ void HostSender::replyTimedOut()
         m_noAnswerReported = true;
     }
     emit replyMissed();
+    closeMisbehavingConnection();
+}
+
+void HostSender::closeMisbehavingConnection()
+{
     m_closingOurselves = true;
     m_client.close();
     m_closingOurselves = false;

@@ -47,6 +47,10 @@ public:
     bool answers(const tAckNackBSA &reply) const;
     bool takeReply(const tAckNackBSA &reply);
 
+    // Ends a connection on which the host misbehaves: the first line goes again over a new one, after a pause as
+    // if it had gone unanswered, so that such a host is not given a new connection every second.
+    void closeMisbehavingConnection();
+
     // Since when the first line has waited for an answer that did not come in time; null while the host answers.
     QDateTime unansweredSince() const { return m_unansweredSince; }
     // The ride number of the status message that waits for its answer, or of the one that went unanswered last.

@@ -114,10 +114,11 @@ QStringList LinkMetrics::unhealthyReasons(const Now &now) const
         reasons << QStringLiteral("the last database statement failed: ") + m_databaseFailure.simplified();
     }
     if (!now.unansweredSince.isNull()) {
-        reasons << QStringLiteral("the BSA host has not answered the status message of ride %1 since %2; %3 "
-                                  "message(s) wait in the outgoing queue")
-                       .arg(now.unansweredRide)
-                       .arg(now.unansweredSince.toString(Qt::ISODate))
+        const QString what = now.unansweredRide != 0
+            ? QStringLiteral("the status message of ride %1").arg(now.unansweredRide)
+            : QStringLiteral("the outgoing queue");
+        reasons << QStringLiteral("the BSA host has not answered %1 since %2; %3 line(s) wait in the outgoing queue")
+                       .arg(what, now.unansweredSince.toString(Qt::ISODate))
                        .arg(now.statusWaiting);
     }
     return reasons;

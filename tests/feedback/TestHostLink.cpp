@@ -502,6 +502,11 @@ void TestHostLink::closesAConnectionThatFloodsStrayReplies()
     if (closed) {
         QTRY_COMPARE_WITH_TIMEOUT(host->state(), QAbstractSocket::UnconnectedState, 5000);
         QTRY_COMPARE_WITH_TIMEOUT(m_log.count(closing), 1, 5000);
+        // Such a host gets its next connection only after a pause, not at the next tick.
+        tick();
+        QTest::qWait(50);
+        QVERIFY(!m_host->hasPendingConnections());
+        QVERIFY(!m_client->isActive());
     } else {
         QTRY_COMPARE_WITH_TIMEOUT(stray.size(), replies, 5000);
         QTest::qWait(50);
