@@ -94,10 +94,13 @@ void HostSender::sendNext()
         m_waitingRide = ride;
         m_replyTimer.start();
     }
-    if (m_client.bytesToWrite() > 0)
+    if (m_client.bytesToWrite() > 0) {
         m_inFlight = true;
-    else if (!m_awaitingReply)
+    } else if (!m_awaitingReply) {
+        if (m_dropReported)
+            hostAnswersAgain();
         lineLeft();
+    }
 }
 
 bool HostSender::answers(const tAckNackBSA &reply) const
