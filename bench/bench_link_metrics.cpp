@@ -51,7 +51,7 @@ void BM_MetricsText(benchmark::State &state)
     LinkMetrics metrics;
     for (int i = 0; i < 1000; ++i)
         metrics.rideAnswered(QStringLiteral("BN"), true, std::chrono::microseconds(100 * i));
-    const LinkMetrics::Now now { true, true, 20, 3 };
+    const LinkMetrics::Now now { true, true, 20, 3, QDateTime(), 0 };
     for (auto _ : state)
         benchmark::DoNotOptimize(metrics.text(now));
 }

@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include <QCryptographicHash>
+
 #include "feedback/OutgoingQueue.h"
 #include "feedback/StatusMessageBuilder.h"
 #include "platform/Database.h"
@@ -13,6 +15,10 @@ namespace {
 // is worked off in the order the rides were booked.
 const QString WaitingRows = QStringLiteral(
     "SELECT pla_id, pla_retour_rbs FROM planning WHERE pla_retour_rbs = ? AND pla_eigenaar = ? ORDER BY pla_id");
+
+// Only a row that still waits is marked: two links on one database must not both send its message.
+const QString MarkWaitingRow
+    = QStringLiteral("UPDATE planning SET pla_retour_rbs = ? WHERE pla_id = ? AND pla_retour_rbs = ?");
 
 constexpr int Waiting = 1;
 constexpr int Handled = 2;
@@ -64,23 +70,63 @@ void RetourZender::handleFirstWaitingRow()
 
     QString queuedLine;
     const bool built = m_builder.MaakStatusmelding(plaId, &queuedLine);
+    const QString id = QString::number(plaId);
+    bool copy = false;
+    if (!queuedLine.isEmpty() && alreadyOnItsWay(queuedLine) && m_queue.takeBackLast(queuedLine)) {
+        // An earlier run queued this message and ended before it marked the row: the row only needs its mark.
+        copy = true;
+        queuedLine.clear();
+    }
     if (!queuedLine.isEmpty() && !m_queue.isSaved()) {
         // The queue's file could not take the message (the queue has said why): marked as handled, the message
         // would live in memory only and a crash would lose it. The row stays at 1 until the file can be written.
         if (m_queue.takeBackLast(queuedLine))
-            emit logLine(QStringLiteral("D:-> RETOURMELDING INGETROKKEN - ") + QString::number(plaId));
+            emit logLine(QStringLiteral("D:-> RETOURMELDING INGETROKKEN - ") + id);
         return;
     }
-    const ColumnValues mark { { QStringLiteral("pla_retour_rbs"), built ? Handled : Refused } };
-    if (!m_database.updateRow(QStringLiteral("planning"), mark, QStringLiteral("pla_id"), plaId, &error)) {
+    bool changed = false;
+    if (!markWaitingRow(plaId, built ? Handled : Refused, &changed, &error)) {
         // The row stays at 1, so a later tick builds its message again: this one must not go out as well, or the
         // host would hear of the ride twice.
         if (!queuedLine.isEmpty() && m_queue.takeBackLast(queuedLine))
-            emit logLine(QStringLiteral("D:-> RETOURMELDING INGETROKKEN - ") + QString::number(plaId));
+            emit logLine(QStringLiteral("D:-> RETOURMELDING INGETROKKEN - ") + id);
         emit exceptionRaised(error);
         return;
     }
-    emit logLine(
-        (built ? QStringLiteral("D:-> RETOURMELDING VERZONDEN - ") : QStringLiteral("D:-> RETOURMELDING AFGEWEZEN - "))
-        + QString::number(plaId));
+    if (!changed) {
+        // Another link on the same database took the row between our read and our mark, and sends its message.
+        if (!queuedLine.isEmpty())
+            m_queue.takeBackLast(queuedLine);
+        emit logLine(QStringLiteral("D:-> RETOURMELDING DOOR ANDERE KOPPELING AFGEHANDELD - ") + id);
+        return;
+    }
+    if (copy)
+        emit logLine(QStringLiteral("D:-> RETOURMELDING AL IN PAKKET UIT OF VERZONDEN - ") + id);
+    else if (built)
+        emit logLine(QStringLiteral("D:-> RETOURMELDING VERZONDEN - ") + id);
+    else
+        emit logLine(QStringLiteral("D:-> RETOURMELDING AFGEWEZEN - ") + id);
+}
+
+bool RetourZender::markWaitingRow(int plaId, int mark, bool *changed, QString *error)
+{
+    const std::optional<QueryResult> result = m_database.exec(MarkWaitingRow, { mark, plaId, Waiting }, error);
+    if (!result)
+        return false;
+    // A driver that cannot tell (-1) is taken at its word that the statement ran.
+    *changed = result->rowsAffected != 0;
+    return true;
+}
+
+bool RetourZender::alreadyOnItsWay(const QString &line) const
+{
+    // The line just queued is the last one: an equal one before it was queued earlier.
+    if (m_queue.lines().count(line) > 1)
+        return true;
+    return m_sentSinceStart.contains(QCryptographicHash::hash(line.toLatin1(), QCryptographicHash::Sha1));
+}
+
+void RetourZender::lineSent(const QString &line)
+{
+    m_sentSinceStart.insert(QCryptographicHash::hash(line.toLatin1(), QCryptographicHash::Sha1));
 }

@@ -1,5 +1,6 @@
 #include "BSAClient.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "platform/SocketError.h"
@@ -7,6 +8,8 @@
 BSAClient::BSAClient(QObject *parent)
     : QObject(parent)
 {
+    // Bounded, so that what a turn leaves unread stays in the system and holds the host back.
+    m_socket.setReadBufferSize(ReadBytesPerTurn);
     connect(&m_socket, &QAbstractSocket::connected, this, &BSAClient::connected);
     connect(&m_socket, &QAbstractSocket::disconnected, this, &BSAClient::socketDisconnected);
     connect(&m_socket, &QIODevice::readyRead, this, &BSAClient::readAvailable);
@@ -60,15 +63,46 @@ qint64 BSAClient::send(const QByteArray &bytes, QString *error)
     return taken;
 }
 
+void BSAClient::close()
+{
+    m_socket.abort();
+    m_framer.clear();
+}
+
 void BSAClient::readAvailable()
 {
-    m_framer.append(m_socket.readAll());
-    while (std::optional<QByteArray> payload = m_framer.takeEnvelope())
-        emit envelopeReceived(*payload);
-    if (m_framer.bufferedSize() > EnvelopeFramer::MaxBuffered) {
-        m_framer.clear(); // a host that never sends the end tag must not grow memory without bound
-        emit bufferDropped(m_socket.peerAddress().toString());
+    m_readQueued = false;
+    // Small pieces, so that the framer never holds much more than the envelope it is completing.
+    constexpr qint64 Piece = 4096;
+    qint64 read = 0;
+    int handed = 0;
+    while (handed < EnvelopesPerTurn && isActive()) {
+        if (std::optional<QByteArray> payload = m_framer.takeEnvelope()) {
+            ++handed;
+            emit envelopeReceived(*payload); // may close the connection
+            continue;
+        }
+        if (read >= ReadBytesPerTurn || m_socket.bytesAvailable() == 0)
+            break;
+        const QByteArray piece = m_socket.read(std::min(Piece, ReadBytesPerTurn - read));
+        read += piece.size();
+        m_framer.append(piece);
+        if (m_framer.bufferedSize() > EnvelopeFramer::MaxBuffered) {
+            m_framer.clear(); // a host that never sends the end tag must not grow memory without bound
+            emit bufferDropped(m_socket.peerAddress().toString());
+        }
     }
+    if (isActive() && (handed == EnvelopesPerTurn || m_socket.bytesAvailable() > 0))
+        readLater();
+}
+
+// No readyRead comes for bytes already read into the socket's buffer: the next turn reads on by itself.
+void BSAClient::readLater()
+{
+    if (m_readQueued)
+        return;
+    m_readQueued = true;
+    QMetaObject::invokeMethod(this, &BSAClient::readAvailable, Qt::QueuedConnection);
 }
 
 void BSAClient::socketError(QAbstractSocket::SocketError error)

@@ -33,6 +33,13 @@ public:
     qint64 send(const QByteArray &bytes, QString *error = nullptr);
     // Bytes sent that the system has not taken yet: a host that stops reading lets them pile up here.
     qint64 bytesToWrite() const { return m_socket.bytesToWrite(); }
+    // Ends the connection (or the attempt) at once; disconnected() comes before this returns when there was one.
+    void close();
+
+    // What one turn of the event loop takes from the host at most: a host that floods the connection must leave
+    // the other connections and the timers their turn. The rest waits in the system and holds the host back.
+    static constexpr qint64 ReadBytesPerTurn = 64 * 1024;
+    static constexpr int EnvelopesPerTurn = 64;
 
 signals:
     void connected();
@@ -49,6 +56,7 @@ signals:
 
 private:
     void readAvailable();
+    void readLater();
     void socketError(QAbstractSocket::SocketError error);
     void socketDisconnected();
 
@@ -59,4 +67,5 @@ private:
     // Where the attempt under way (or the connection) goes.
     QString m_attemptHost;
     quint16 m_attemptPort = 0;
+    bool m_readQueued = false;
 };

@@ -1,5 +1,6 @@
 #include "HeadlessRun.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include <QCoreApplication>
@@ -51,24 +52,34 @@ const QString NoDatabaseLine = QStringLiteral(
     "GEEN PLANNINGDATABASE INGESTELD: ELKE RIT KRIJGT NC. Stel xLoginServer_Text in KorvelBSA.xml in, bijvoorbeeld "
     "op sqlite:BSA/planning.db (zie README, Choosing the database)");
 
-// The tests' hook for shorter timers: BSA_TEST_INTERVALS_MS="RETOURZENDER,TIMER1" in milliseconds. Without it the
-// timers run at 15000 and 1000 ms.
+// The tests' hook for shorter timers: BSA_TEST_INTERVALS_MS="RETOURZENDER,TIMER1" in milliseconds, optionally
+// followed by ",REPLY,PAUSE": how long a status message waits for the BSA host's answer and the first pause before it
+// goes again (the pauses then grow to 16 times that). Without it the timers run at 15000 and 1000 ms, the answer is
+// awaited 30 s and the pauses run from 30 s to 15 min.
 void applyTestIntervals(Koppeling &koppeling)
 {
     const QString value = qEnvironmentVariable("BSA_TEST_INTERVALS_MS");
     if (value.isEmpty())
         return;
     const QStringList parts = value.split(QLatin1Char(','));
-    bool retourOk = false;
-    bool timer1Ok = false;
-    const int retour = parts.value(0).toInt(&retourOk);
-    const int timer1 = parts.value(1).toInt(&timer1Ok);
-    if (parts.size() != 2 || !retourOk || !timer1Ok || retour < 1 || timer1 < 1) {
+    QList<int> times;
+    for (const QString &part : parts) {
+        bool ok = false;
+        const int time = part.toInt(&ok);
+        times << (ok ? time : 0);
+    }
+    const bool fits = (times.size() == 2 || times.size() == 4)
+        && std::all_of(times.cbegin(), times.cend(), [](int time) { return time > 0; });
+    if (!fits) {
         writeLine(stderr, QStringLiteral("KorvelBSA: BSA_TEST_INTERVALS_MS ignored: '%1'").arg(value));
         return;
     }
-    writeLine(stderr, QStringLiteral("KorvelBSA: test intervals %1 ms and %2 ms").arg(retour).arg(timer1));
-    koppeling.setTimerIntervalsForTest(std::chrono::milliseconds(retour), std::chrono::milliseconds(timer1));
+    writeLine(stderr, QStringLiteral("KorvelBSA: test intervals %1 ms").arg(value));
+    koppeling.setTimerIntervalsForTest(std::chrono::milliseconds(times[0]), std::chrono::milliseconds(times[1]));
+    if (times.size() == 4) {
+        koppeling.setHostTimesForTest(std::chrono::milliseconds(times[2]), std::chrono::milliseconds(times[3]),
+            std::chrono::milliseconds(times[3]) * 16);
+    }
 }
 } // namespace
 

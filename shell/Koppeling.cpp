@@ -35,6 +35,7 @@ Koppeling::Koppeling(const QString &programFolder, QObject *parent)
     , m_statusBuilder(m_database, m_settings, m_queue)
     , m_retourZender(m_database, m_settings, m_statusBuilder, m_queue)
     , m_hostSender(m_client, m_queue, m_settings)
+    , m_hostReplies(m_client, m_hostSender)
 {
     m_timer1.setInterval(Timer1Interval);
     connect(&m_timer1, &QTimer::timeout, this, &Koppeling::Timer1Timer);
@@ -59,7 +60,7 @@ Koppeling::Koppeling(const QString &programFolder, QObject *parent)
     connect(&m_retourZender, &RetourZender::exceptionRaised, this, hook);
     connect(&m_hostSender, &HostSender::logLine, this, logger);
     connect(&m_hostSender, &HostSender::exceptionRaised, this, hook);
-    connect(&m_client, &BSAClient::envelopeReceived, &m_hostReplies, &HostReplies::BSAClientRead);
+    connect(&m_hostSender, &HostSender::lineSent, &m_retourZender, &RetourZender::lineSent);
     connect(&m_client, &BSAClient::bufferDropped, this, [this](const QString &peer) {
         m_log.Logger(QStringLiteral("CI: ONVOLLEDIG BERICHT VAN %1 GROTER DAN 1 MB, VERWORPEN").arg(peer));
     });
@@ -143,6 +144,12 @@ void Koppeling::setTimerIntervalsForTest(std::chrono::milliseconds retourZender,
     m_timer1.setInterval(timer1);
 }
 
+void Koppeling::setHostTimesForTest(std::chrono::milliseconds replyTimeout, std::chrono::milliseconds firstPause,
+    std::chrono::milliseconds longestPause)
+{
+    m_hostSender.setTimesForTest(replyTimeout, firstPause, longestPause);
+}
+
 void Koppeling::setSettings(const Settings &settings)
 {
     m_settings = settings;
@@ -174,6 +181,8 @@ bool Koppeling::startStatusPort(quint16 port, QString *error)
         state.databaseConfigured = !m_settings.xLoginServer.trimmed().isEmpty();
         state.connections = m_server.connections().size();
         state.statusWaiting = m_queue.lines().size();
+        state.unansweredSince = m_hostSender.unansweredSince();
+        state.unansweredRide = m_hostSender.waitingRide();
         return state;
     };
     const LinkMetrics *figures = metrics.get();
@@ -197,6 +206,8 @@ bool Koppeling::startStatusPort(quint16 port, QString *error)
     connect(&m_queue, &OutgoingQueue::appended, counter, &LinkMetrics::statusQueued);
     connect(&m_queue, &OutgoingQueue::takenBack, counter, &LinkMetrics::statusTakenBack);
     connect(&m_hostSender, &HostSender::lineSent, counter, &LinkMetrics::statusSent);
+    connect(&m_hostSender, &HostSender::replyMissed, counter, &LinkMetrics::statusReplyMissed);
+    connect(&m_hostReplies, &HostReplies::strayReply, counter, &LinkMetrics::strayHostReply);
     connect(&m_database, &Database::failed, counter, &LinkMetrics::databaseFailed);
     connect(&m_database, &Database::recovered, counter, &LinkMetrics::databaseRecovered);
     m_metrics = std::move(metrics);

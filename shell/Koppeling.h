@@ -114,6 +114,10 @@ public:
 
     // For tests only: shorter intervals for the two timers. The program always runs at 15000 and 1000 ms.
     void setTimerIntervalsForTest(std::chrono::milliseconds retourZender, std::chrono::milliseconds timer1);
+    // For tests only: how long a status message waits for the BSA host's answer, and the pauses before it goes
+    // again. The program always waits 30 s and pauses from 30 s to 15 min.
+    void setHostTimesForTest(std::chrono::milliseconds replyTimeout, std::chrono::milliseconds firstPause,
+        std::chrono::milliseconds longestPause);
 
 signals:
     void logLineAdded(const QString &line);

@@ -79,6 +79,16 @@ void LinkMetrics::statusSent()
     ++m_statusSent;
 }
 
+void LinkMetrics::statusReplyMissed()
+{
+    ++m_statusRepliesMissed;
+}
+
+void LinkMetrics::strayHostReply()
+{
+    ++m_strayHostReplies;
+}
+
 void LinkMetrics::databaseFailed(const QString &reason, bool busy)
 {
     ++(busy ? m_databaseBusy : m_databaseErrors);
@@ -102,6 +112,14 @@ QStringList LinkMetrics::unhealthyReasons(const Now &now) const
     if (m_databaseFailing) {
         // A driver's message may span lines; the answer keeps one reason a line.
         reasons << QStringLiteral("the last database statement failed: ") + m_databaseFailure.simplified();
+    }
+    if (!now.unansweredSince.isNull()) {
+        const QString what = now.unansweredRide != 0
+            ? QStringLiteral("the status message of ride %1").arg(now.unansweredRide)
+            : QStringLiteral("the outgoing queue");
+        reasons << QStringLiteral("the BSA host has not answered %1 since %2; %3 line(s) wait in the outgoing queue")
+                       .arg(what, now.unansweredSince.toString(Qt::ISODate))
+                       .arg(now.statusWaiting);
     }
     return reasons;
 }
@@ -143,8 +161,16 @@ QByteArray LinkMetrics::text(const Now &now) const
     out.counter("korvelbsa_bsa_connections_accepted_total", "BSA connections accepted.", m_connectionsAccepted);
     out.counter("korvelbsa_status_messages_queued_total", "Status messages queued for the BSA host.", m_statusQueued);
     out.counter("korvelbsa_status_messages_sent_total",
-        "Status messages handed whole to the connection to the BSA host.", m_statusSent);
-    out.gauge("korvelbsa_status_messages_waiting", "Status messages waiting in the outgoing queue.",
+        "Lines that left the outgoing queue: status messages once the BSA host answered them, other lines once "
+        "handed whole to the connection.",
+        m_statusSent);
+    out.counter("korvelbsa_status_replies_missed_total",
+        "Status messages the BSA host did not answer in time; each goes again over a new connection.",
+        m_statusRepliesMissed);
+    out.counter("korvelbsa_host_replies_stray_total",
+        "Replies of the BSA host that answered no status message waiting for one.", m_strayHostReplies);
+    out.gauge("korvelbsa_status_messages_waiting",
+        "Lines waiting in the outgoing queue, the one sent but not yet answered included.",
         QByteArray::number(now.statusWaiting));
     out.counter("korvelbsa_database_errors_total",
         "Failed database connects and statements, besides waits for another program's lock.", m_databaseErrors);

@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -28,6 +29,9 @@ public:
         bool databaseConfigured = true; // a database server is set (xLoginServer)
         qsizetype connections = 0; // open BSA connections
         qsizetype statusWaiting = 0; // status messages waiting in the outgoing queue
+        // Since when the first of them has gone unanswered by the BSA host, and its ride; null while it answers.
+        QDateTime unansweredSince;
+        int unansweredRide = 0;
     };
 
     explicit LinkMetrics(QObject *parent = nullptr);
@@ -39,12 +43,14 @@ public:
     void statusQueued();
     void statusTakenBack();
     void statusSent();
+    void statusReplyMissed();
+    void strayHostReply();
     // Fed by the database connection.
     void databaseFailed(const QString &reason, bool busy);
     void databaseRecovered();
 
-    // Why the link is not healthy, one reason a line; empty when it is: the server listens, a database is set, and
-    // the last database statement succeeded.
+    // Why the link is not healthy, one reason a line; empty when it is: the server listens, a database is set,
+    // the last database statement succeeded, and the BSA host answers the status messages.
     QStringList unhealthyReasons(const Now &now) const;
     // Every figure in the Prometheus text format (version 0.0.4).
     QByteArray text(const Now &now) const;
@@ -59,6 +65,8 @@ private:
     quint64 m_connectionsAccepted = 0;
     quint64 m_statusQueued = 0;
     quint64 m_statusSent = 0;
+    quint64 m_statusRepliesMissed = 0;
+    quint64 m_strayHostReplies = 0;
     quint64 m_databaseErrors = 0;
     quint64 m_databaseBusy = 0;
     bool m_databaseFailing = false;

@@ -25,6 +25,28 @@ QByteArray hexOf(const QString &text)
 {
     return TekstNaarHex(text);
 }
+
+// The queued line of a status message for a BSA ride, and the host's reply to it.
+QString statusLine(int ride)
+{
+    return QString::fromLatin1(hexOf(QStringLiteral("BT\tBSA\t6\t%1\t201101091405\t\t17\t").arg(ride)));
+}
+
+QByteArray reply(const char *soort, int ride)
+{
+    return envelope(hexOf(QStringLiteral("%1\tBSA\t6\t%2\t").arg(QLatin1String(soort)).arg(ride)));
+}
+
+// Reads what the host received until it holds `expected`, bounded in time.
+bool receives(QTcpSocket &host, QByteArray &received, const QByteArray &expected, int timeoutMs = 5000)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!received.contains(expected) && !deadline.hasExpired()) {
+        QTest::qWait(10); // the link's timers and sockets run meanwhile
+        received += host.readAll();
+    }
+    return received.contains(expected);
+}
 } // namespace
 
 class TestHostLink final : public QObject
@@ -43,6 +65,12 @@ private slots:
     void sendsALineAgainWhenTheConnectionDropsBeforeItLeft();
     void logsEachReplyOnItsOwn_data();
     void logsEachReplyOnItsOwn();
+    void aStatusMessageWaitsForItsAnswer_data();
+    void aStatusMessageWaitsForItsAnswer();
+    void sendsAnUnansweredStatusMessageAgainOnANewConnection();
+    void saysOnceThatTheHostDropsEveryConnection();
+    void closesAConnectionThatFloodsStrayReplies_data();
+    void closesAConnectionThatFloodsStrayReplies();
 
 private:
     // Ticks until the client is connected and the host has the connection.
@@ -71,8 +99,7 @@ void TestHostLink::init()
     m_queue->restore();
     m_client = std::make_unique<BSAClient>();
     m_sender = std::make_unique<HostSender>(*m_client, *m_queue, m_settings);
-    m_replies = std::make_unique<HostReplies>();
-    connect(m_client.get(), &BSAClient::envelopeReceived, m_replies.get(), &HostReplies::BSAClientRead);
+    m_replies = std::make_unique<HostReplies>(*m_client, *m_sender);
     m_log.clear();
     connect(m_sender.get(), &HostSender::logLine, this, [this](const QString &l) { m_log << "L:" + l; });
     connect(m_sender.get(), &HostSender::exceptionRaised, this, [this](const QString &l) { m_log << "E:" + l; });
@@ -249,53 +276,247 @@ void TestHostLink::sendsALineAgainWhenTheConnectionDropsBeforeItLeft()
 
 void TestHostLink::logsEachReplyOnItsOwn_data()
 {
+    // The status message of ride 12345 waits for its answer; ride 812 waits for nothing.
     QTest::addColumn<QByteArrayList>("reads"); // what the host writes, one entry per write
     QTest::addColumn<QStringList>("logged");
-    const QByteArray ac = envelope(hexOf("AC\tBSA\t6\t12345\t"));
-    const QByteArray nc = envelope(hexOf("NC\tBSA\t6\t812\t"));
+    QTest::addColumn<bool>("answered"); // the waiting message left the queue
+    const QByteArray ac = reply("AC", 12345);
+    const QByteArray nc = reply("NC", 812);
+    const QString stray = QStringLiteral(
+        "L:CI: ANTWOORD VAN BSA HOST ZONDER WACHTEND BERICHT; VERDERE OP DEZE VERBINDING WORDEN ALLEEN GETELD");
     const QStringList acLines { "L:CI: " + QString::fromLatin1(ac), "L:CI STATUS: AC", "L:CI WAARDE: BSA",
         "L:CI BS RITNUMMER: 12345" };
     const QStringList ncLines { "L:CI: " + QString::fromLatin1(nc), "L:CI STATUS: NC", "L:CI WAARDE: BSA",
         "L:CI BS RITNUMMER: 812" };
 
-    QTest::newRow("an acknowledgement gives four lines") << QByteArrayList { ac } << acLines;
-    QTest::newRow("a refusal is logged like an acknowledgement") << QByteArrayList { nc } << ncLines;
-    QTest::newRow("a reply followed by CR LF") << QByteArrayList { ac + "\r\n" } << acLines;
-    QTest::newRow("two replies in one read") << QByteArrayList { ac + nc } << acLines + ncLines;
-    QTest::newRow("a reply split over two reads") << QByteArrayList { ac.left(11), ac.mid(11) } << acLines;
+    QTest::newRow("an acknowledgement gives four lines") << QByteArrayList { ac } << acLines << true;
+    QTest::newRow("a refusal of another ride is logged like an acknowledgement, once")
+        << QByteArrayList { nc, nc } << ncLines + QStringList { stray } << false;
+    QTest::newRow("a reply followed by CR LF") << QByteArrayList { ac + "\r\n" } << acLines << true;
+    QTest::newRow("two replies in one read")
+        << QByteArrayList { ac + nc } << acLines + ncLines + QStringList { stray } << true;
+    QTest::newRow("a reply split over two reads") << QByteArrayList { ac.left(11), ac.mid(11) } << acLines << true;
     QTest::newRow("fields after the fourth are ignored")
         << QByteArrayList { envelope(hexOf("AC\tBSA\t6\t12345\tx\ty")) }
         << QStringList { "L:CI: " + QString::fromLatin1(envelope(hexOf("AC\tBSA\t6\t12345\tx\ty"))), "L:CI STATUS: AC",
-               "L:CI WAARDE: BSA", "L:CI BS RITNUMMER: 12345" };
+               "L:CI WAARDE: BSA", "L:CI BS RITNUMMER: 12345" }
+        << true;
     QTest::newRow("a ride number that is not a number is 0")
         << QByteArrayList { envelope(hexOf("AC\tBSA\t6\t12a\t")) }
         << QStringList { "L:CI: " + QString::fromLatin1(envelope(hexOf("AC\tBSA\t6\t12a\t"))), "L:CI STATUS: AC",
-               "L:CI WAARDE: BSA", "L:CI BS RITNUMMER: 0" };
+               "L:CI WAARDE: BSA", "L:CI BS RITNUMMER: 0", stray }
+        << false;
     QTest::newRow("an empty reply logs its envelope and the failure")
         << QByteArrayList { "<ZORVAN><EINDE>" }
-        << QStringList { "L:CI: <ZORVAN><EINDE>", "E:List index out of bounds (0)" };
+        << QStringList { "L:CI: <ZORVAN><EINDE>", "E:List index out of bounds (0)", stray } << false;
     QTest::newRow("a reply of three fields stops after the envelope")
         << QByteArrayList { envelope(hexOf("AC\tBSA\t6")) }
         << QStringList { "L:CI: " + QString::fromLatin1(envelope(hexOf("AC\tBSA\t6"))),
-               "E:List index out of bounds (3)" };
+               "E:List index out of bounds (3)", stray }
+        << false;
+    QTest::newRow("another kind for the waiting ride ends no wait")
+        << QByteArrayList { reply("BT", 12345) }
+        << QStringList { "L:CI: " + QString::fromLatin1(reply("BT", 12345)), "L:CI STATUS: BT", "L:CI WAARDE: BSA",
+               "L:CI BS RITNUMMER: 12345", stray }
+        << false;
 }
 
 void TestHostLink::logsEachReplyOnItsOwn()
 {
     QFETCH(QByteArrayList, reads);
     QFETCH(QStringList, logged);
-    m_queue->append(QStringLiteral("4254"));
+    QFETCH(bool, answered);
+    m_queue->append(statusLine(12345));
     auto host = connectHost();
     QVERIFY(host);
+    tick();
+    QByteArray received;
+    QVERIFY(receives(*host, received, envelope(statusLine(12345).toLatin1())));
+    m_log.clear();
     for (const QByteArray &read : reads) {
         host->write(read);
         QVERIFY(host->waitForBytesWritten(5000));
         QTest::qWait(20); // lets the client read each part on its own
     }
     QTRY_COMPARE_WITH_TIMEOUT(m_log, logged, 5000);
-    // A reply changes nothing else: the queue and the connection stay as they were.
-    QCOMPARE(m_queue->lines(), QStringList { "4254" });
-    QVERIFY(m_client->isActive());
+    QTest::qWait(50);
+    QCOMPARE(m_log, logged);
+    QCOMPARE(m_queue->isEmpty(), answered);
+    QVERIFY(m_client->isActive()); // a reply never ends the connection by itself
+}
+
+void TestHostLink::aStatusMessageWaitsForItsAnswer_data()
+{
+    QTest::addColumn<QByteArray>("answer"); // the host's reply to the first message, empty: none
+    QTest::addColumn<bool>("nextGoes");
+    QTest::newRow("an acknowledgement lets the next line go") << reply("AC", 901) << true;
+    QTest::newRow("a refusal ends the wait as well, nothing goes again") << reply("NC", 901) << true;
+    QTest::newRow("no answer holds the queue") << QByteArray() << false;
+    QTest::newRow("an answer for another ride holds the queue") << reply("AC", 902) << false;
+}
+
+void TestHostLink::aStatusMessageWaitsForItsAnswer()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, nextGoes);
+    m_queue->append(statusLine(901));
+    m_queue->append(statusLine(902));
+    auto host = connectHost();
+    QVERIFY(host);
+    tick();
+    QByteArray received;
+    QVERIFY(receives(*host, received, envelope(statusLine(901).toLatin1())));
+    // Written whole, but not answered: the message is still waiting, in the queue and in its file.
+    QCOMPARE(m_queue->lines().size(), 2);
+    QFile file(m_queue->fileName());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll().count("\r\n"), 2);
+    if (!answer.isEmpty()) {
+        host->write(answer);
+        QVERIFY(host->waitForBytesWritten(5000));
+    }
+    QTest::qWait(100);
+    tick();
+    tick();
+    QCOMPARE(receives(*host, received, envelope(statusLine(902).toLatin1()), 500), nextGoes);
+    QCOMPARE(m_queue->lines().first(), nextGoes ? statusLine(902) : statusLine(901));
+    QCOMPARE(received.count("<ZORVAN>"), nextGoes ? 2 : 1); // nothing went twice
+}
+
+void TestHostLink::sendsAnUnansweredStatusMessageAgainOnANewConnection()
+{
+    using namespace std::chrono_literals;
+    m_sender->setTimesForTest(300ms, 400ms, 800ms);
+    const QByteArray wire = envelope(statusLine(901).toLatin1());
+    const QString noAnswer
+        = QStringLiteral("L:CO: GEEN ANTWOORD VAN BSA HOST OP BSRITNUMMER 901 BINNEN 1 SECONDEN, "
+                         "VERBINDING GESLOTEN, BERICHT BLIJFT IN PAKKET UIT EN GAAT OPNIEUW 127.0.0.1");
+    m_queue->append(statusLine(901));
+    QSignalSpy disconnected(m_client.get(), &BSAClient::disconnected);
+    QElapsedTimer clock;
+
+    // Three attempts go unanswered; each ends its connection, and the pause before the next one grows.
+    QList<qint64> attemptsAt;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        std::unique_ptr<QTcpSocket> host;
+        QDeadlineTimer deadline(5000);
+        while (!host && !deadline.hasExpired()) {
+            tick();
+            QTest::qWait(10);
+            if (m_host->hasPendingConnections())
+                host.reset(m_host->nextPendingConnection());
+        }
+        QVERIFY(host);
+        // The message goes at a tick after this, so the answer's time and the pause run from after this moment.
+        if (attempt == 0)
+            clock.start();
+        attemptsAt << clock.elapsed();
+        QByteArray received;
+        deadline.setRemainingTime(5000);
+        while (!received.contains(wire) && !deadline.hasExpired()) {
+            tick();
+            QTest::qWait(10);
+            received += host->readAll();
+        }
+        QCOMPARE(received, wire);
+        // The link closes it.
+        QTRY_COMPARE_WITH_TIMEOUT(host->state(), QAbstractSocket::UnconnectedState, 5000);
+        QCOMPARE(m_queue->lines(), QStringList { statusLine(901) });
+        QVERIFY(m_sender->unansweredSince().isValid());
+    }
+    QCOMPARE(m_log.count(noAnswer), 1); // said once, not at every attempt
+    // Each new connection comes after the wait for the answer and the pause, the second pause twice the first (a
+    // timer may fire a little early).
+    QVERIFY2(attemptsAt[1] - attemptsAt[0] >= (300 + 400) * 9 / 10, qPrintable(QString::number(attemptsAt[1])));
+    QVERIFY2(attemptsAt[2] - attemptsAt[1] >= (300 + 800) * 9 / 10, qPrintable(QString::number(attemptsAt[2])));
+
+    // The host answers at last: the message leaves, and the link says the host takes its messages again.
+    std::unique_ptr<QTcpSocket> host;
+    QDeadlineTimer deadline(5000);
+    QByteArray received;
+    while (!received.contains(wire) && !deadline.hasExpired()) {
+        tick();
+        QTest::qWait(10);
+        if (!host && m_host->hasPendingConnections())
+            host.reset(m_host->nextPendingConnection());
+        if (host)
+            received += host->readAll();
+    }
+    QVERIFY(host);
+    host->write(reply("AC", 901));
+    QVERIFY(host->waitForBytesWritten(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(m_queue->isEmpty(), 5000);
+    QCOMPARE(m_log.constLast(), QStringLiteral("L:CO: BSA HOST NEEMT PAKKET UIT WEER AAN 127.0.0.1"));
+    QVERIFY(m_sender->unansweredSince().isNull());
+}
+
+void TestHostLink::saysOnceThatTheHostDropsEveryConnection()
+{
+    // A host that takes every connection and ends it at once.
+    int accepted = 0;
+    connect(m_host.get(), &QTcpServer::newConnection, this, [this, &accepted] {
+        while (QTcpSocket *socket = m_host->nextPendingConnection()) {
+            ++accepted;
+            socket->abort();
+            socket->deleteLater();
+        }
+    });
+    m_queue->append(statusLine(901));
+    QDeadlineTimer deadline(10000);
+    while (accepted < 4 && !deadline.hasExpired()) {
+        tick();
+        QTest::qWait(30);
+    }
+    QVERIFY(accepted >= 4);
+    QTest::qWait(50);
+    QCOMPARE(m_log.count(QStringLiteral("L:CO: VERBINDING MET BSA HOST VERBROKEN, BERICHT BLIJFT IN PAKKET UIT")), 1);
+    QCOMPARE(m_queue->lines(), QStringList { statusLine(901) });
+}
+
+void TestHostLink::closesAConnectionThatFloodsStrayReplies_data()
+{
+    QTest::addColumn<int>("replies");
+    QTest::addColumn<bool>("closed");
+    QTest::newRow("one short of the limit keeps the connection")
+        << HostReplies::UnansweringRepliesPerConnection - 1 << false;
+    QTest::newRow("the limit closes it") << HostReplies::UnansweringRepliesPerConnection << true;
+    QTest::newRow("a flood closes it") << 20 * HostReplies::UnansweringRepliesPerConnection << true;
+}
+
+void TestHostLink::closesAConnectionThatFloodsStrayReplies()
+{
+    QFETCH(int, replies);
+    QFETCH(bool, closed);
+    QSignalSpy stray(m_replies.get(), &HostReplies::strayReply);
+    m_queue->append(statusLine(12345));
+    auto host = connectHost();
+    QVERIFY(host);
+    QByteArray flood;
+    for (int i = 0; i < replies; ++i)
+        flood += reply("AC", 500 + i);
+    host->write(flood);
+    QVERIFY(host->waitForBytesWritten(5000));
+    const QString closing
+        = QStringLiteral("L:CI: %1 ANTWOORDEN VAN BSA HOST ZONDER WACHTEND BERICHT, VERBINDING GESLOTEN")
+              .arg(HostReplies::UnansweringRepliesPerConnection);
+    if (closed) {
+        QTRY_COMPARE_WITH_TIMEOUT(host->state(), QAbstractSocket::UnconnectedState, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_log.count(closing), 1, 5000);
+        // Such a host gets its next connection only after a pause, not at the next tick.
+        tick();
+        QTest::qWait(50);
+        QVERIFY(!m_host->hasPendingConnections());
+        QVERIFY(!m_client->isActive());
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(stray.size(), replies, 5000);
+        QTest::qWait(50);
+        QVERIFY(m_client->isActive());
+        QCOMPARE(m_log.count(closing), 0);
+    }
+    QCOMPARE(stray.size(), std::min(replies, HostReplies::UnansweringRepliesPerConnection));
+    // One reply is logged in full, with the line that says the rest are only counted.
+    QCOMPARE(m_log.count(QStringLiteral("L:CI STATUS: AC")), 1);
+    QCOMPARE(m_queue->lines(), QStringList { statusLine(12345) });
 }
 
 QTEST_GUILESS_MAIN(TestHostLink)

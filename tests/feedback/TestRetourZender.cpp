@@ -42,6 +42,9 @@ private slots:
     void takesTheMessageBackWhenTheRowCannotBeMarked();
     void leavesTheRowWaitingWhileTheQueueCannotBeSaved();
     void reportsADatabaseThatCannotBeReached();
+    void leavesARowThatAnotherLinkMarkedToThatLink();
+    void queuesNoSecondCopyOfAMessageOnItsWay_data();
+    void queuesNoSecondCopyOfAMessageOnItsWay();
 
 private:
     int addRow(const ColumnValues &changes);
@@ -266,6 +269,72 @@ void TestRetourZender::reportsADatabaseThatCannotBeReached()
     m_login.server.clear();
     m_zender->RetourZenderTimer();
     QVERIFY2(m_log.isEmpty(), qPrintable(m_log.join(u'|')));
+}
+
+// Two links on one database read the same waiting row; the one that marks it second must not send it as well.
+void TestRetourZender::leavesARowThatAnotherLinkMarkedToThatLink()
+{
+    const int id = addRow({});
+    const int next = addRow({ { "pla_extern_ritnummer", 901 } });
+    m_queue->append(QStringLiteral("4254")); // queued earlier: stays
+    // The other link, with its own connection, marks the row while this one builds its message.
+    Database other(TestDatabaseServer::loginFrom(m_login), m_dir.path());
+    bool marked = false;
+    connect(m_queue.get(), &OutgoingQueue::appended, this, [&] {
+        if (marked)
+            return;
+        QString error;
+        marked = other.exec(QStringLiteral("UPDATE planning SET pla_retour_rbs = 2 WHERE pla_id = ?"), { id }, &error)
+                     .has_value();
+        QVERIFY2(marked, qPrintable(error));
+    });
+    m_zender->RetourZenderTimer();
+    QVERIFY(marked);
+    QCOMPARE(m_log.constLast(),
+        QStringLiteral("L:D:-> RETOURMELDING DOOR ANDERE KOPPELING AFGEHANDELD - ") + QString::number(id));
+    QVERIFY(!m_log.contains(Verzonden + QString::number(id)));
+    QVERIFY2(!m_log.join(u'|').contains(QStringLiteral("E:")), qPrintable(m_log.join(u'|'))); // not an error
+    QCOMPARE(m_queue->lines(), QStringList { "4254" });
+    QCOMPARE(PlanningRows::retourRbs(*m_database, id), QStringLiteral("2"));
+
+    // The link goes on with the next row.
+    m_zender->RetourZenderTimer();
+    QCOMPARE(m_log.constLast(), Verzonden + QString::number(next));
+    QCOMPARE(m_queue->lines().size(), 2);
+    QCOMPARE(rideOf(m_queue->lines().constLast()), QStringLiteral("901"));
+}
+
+void TestRetourZender::queuesNoSecondCopyOfAMessageOnItsWay_data()
+{
+    QTest::addColumn<bool>("sent"); // the earlier copy already left the queue during this run
+    QTest::newRow("a copy still queued") << false;
+    QTest::newRow("a copy sent since the start") << true;
+}
+
+// An earlier run queued the message and was killed before it marked the row: the row waits still.
+void TestRetourZender::queuesNoSecondCopyOfAMessageOnItsWay()
+{
+    QFETCH(bool, sent);
+    const int id = addRow({});
+    QString earlier;
+    QVERIFY(m_builder->MaakStatusmelding(id, &earlier));
+    QVERIFY(!earlier.isEmpty());
+    if (sent) {
+        m_queue->removeFirst();
+        m_zender->lineSent(earlier);
+    }
+    m_log.clear();
+    m_zender->RetourZenderTimer();
+    QCOMPARE(m_log.constLast(),
+        QStringLiteral("L:D:-> RETOURMELDING AL IN PAKKET UIT OF VERZONDEN - ") + QString::number(id));
+    QCOMPARE(m_queue->lines(), sent ? QStringList() : QStringList { earlier });
+    QCOMPARE(PlanningRows::retourRbs(*m_database, id), QStringLiteral("2"));
+
+    // A message of another ride is not taken for a copy.
+    const int other = addRow({ { "pla_extern_ritnummer", 901 } });
+    m_zender->RetourZenderTimer();
+    QCOMPARE(m_log.constLast(), Verzonden + QString::number(other));
+    QCOMPARE(rideOf(m_queue->lines().constLast()), QStringLiteral("901"));
 }
 
 QTEST_GUILESS_MAIN(TestRetourZender)

@@ -25,6 +25,8 @@ private slots:
     void sendFailsWhileNotConnected();
     void activatingAgainWhileConnectingUsesTheNewPort();
     void activatingAgainWhileConnectingToTheSameHostKeepsTheAttempt();
+    void takesAFloodInBoundedTurns();
+    void closeEndsTheConnectionAtOnce();
 
     void mapsSocketErrorsToWinsockCodes_data();
     void mapsSocketErrorsToWinsockCodes();
@@ -167,6 +169,70 @@ void TestBSAClient::activatingAgainWhileConnectingToTheSameHostKeepsTheAttempt()
     client.activate(); // connected: nothing changes
     QVERIFY(client.isActive());
     QCOMPARE(peer->state(), QAbstractSocket::ConnectedState);
+}
+
+void TestBSAClient::takesAFloodInBoundedTurns()
+{
+    QTcpServer bsaHost;
+    QVERIFY(bsaHost.listen(QHostAddress::LocalHost, 0));
+    BSAClient client;
+    QSignalSpy connected(&client, &BSAClient::connected);
+    client.setHost(QStringLiteral("127.0.0.1"));
+    client.setPort(bsaHost.serverPort());
+    client.activate();
+    QVERIFY(connected.wait(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(bsaHost.hasPendingConnections(), 5000);
+    std::unique_ptr<QTcpSocket> peer(bsaHost.nextPendingConnection());
+
+    // Many small envelopes at once, more than one turn may take, each with its number.
+    constexpr int Envelopes = 20 * BSAClient::EnvelopesPerTurn;
+    QByteArray flood;
+    for (int i = 0; i < Envelopes; ++i)
+        flood += "<ZORVAN>" + QByteArray::number(i).rightJustified(6, '0') + "<EINDE>";
+
+    // At the first envelope of a turn a call is queued that runs at the next turn: what came before it came in one
+    // turn.
+    QList<int> turns;
+    int received = 0;
+    bool ordered = true;
+    connect(&client, &BSAClient::envelopeReceived, this, [&](const QByteArray &payload) {
+        ordered = ordered && payload.toInt() == received;
+        if (turns.isEmpty() || turns.constLast() >= 0) {
+            turns << -1;
+            QMetaObject::invokeMethod(
+                this, [&turns, &received] { turns.last() = received; }, Qt::QueuedConnection);
+        }
+        ++received;
+    });
+    peer->write(flood); // one write: it arrives at once
+    QVERIFY(peer->waitForBytesWritten(5000));
+    QTRY_COMPARE_WITH_TIMEOUT(received, Envelopes, 5000);
+    QVERIFY(ordered);
+    int before = 0;
+    for (int upTo : std::as_const(turns)) {
+        QVERIFY2(upTo - before <= BSAClient::EnvelopesPerTurn, qPrintable(QString::number(upTo - before)));
+        before = upTo;
+    }
+    QVERIFY(client.isActive());
+}
+
+void TestBSAClient::closeEndsTheConnectionAtOnce()
+{
+    QTcpServer bsaHost;
+    QVERIFY(bsaHost.listen(QHostAddress::LocalHost, 0));
+    BSAClient client;
+    QSignalSpy connected(&client, &BSAClient::connected);
+    QSignalSpy disconnected(&client, &BSAClient::disconnected);
+    client.setHost(QStringLiteral("127.0.0.1"));
+    client.setPort(bsaHost.serverPort());
+    client.activate();
+    QVERIFY(connected.wait(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(bsaHost.hasPendingConnections(), 5000);
+    std::unique_ptr<QTcpSocket> peer(bsaHost.nextPendingConnection());
+    client.close();
+    QCOMPARE(disconnected.count(), 1);
+    QVERIFY(!client.isActive());
+    QTRY_COMPARE_WITH_TIMEOUT(peer->state(), QAbstractSocket::UnconnectedState, 5000);
 }
 
 void TestBSAClient::mapsSocketErrorsToWinsockCodes_data()

@@ -11,6 +11,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
@@ -34,6 +35,10 @@ private slots:
     void answersARideAndEndsCleanlyOnSigterm();
     void sendsTheStatusMessageOfAReturnedRideToTheBsaHost();
     void queuedStatusMessagesSurviveAKill();
+    void keepsStatusMessagesUntilTheHostAnswersThem_data();
+    void keepsStatusMessagesUntilTheHostAnswersThem();
+    void closesTheConnectionOfAHostThatFloodsReplies();
+    void twoLinksOnOneDatabaseSendEachStatusOnce();
     void refusesToStartOnADamagedSettingsFile();
     void reportsASettingsFileItCannotWriteAtTheEnd();
     void commandLine_data();
@@ -66,15 +71,18 @@ bool waitForOutput(QProcess &process, QByteArray &output, const QByteArray &text
 }
 const DatabaseLogin Planning { QStringLiteral("sqlite:BSA/planning.db"), {}, {}, {} };
 
-// Feedback on, towards a BSA host on 127.0.0.1, with the planning database in the program folder.
-void writeFeedbackSettings(const QTemporaryDir &home, quint16 hostPort)
+// Feedback on, towards a BSA host on 127.0.0.1, with the planning database in the program folder (or another).
+void writeFeedbackSettings(
+    const QTemporaryDir &home, quint16 hostPort, const QByteArray &server = QByteArrayLiteral("sqlite:BSA/planning.db"))
 {
     QVERIFY(writeFile(home.filePath("KorvelBSA.xml"),
         "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n"
         "    <FormVersion>0</FormVersion>\r\n"
-        "    <xLoginServer_Text>sqlite:BSA/planning.db</xLoginServer_Text>\r\n"
-        "    <BSAHostAdres_Text>127.0.0.1</BSAHostAdres_Text>\r\n"
-        "    <BSAHostPoort_Text>"
+        "    <xLoginServer_Text>"
+            + server
+            + "</xLoginServer_Text>\r\n"
+              "    <BSAHostAdres_Text>127.0.0.1</BSAHostAdres_Text>\r\n"
+              "    <BSAHostPoort_Text>"
             + QByteArray::number(hostPort)
             + "</BSAHostPoort_Text>\r\n"
               "    <BSATerug_Checked>TRUE</BSATerug_Checked>\r\n"
@@ -107,11 +115,13 @@ QStringList retourStates(const QTemporaryDir &home, const QList<int> &ids)
     return states;
 }
 
-// Starts the program with timers short enough for a test; its standard output gathers in `output`.
-void startWithShortTimers(QProcess &program, const QTemporaryDir &home, QByteArray &output)
+// Starts the program with timers short enough for a test; its standard output gathers in `output`. `intervals` may
+// also shorten the wait for the BSA host's answer and the pause before a message goes again.
+void startWithShortTimers(QProcess &program, const QTemporaryDir &home, QByteArray &output,
+    const QString &intervals = QStringLiteral("50,50"))
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("BSA_TEST_INTERVALS_MS"), QStringLiteral("50,50"));
+    environment.insert(QStringLiteral("BSA_TEST_INTERVALS_MS"), intervals);
     program.setProcessEnvironment(environment);
     QObject::connect(&program, &QProcess::readyReadStandardOutput, &program,
         [&program, &output] { output += program.readAllStandardOutput(); });
@@ -307,6 +317,207 @@ void TestHeadlessProgram::queuedStatusMessagesSurviveAKill()
     for (const QList<QVariant> &message : std::as_const(messages))
         rides << message.at(0).toStringList().value(3);
     QCOMPARE(rides, QStringList({ "901", "902", "903" }));
+}
+
+void TestHeadlessProgram::keepsStatusMessagesUntilTheHostAnswersThem_data()
+{
+    QTest::addColumn<bool>("reads"); // the host reads the messages but never answers; or it never reads at all
+    QTest::newRow("a host that never answers") << true;
+    QTest::newRow("a host that never reads") << false;
+}
+
+// The host takes the connection but never answers: every message stays queued, the link says so once, and /health
+// says so; once a host answers, each goes out in order.
+void TestHeadlessProgram::keepsStatusMessagesUntilTheHostAnswersThem()
+{
+    QFETCH(bool, reads);
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const quint16 hostPort = freeLoopbackPort();
+    writeFeedbackSettings(home, hostPort);
+    const QList<int> ids = addRows(home,
+        { { { "pla_extern_ritnummer", 901 } }, { { "pla_extern_ritnummer", 902 } },
+            { { "pla_extern_ritnummer", 903 } } });
+
+    QTcpServer silent;
+    HostSimulator mute;
+    QSignalSpy muteMessages(&mute, &HostSimulator::messageReceived);
+    QString error;
+    if (reads) {
+        mute.setAnswer(HostSimulator::Answer::None);
+        QVERIFY2(mute.listen(QHostAddress::LocalHost, hostPort, &error), qPrintable(error));
+    } else {
+        QVERIFY(silent.listen(QHostAddress::LocalHost, hostPort)); // connections wait unaccepted, unread
+    }
+    QProcess program;
+    QByteArray output;
+    const quint16 statusPort = freeLoopbackPort();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("BSA_TEST_INTERVALS_MS"), QStringLiteral("50,50,300,200"));
+    program.setProcessEnvironment(environment);
+    connect(&program, &QProcess::readyReadStandardOutput, &program,
+        [&program, &output] { output += program.readAllStandardOutput(); });
+    program.start(KORVELBSA_PROGRAM,
+        { "--headless", "--home", home.path(), "--server-port", QString::number(freeLoopbackPort()), "--status-port",
+            QString::number(statusPort) });
+    QVERIFY(program.waitForStarted(5000));
+    QTRY_VERIFY2_WITH_TIMEOUT(output.count("D:-> RETOURMELDING VERZONDEN") == 3, output.right(2000).constData(), 10000);
+    // Sent, unanswered, sent again on a new connection: still waiting, all three.
+    const QByteArray noAnswer = "CO: GEEN ANTWOORD VAN BSA HOST OP BSRITNUMMER 901 ";
+    QTRY_VERIFY2_WITH_TIMEOUT(output.count(" - CO: <ZORVAN>") >= 3, output.right(2000).constData(), 15000);
+    QCOMPARE(output.count(noAnswer), 1);
+    QVERIFY(!output.contains("BSRITNUMMER 902"));
+    QCOMPARE(queueFile(home).count("\r\n"), 3);
+    if (reads)
+        QVERIFY(muteMessages.size() >= 2);
+    QTcpSocket health;
+    health.connectToHost(QHostAddress::LocalHost, statusPort);
+    QVERIFY(health.waitForConnected(5000));
+    health.write("GET /health HTTP/1.0\r\n\r\n");
+    QByteArray answer;
+    QDeadlineTimer deadline(5000);
+    while (health.state() == QAbstractSocket::ConnectedState && !deadline.hasExpired()) {
+        health.waitForReadyRead(100);
+        answer += health.readAll();
+    }
+    answer += health.readAll();
+    QVERIFY2(answer.startsWith("HTTP/1.0 503") || answer.startsWith("HTTP/1.1 503"), answer.constData());
+    QVERIFY2(answer.contains("the BSA host has not answered the status message of ride 901"), answer.constData());
+
+    // A host that answers takes the place of the silent one.
+    silent.close();
+    mute.setAnswer(HostSimulator::Answer::Accept);
+    HostSimulator host;
+    QSignalSpy messages(&host, &HostSimulator::messageReceived);
+    if (!reads)
+        QVERIFY2(host.listen(QHostAddress::LocalHost, hostPort, &error), qPrintable(error));
+    QSignalSpy &answered = reads ? muteMessages : messages;
+    const qsizetype before = answered.size();
+    QTRY_VERIFY2_WITH_TIMEOUT(output.count(" - CI BS RITNUMMER: ") == 3, output.right(2000).constData(), 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(queueFile(home), QByteArray(), 5000);
+    program.terminate();
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitCode(), 0);
+    QVERIFY(output.contains(" - CO: BSA HOST NEEMT PAKKET UIT WEER AAN 127.0.0.1"));
+    QStringList rides;
+    for (qsizetype i = before; i < answered.size(); ++i)
+        rides << answered.at(i).at(0).toStringList().value(3);
+    QCOMPARE(rides, QStringList({ "901", "902", "903" })); // once each, in order, from the answering host's view
+    QCOMPARE(retourStates(home, ids), QStringList({ "2", "2", "2" }));
+}
+
+// A hostile host floods the client connection with replies: the link closes it, says so, keeps its log small, and
+// its intake keeps answering rides.
+void TestHeadlessProgram::closesTheConnectionOfAHostThatFloodsReplies()
+{
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const quint16 hostPort = freeLoopbackPort();
+    writeFeedbackSettings(home, hostPort);
+    addRows(home, { { { "pla_extern_ritnummer", 901 } } });
+    HostSimulator host;
+    host.setAnswer(HostSimulator::Answer::None);
+    host.setFlood(true);
+    QString error;
+    QVERIFY2(host.listen(QHostAddress::LocalHost, hostPort, &error), qPrintable(error));
+
+    QProcess program;
+    QByteArray output;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("BSA_TEST_INTERVALS_MS"), QStringLiteral("50,50,30000,100"));
+    program.setProcessEnvironment(environment);
+    connect(&program, &QProcess::readyReadStandardOutput, &program,
+        [&program, &output] { output += program.readAllStandardOutput(); });
+    const quint16 serverPort = freeLoopbackPort();
+    program.start(
+        KORVELBSA_PROGRAM, { "--headless", "--home", home.path(), "--server-port", QString::number(serverPort) });
+    QVERIFY(program.waitForStarted(5000));
+    const QByteArray closing = "ANTWOORDEN VAN BSA HOST ZONDER WACHTEND BERICHT, VERBINDING GESLOTEN";
+    QTRY_VERIFY2_WITH_TIMEOUT(output.count(closing) >= 2, output.right(2000).constData(), 15000);
+
+    // A ride still gets its answer while the flood goes on.
+    QTcpSocket bsa;
+    bsa.connectToHost(QHostAddress::LocalHost, serverPort);
+    QVERIFY(bsa.waitForConnected(5000));
+    bsa.write(Inpakken(RideMessageBuilder(7001, QDateTime::currentDateTime()).text(), false));
+    EnvelopeFramer framer;
+    std::optional<QByteArray> reply;
+    QDeadlineTimer deadline(10000);
+    while (!reply && !deadline.hasExpired()) {
+        bsa.waitForReadyRead(100);
+        framer.append(bsa.readAll());
+        reply = framer.takeEnvelope();
+    }
+    QVERIFY(reply);
+    program.terminate();
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitCode(), 0);
+    // Each connection's stray replies are said once: the log does not grow with the flood.
+    const qsizetype connections = output.count(closing);
+    QVERIFY2(output.count("CI STATUS: AC") <= connections + 1, output.right(2000).constData());
+    QVERIFY2(output.size() < 200 * 1024, QByteArray::number(output.size()).constData());
+    QCOMPARE(queueFile(home).count("\r\n"), 1); // the message still waits for its answer
+}
+
+// Two links on one database, both with feedback on (the window and the service, say): every status goes out once.
+void TestHeadlessProgram::twoLinksOnOneDatabaseSendEachStatusOnce()
+{
+    QTemporaryDir data;
+    QTemporaryDir homeA;
+    QTemporaryDir homeB;
+    QVERIFY(data.isValid() && homeA.isValid() && homeB.isValid());
+    const QByteArray server = "sqlite:" + data.filePath("planning.db").toUtf8();
+    const quint16 hostPort = freeLoopbackPort();
+    writeFeedbackSettings(homeA, hostPort, server);
+    writeFeedbackSettings(homeB, hostPort, server);
+    const DatabaseLogin login { QString::fromUtf8(server), {}, {}, {} };
+    constexpr int Rides = 40;
+    QList<int> ids;
+    {
+        Database database([login] { return login; }, data.path());
+        for (int i = 0; i < Rides; ++i) {
+            QString error;
+            const std::optional<int> id = PlanningRows::add(database,
+                PlanningRows::with(PlanningRows::deliveredRide(), { { "pla_extern_ritnummer", 5000 + i } }), &error);
+            QVERIFY2(id, qPrintable(error));
+            ids << *id;
+        }
+    }
+    HostSimulator host;
+    QStringList rides;
+    connect(&host, &HostSimulator::messageReceived, this,
+        [&rides](const QStringList &fields) { rides << fields.value(3); });
+    QString error;
+    QVERIFY2(host.listen(QHostAddress::LocalHost, hostPort, &error), qPrintable(error));
+
+    QProcess linkA;
+    QProcess linkB;
+    QByteArray outputA;
+    QByteArray outputB;
+    startWithShortTimers(linkA, homeA, outputA, QStringLiteral("10,20"));
+    startWithShortTimers(linkB, homeB, outputB, QStringLiteral("10,20"));
+    QVERIFY(linkA.waitForStarted(5000) && linkB.waitForStarted(5000));
+    const auto allMarked = [&] {
+        Database database([login] { return login; }, data.path());
+        for (int id : std::as_const(ids)) {
+            if (PlanningRows::retourRbs(database, id) != QLatin1String("2"))
+                return false;
+        }
+        return true;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(allMarked(), 30000);
+    QTRY_VERIFY2_WITH_TIMEOUT(queueFile(homeA).isEmpty() && queueFile(homeB).isEmpty(),
+        (outputA.right(1000) + outputB.right(1000)).constData(), 30000);
+    linkA.terminate();
+    linkB.terminate();
+    QVERIFY(linkA.waitForFinished(10000) && linkB.waitForFinished(10000));
+
+    QStringList expected;
+    for (int i = 0; i < Rides; ++i)
+        expected << QString::number(5000 + i);
+    rides.sort();
+    QCOMPARE(rides, expected); // each once
+    QCOMPARE(outputA.count("D:-> RETOURMELDING VERZONDEN") + outputB.count("D:-> RETOURMELDING VERZONDEN"), Rides);
 }
 
 void TestHeadlessProgram::refusesToStartOnADamagedSettingsFile()

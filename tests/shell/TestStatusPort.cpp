@@ -289,6 +289,9 @@ void TestStatusPort::countsStatusMessagesQueuedAndSent()
     QCOMPARE(link.metric(queued), 2.0);
     QCOMPARE(link.metric(sent), 2.0);
     QCOMPARE(link.metric(waiting), 0.0);
+    // The host answers each test acknowledgement, which waits for nothing: such replies are counted.
+    QTRY_COMPARE_WITH_TIMEOUT(link.metric("korvelbsa_host_replies_stray_total"), 2.0, 5000);
+    QCOMPARE(link.metric("korvelbsa_status_replies_missed_total"), 0.0);
 }
 
 void TestStatusPort::answersOnlyHealthAndMetrics_data()

@@ -74,7 +74,9 @@ void HostSimulator::accept()
         const QString peer = peerOf(socket);
         emit logLine(QStringLiteral("Link connected from %1").arg(peer));
         connect(socket, &QIODevice::readyRead, this, [this, socket] { readAvailable(socket); });
-        connect(socket, &QIODevice::bytesWritten, this, [this] {
+        connect(socket, &QIODevice::bytesWritten, this, [this, socket] {
+            if (m_flood)
+                floodMore(socket);
             if (m_countReached)
                 finishWhenWritten();
         });
@@ -88,7 +90,21 @@ void HostSimulator::accept()
         // Data may have come with the connection, before readyRead was connected.
         if (socket->bytesAvailable() > 0)
             readAvailable(socket);
+        if (m_flood)
+            floodMore(socket);
     }
+}
+
+void HostSimulator::floodMore(QTcpSocket *socket)
+{
+    // Enough to keep the system's buffers full, not so much that the simulator's own memory grows.
+    constexpr qint64 Ahead = 256 * 1024;
+    static const QByteArray batch = [] {
+        const QByteArray one = Inpakken(AckNackNaarTekst(MaakAntwoord(QStringLiteral("AC"), 0)), false);
+        return one.repeated(int(64 * 1024 / one.size()));
+    }();
+    while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < Ahead)
+        socket->write(batch);
 }
 
 void HostSimulator::readAvailable(QTcpSocket *socket)

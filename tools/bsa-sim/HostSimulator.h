@@ -27,6 +27,9 @@ public:
     explicit HostSimulator(QObject *parent = nullptr);
 
     void setAnswer(Answer answer) { m_answer = answer; }
+    // A hostile host: sends "AC" envelopes for ride 0 without pause on every connection, as fast as the link takes
+    // them, besides whatever it answers.
+    void setFlood(bool flood) { m_flood = flood; }
     // After this many messages (0: no limit) the host answers the last one and reports finished.
     void setCount(int count) { m_count = count; }
     bool listen(const QHostAddress &address, quint16 port, QString *error);
@@ -48,6 +51,7 @@ private:
     void readAvailable(QTcpSocket *socket);
     void handle(QTcpSocket *socket, const QByteArray &payload);
     void finishWhenWritten();
+    void floodMore(QTcpSocket *socket);
 
     QTcpServer m_server;
     QHash<QTcpSocket *, EnvelopeFramer> m_framers; // one per connection: bytes of two connections never mix
@@ -56,4 +60,5 @@ private:
     int m_handled = 0;
     bool m_countReached = false;
     bool m_finished = false;
+    bool m_flood = false;
 };

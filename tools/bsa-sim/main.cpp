@@ -227,6 +227,9 @@ int runHost(QCoreApplication &app, const QStringList &arguments)
             QStringLiteral("AC") },
         { QStringLiteral("count"), QStringLiteral("Ends after N messages (default: runs until stopped)."),
             QStringLiteral("N") },
+        { QStringLiteral("flood"),
+            QStringLiteral("Sends \"AC\" envelopes for ride 0 without pause on every connection, as a hostile host "
+                           "would.") },
     });
     int exitCode = 0;
     if (!parse(parser, arguments, "host", &exitCode))
@@ -252,6 +255,7 @@ int runHost(QCoreApplication &app, const QStringList &arguments)
     else
         return usage(QStringLiteral("--answer must be AC, NC or none"));
     host.setCount(int(count));
+    host.setFlood(parser.isSet(QStringLiteral("flood")));
 
     QObject::connect(&host, &HostSimulator::logLine, &app, [](const QString &line) { out() << line << Qt::endl; });
     QObject::connect(&host, &HostSimulator::finished, &app, [&app] { app.exit(0); });
