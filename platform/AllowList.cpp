@@ -20,8 +20,8 @@ AllowList AllowList::fromText(const QString &text)
     static const QRegularExpression separators(QStringLiteral("[,;\\s]+"));
     AllowList list;
     for (const QString &entry : text.split(separators, Qt::SkipEmptyParts)) {
-        const QPair<QHostAddress, int> network = QHostAddress::parseSubnet(
-            entry.contains(QLatin1Char('/')) ? entry : entry + QStringLiteral("/32"));
+        const QPair<QHostAddress, int> network
+            = QHostAddress::parseSubnet(entry.contains(QLatin1Char('/')) ? entry : entry + QStringLiteral("/32"));
         if (!isStrictEntry(entry) || network.first.protocol() != QAbstractSocket::IPv4Protocol) {
             list.m_networks.clear();
             list.m_badEntry = entry;
