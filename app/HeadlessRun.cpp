@@ -7,11 +7,11 @@
 #include <QDateTime>
 #include <QTimer>
 
+#include "app/RunOptions.h"
 #include "platform/DescriptorLimit.h"
 #include "platform/TerminationSignals.h"
 #include "shell/Koppeling.h"
 #include "shell/ProgramFolderLock.h"
-#include "shell/RunOptions.h"
 
 namespace {
 void writeLine(FILE *stream, const QString &line)
