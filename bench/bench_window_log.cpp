@@ -42,7 +42,7 @@ struct LoggingWindow
     void logLines(int count, const QDateTime &now)
     {
         for (int i = 0; i < count; ++i)
-            koppeling->BtnExecuteClick(now);
+            koppeling->toggleServer(now);
     }
 };
 

@@ -31,12 +31,12 @@ ServerLifecycle::~ServerLifecycle()
     m_server.setPeerFilter({});
 }
 
-void ServerLifecycle::BtnExecuteClick(const QDateTime &now)
+bool ServerLifecycle::toggle(const QDateTime &now, QString *error)
 {
-    if (m_server.isActive())
-        stop(now);
-    else
-        start(now);
+    if (!m_server.isActive())
+        return start(now, error);
+    stop(now);
+    return true;
 }
 
 void ServerLifecycle::startAutomatically(const QDateTime &now)
@@ -53,21 +53,25 @@ QString ServerLifecycle::statusLine(const QDateTime &now, const char *what) cons
         + m_settings.BSAServerPoort;
 }
 
-void ServerLifecycle::start(const QDateTime &now)
+bool ServerLifecycle::start(const QDateTime &now, QString *error)
 {
     // The port is read at every start, so an edit made while listening counts from the next start on. Port 0
     // would listen on a port of the system's choosing, where BSA never looks.
     bool isNumber = false;
     const int port = m_settings.BSAServerPoort.trimmed().toInt(&isNumber);
+    QString reason;
+    bool started = false;
     if (!isNumber || port < 1 || port > 65535) {
-        emit logLine(QStringLiteral("'%1' is geen geldig poortnummer").arg(m_settings.BSAServerPoort));
-        return;
+        reason = QStringLiteral("'%1' is geen geldig poortnummer").arg(m_settings.BSAServerPoort);
+    } else {
+        m_server.setPort(quint16(port));
+        started = m_server.setActive(true, &reason);
     }
-    m_server.setPort(quint16(port));
-    QString error;
-    if (!m_server.setActive(true, &error)) {
-        emit logLine(error);
-        return;
+    if (!started) {
+        emit logLine(reason);
+        if (error)
+            *error = reason;
+        return false;
     }
     // Connections already waiting are announced by the event loop after this handler returns; letting events
     // run from inside here would allow a second start while this one is under way.
@@ -75,6 +79,7 @@ void ServerLifecycle::start(const QDateTime &now)
     // Said at every start: a port open to everyone, or closed to everyone by a list that cannot be read.
     m_allowListRead = false;
     readAllowList();
+    return true;
 }
 
 // Read at every accept, like every setting, so that an edit counts from the next connection on.

@@ -24,9 +24,9 @@ public:
     ServerLifecycle(BSAServer &server, const Settings &settings, QObject *parent = nullptr);
     ~ServerLifecycle() override;
 
-    // Starts the endpoint when it is stopped, stops it when it listens. A failure is logged and nothing else
-    // happens.
-    void BtnExecuteClick(const QDateTime &now);
+    // Starts the endpoint when it is stopped, stops it when it listens. A start that fails is logged and nothing
+    // else happens: false, with the logged reason.
+    bool toggle(const QDateTime &now, QString *error = nullptr);
     // Part of the one-second tick: keeps the endpoint started while BSAAuto is on, retrying a failed start.
     void startAutomatically(const QDateTime &now);
 
@@ -41,7 +41,7 @@ signals:
     void stChanged(const QStringList &st);
 
 private:
-    void start(const QDateTime &now);
+    bool start(const QDateTime &now, QString *error = nullptr);
     void stop(const QDateTime &now);
     QString statusLine(const QDateTime &now, const char *what) const;
     bool admits(const QHostAddress &peer);

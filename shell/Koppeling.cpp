@@ -120,17 +120,15 @@ void Koppeling::RetourZenderTimer()
     m_retourZender.RetourZenderTimer();
 }
 
-void Koppeling::SpeedButton1Click()
+void Koppeling::queueTestAcknowledgement()
 {
     const QString text = AckNackNaarTekst(MaakAntwoord(QStringLiteral("AC"), 12345));
     m_queue.append(QString::fromLatin1(TekstNaarHex(text)));
 }
 
-void Koppeling::SpeedButton2Click()
+void Koppeling::queueRideStatus(int planningRowId)
 {
-    // The pla_id of the planning row, not a BSA ride number.
-    m_statusBuilder.MaakStatusmelding(
-        Settings::leadingInt(m_settings.Ritnummer, Settings::NumberStart::SpacesThenDigits));
+    m_statusBuilder.MaakStatusmelding(planningRowId);
 }
 
 QStringList Koppeling::pakketUitLines() const
@@ -160,9 +158,9 @@ void Koppeling::CaptureSettings()
     m_store.CaptureSettings(m_settings);
 }
 
-void Koppeling::BtnExecuteClick(const QDateTime &now)
+bool Koppeling::toggleServer(const QDateTime &now, QString *error)
 {
-    m_lifecycle.BtnExecuteClick(now);
+    return m_lifecycle.toggle(now, error);
 }
 
 void Koppeling::setListenAddress(const QHostAddress &address)
@@ -185,17 +183,7 @@ bool Koppeling::startStatusPort(quint16 port, QString *error)
         state.unansweredRide = m_hostSender.waitingRide();
         return state;
     };
-    const LinkMetrics *figures = metrics.get();
-    auto server = std::make_unique<StatusServer>(
-        [figures, now] {
-            const QStringList reasons = figures->unhealthyReasons(now());
-            if (reasons.isEmpty())
-                return StatusServer::Answer { 200, "text/plain; charset=utf-8", "ok\n" };
-            return StatusServer::Answer { 503, "text/plain; charset=utf-8", reasons.join(u'\n').toUtf8() + '\n' };
-        },
-        [figures, now] {
-            return StatusServer::Answer { 200, "text/plain; version=0.0.4; charset=utf-8", figures->text(now()) };
-        });
+    auto server = std::make_unique<StatusServer>(*metrics, now);
     if (!server->listen(port, error))
         return false;
 
@@ -247,7 +235,7 @@ void Koppeling::editLog(const QStringList &lines)
     m_log.takeOperatorEdit(lines);
 }
 
-bool Koppeling::Button3Click(QString *error)
+bool Koppeling::testDatabaseLogin(QString *error)
 {
     QString reason;
     bool aborted = false;

@@ -72,16 +72,17 @@ public:
     bool startStatusPort(quint16 port, QString *error);
     quint16 statusPort() const; // 0 without one
 
-    // "Server AAN/UIT": starts the BSA server when it is stopped, stops it when it listens.
-    void BtnExecuteClick(const QDateTime &now);
+    // The operator's server button: starts the BSA server when it is stopped, stops it when it listens. False, with
+    // the reason (which the log holds too), when a start fails.
+    bool toggleServer(const QDateTime &now, QString *error = nullptr);
     bool isServerActive() const;
     // The connected BSA peers, as the tab "Verbindingen" lists them; stChanged tells every change.
     QStringList ST() const;
 
-    // The database TEST button: connects and closes again. A failure is added to the log, which keeps its
+    // Tests the database login: connects and closes again. A failure is added to the log, which keeps its
     // earlier lines, and goes through the exception hook; an abandoned connect (no SQL server set) never reaches
     // the hook, so its "Operation aborted" shows once. The front end tells the operator about success.
-    bool Button3Click(QString *error);
+    bool testDatabaseLogin(QString *error);
     // "SLUITEN" closes the database connection before the close question; it opens again at its next use.
     void closeDatabase();
     bool isDatabaseOpen() const;
@@ -103,11 +104,11 @@ public:
     // The 15-second tick: one planning row that waits for its status message gets it, when feedback is on.
     void RetourZenderTimer();
 
-    // "TEST ACK": queues an acknowledgement of ride 12345 for the BSA host; the tick sends it like any other line.
-    void SpeedButton1Click();
-    // "TEST STATUS": queues the status message of the planning row whose pla_id the field Ritnummer holds, whatever
-    // its pla_retour_rbs, which stays as it is. Does nothing with feedback off.
-    void SpeedButton2Click();
+    // Queues an acknowledgement of ride 12345 for the BSA host; the tick sends it like any other line.
+    void queueTestAcknowledgement();
+    // Queues the status message of the planning row with this pla_id (not a BSA ride number), whatever its
+    // pla_retour_rbs, which stays as it is. Does nothing with feedback off.
+    void queueRideStatus(int planningRowId);
     // The outgoing queue as the tab "Pakket UIT" shows it, one hexadecimal line per message; pakketUitChanged tells
     // every change.
     QStringList pakketUitLines() const;

@@ -60,10 +60,10 @@ protected:
 
 } // namespace
 
-StatusServer::StatusServer(Page health, Page metrics, QObject *parent)
+StatusServer::StatusServer(const LinkMetrics &figures, LinkState state, QObject *parent)
     : QAbstractHttpServer(parent)
-    , m_health(std::move(health))
-    , m_metrics(std::move(metrics))
+    , m_figures(figures)
+    , m_state(std::move(state))
 { }
 
 StatusServer::~StatusServer() = default;
@@ -95,12 +95,25 @@ bool StatusServer::handleRequest(const QHttpServerRequest &request, QTcpSocket *
     const QString path = request.url().path();
     const bool get = request.method() == QHttpServerRequest::Method::Get;
     if (get && path == QLatin1String("/health"))
-        answer(request, socket, m_health());
+        answer(request, socket, health());
     else if (get && path == QLatin1String("/metrics"))
-        answer(request, socket, m_metrics());
+        answer(request, socket, metrics());
     else
         missingHandler(request, socket);
     return true;
+}
+
+StatusServer::Answer StatusServer::health() const
+{
+    const QStringList reasons = m_figures.unhealthyReasons(m_state());
+    if (reasons.isEmpty())
+        return { 200, "text/plain; charset=utf-8", "ok\n" };
+    return { 503, "text/plain; charset=utf-8", reasons.join(u'\n').toUtf8() + '\n' };
+}
+
+StatusServer::Answer StatusServer::metrics() const
+{
+    return { 200, "text/plain; version=0.0.4; charset=utf-8", m_figures.text(m_state()) };
 }
 
 void StatusServer::missingHandler(const QHttpServerRequest &request, QTcpSocket *socket)

@@ -7,13 +7,16 @@
 #include <QByteArray>
 #include <QString>
 
+#include "shell/LinkMetrics.h"
+
 class QTcpServer;
 
 // The status port for the monitoring: GET /health and GET /metrics over HTTP, on 127.0.0.1 only. Each connection
 // carries one request and is closed after its answer; anything else than those two gets 404. Requests are small:
 // a connection that sends MaxRequestBytes or more, or has not been answered within ConnectionTimeout, is closed
 // without an answer, and at most MaxConnections are open at once, so that nothing on the status port can take the
-// link's memory or its one thread.
+// link's memory or its one thread. /health answers 200 "ok" while the link is healthy and 503 with the reasons, one a
+// line, while it is not; /metrics gives the figures in Prometheus' text format.
 class StatusServer final : public QAbstractHttpServer
 {
     Q_OBJECT
@@ -29,9 +32,11 @@ public:
         QByteArray contentType;
         QByteArray body;
     };
-    using Page = std::function<Answer()>;
+    // The state of the link at the moment of a request.
+    using LinkState = std::function<LinkMetrics::Now()>;
 
-    StatusServer(Page health, Page metrics, QObject *parent = nullptr);
+    // The figures and the state are asked for at every request; figures must outlive the server.
+    StatusServer(const LinkMetrics &figures, LinkState state, QObject *parent = nullptr);
     ~StatusServer() override;
 
     // Listens on 127.0.0.1; port 0 lets the system choose (see port()). False, with the reason, when it cannot.
@@ -43,9 +48,11 @@ protected:
     void missingHandler(const QHttpServerRequest &request, QTcpSocket *socket) override;
 
 private:
+    Answer health() const;
+    Answer metrics() const;
     void answer(const QHttpServerRequest &request, QTcpSocket *socket, const Answer &answer);
 
-    Page m_health;
-    Page m_metrics;
+    const LinkMetrics &m_figures;
+    LinkState m_state;
     QTcpServer *m_listener = nullptr; // a child, once listening
 };

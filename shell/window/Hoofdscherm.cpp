@@ -348,13 +348,13 @@ void THoofdscherm::FormCreate()
 
 void THoofdscherm::BtnExecuteClick()
 {
-    m_koppeling.BtnExecuteClick(QDateTime::currentDateTime());
+    m_koppeling.toggleServer(QDateTime::currentDateTime()); // a failure is in the log
 }
 
 void THoofdscherm::Button3Click()
 {
     // A failure is in the log by now; only success gets a box.
-    if (!m_koppeling.Button3Click(nullptr))
+    if (!m_koppeling.testDatabaseLogin(nullptr))
         return;
     auto *box = new QMessageBox(QMessageBox::Information, QStringLiteral("Database koppeling"),
         QStringLiteral("Rovix Korvel SQL werd database met succes geopend"), QMessageBox::Ok, this);
@@ -390,22 +390,24 @@ void THoofdscherm::Sluirten1Click()
 
 void THoofdscherm::SpeedButton1Click()
 {
-    m_koppeling.SpeedButton1Click();
+    m_koppeling.queueTestAcknowledgement();
 }
 
 void THoofdscherm::SpeedButton2Click()
 {
-    m_koppeling.SpeedButton2Click();
+    // The field Ritnummer holds the pla_id of the planning row, not a BSA ride number.
+    m_koppeling.queueRideStatus(
+        Settings::leadingInt(m_koppeling.settings().Ritnummer, Settings::NumberStart::SpacesThenDigits));
 }
 
 void THoofdscherm::SpeedButton4Click()
 {
-    m_update->SpeedButton4Click();
+    m_update->backUpAndCheck();
 }
 
 void THoofdscherm::Update1Click()
 {
-    m_update->Update1Click();
+    m_update->backUpAndCheck();
 }
 
 void THoofdscherm::showInFront()

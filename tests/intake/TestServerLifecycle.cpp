@@ -79,13 +79,13 @@ void TestServerLifecycle::startAndStopLogTheirLines()
 {
     const QString host = BSAServer::localHostName();
     const QString port = m_settings.BSAServerPoort;
-    m_lifecycle->BtnExecuteClick(m_now);
+    m_lifecycle->toggle(m_now);
     QVERIFY(m_server->isActive());
     QCOMPARE(m_server->serverPort(), port.toUShort());
 
     // An edit while listening shows in the stop line but takes effect at the next start.
     m_settings.BSAServerPoort = QStringLiteral("1");
-    m_lifecycle->BtnExecuteClick(m_now.addSecs(60));
+    m_lifecycle->toggle(m_now.addSecs(60));
     QVERIFY(!m_server->isActive());
 
     QCOMPARE(logged(),
@@ -108,9 +108,11 @@ void TestServerLifecycle::refusesAPortThatIsNoPortNumber()
 {
     QFETCH(QString, port);
     m_settings.BSAServerPoort = port;
-    m_lifecycle->BtnExecuteClick(m_now);
+    QString reason;
+    QVERIFY(!m_lifecycle->toggle(m_now, &reason));
     QVERIFY(!m_server->isActive());
     QCOMPARE(logged(), QStringList { "'" + port + "' is geen geldig poortnummer" });
+    QCOMPARE(reason, logged().constFirst()); // the caller hears what the log says
 }
 
 void TestServerLifecycle::logsAPortInUseAndRetriesEverySecondWhenAutomatic()
@@ -127,6 +129,11 @@ void TestServerLifecycle::logsAPortInUseAndRetriesEverySecondWhenAutomatic()
     QCOMPARE(lines.size(), 2);
     QVERIFY2(!lines.at(0).isEmpty() && !lines.at(0).contains(QLatin1String("werd gestart")), qPrintable(lines.at(0)));
     QCOMPARE(lines.at(1), lines.at(0));
+    // The operator's start fails alike, and its caller hears the reason the log holds.
+    QString reason;
+    QVERIFY(!m_lifecycle->toggle(m_now.addSecs(1), &reason));
+    QCOMPARE(reason, lines.at(0));
+    QCOMPARE(logged().constLast(), lines.at(0));
 
     other.close();
     m_lifecycle->startAutomatically(m_now.addSecs(2));
@@ -148,7 +155,7 @@ void TestServerLifecycle::startsAutomaticallyOnlyWhenAskedTo()
     QCOMPARE(logged().size(), 1);
 
     // The operator's stop is undone at the next tick.
-    m_lifecycle->BtnExecuteClick(m_now);
+    m_lifecycle->toggle(m_now);
     QVERIFY(!m_server->isActive());
     m_lifecycle->startAutomatically(m_now);
     QVERIFY(m_server->isActive());
@@ -157,7 +164,7 @@ void TestServerLifecycle::startsAutomaticallyOnlyWhenAskedTo()
 void TestServerLifecycle::keepsTheConnectionList()
 {
     QSignalSpy changes(m_lifecycle.get(), &ServerLifecycle::stChanged);
-    m_lifecycle->BtnExecuteClick(m_now);
+    m_lifecycle->toggle(m_now);
     QVERIFY(m_server->isActive());
 
     auto first = connectPeer();
@@ -180,16 +187,16 @@ void TestServerLifecycle::keepsTheConnectionList()
 
 void TestServerLifecycle::stopKeepsTheListAndAReconnectMarksTheOldEntry()
 {
-    m_lifecycle->BtnExecuteClick(m_now);
+    m_lifecycle->toggle(m_now);
     auto first = connectPeer();
     QVERIFY(first);
-    m_lifecycle->BtnExecuteClick(m_now);
+    m_lifecycle->toggle(m_now);
     QVERIFY(!m_server->isActive());
     QCOMPARE(m_lifecycle->ST(), QStringList { "127.0.0.1" });
 
     // The port may have been taken meanwhile by someone else: start on a fresh one.
     m_settings.BSAServerPoort = QString::number(freeLoopbackPort());
-    m_lifecycle->BtnExecuteClick(m_now);
+    m_lifecycle->toggle(m_now);
     QVERIFY(m_server->isActive());
     auto again = connectPeer();
     QVERIFY(again);
@@ -223,7 +230,7 @@ void TestServerLifecycle::letsInOnlyThePeersTheListAllows()
     QFETCH(bool, admitted);
     QFETCH(QString, startWarning);
     m_settings.BSAToegestaneAdressen = allowed;
-    m_lifecycle->BtnExecuteClick(m_now);
+    m_lifecycle->toggle(m_now);
     QVERIFY(m_server->isActive());
     QStringList expected { logged().value(0) };
     QVERIFY(expected.first().contains(QStringLiteral("werd gestart")));
@@ -258,7 +265,7 @@ void TestServerLifecycle::letsInOnlyThePeersTheListAllows()
 void TestServerLifecycle::readsTheListAtEveryAcceptAndSaysWhenItOpensOrClosesThePort()
 {
     m_settings.BSAToegestaneAdressen = QStringLiteral("127.0.0.1");
-    m_lifecycle->BtnExecuteClick(m_now);
+    m_lifecycle->toggle(m_now);
     QCOMPARE(m_log->count(), 1); // the start line: a readable list needs no word
     QSignalSpy accepted(m_server.get(), &BSAServer::clientConnected);
     // Whether a connect from the foreign address gets in, and what the log gained meanwhile. The peers stay
@@ -294,9 +301,9 @@ void TestServerLifecycle::readsTheListAtEveryAcceptAndSaysWhenItOpensOrClosesThe
     m_settings.BSAToegestaneAdressen = QString();
     QCOMPARE(tryForeign(), std::make_pair(true, QStringList { everyone, "Verbinding met 127.0.0.2" }));
     // A restart says it again.
-    m_lifecycle->BtnExecuteClick(m_now);
+    m_lifecycle->toggle(m_now);
     const qsizetype before = m_log->count();
-    m_lifecycle->BtnExecuteClick(m_now);
+    m_lifecycle->toggle(m_now);
     QCOMPARE(logged().mid(before).value(1), everyone);
 }
 

@@ -37,9 +37,9 @@ void TestKoppeling::testButtonKeepsTheLogAndAddsTheFailure()
     Settings settings = koppeling.settings();
     settings.BSAServerPoort = QStringLiteral("abc");
     koppeling.setSettings(settings);
-    koppeling.BtnExecuteClick(QDateTime::currentDateTime()); // an earlier line: the port is refused
+    koppeling.toggleServer(QDateTime::currentDateTime()); // an earlier line: the port is refused
     QString error;
-    QVERIFY(!koppeling.Button3Click(&error)); // no SQL server set: the connect is abandoned
+    QVERIFY(!koppeling.testDatabaseLogin(&error)); // no SQL server set: the connect is abandoned
     QCOMPARE(error, QStringLiteral("Operation aborted"));
     // The abandoned connect never reaches the exception hook: it shows once, without a time stamp.
     const QStringList lines = koppeling.logLines();
@@ -58,7 +58,7 @@ void TestKoppeling::testButtonAddsAnyOtherFailureThroughTheHook()
     settings.xLoginServer = QStringLiteral("postgresql:127.0.0.1:%1").arg(freeLoopbackPort());
     koppeling.setSettings(settings);
     QString error;
-    QVERIFY(!koppeling.Button3Click(&error));
+    QVERIFY(!koppeling.testDatabaseLogin(&error));
     QVERIFY(!error.isEmpty());
     // The message as it is, then through the hook with its time stamp; a driver's message that spans lines stays
     // one log line.
@@ -76,12 +76,12 @@ void TestKoppeling::testButtonUsesTheLoginAsItIsThen()
     QTemporaryDir home;
     Koppeling koppeling(home.path());
     QVERIFY(koppeling.start(nullptr));
-    QVERIFY(!koppeling.Button3Click(nullptr));
+    QVERIFY(!koppeling.testDatabaseLogin(nullptr));
     Settings settings = koppeling.settings();
     settings.xLoginServer = QStringLiteral("sqlite:BSA/planning.db");
     koppeling.setSettings(settings);
     QString error;
-    QVERIFY2(koppeling.Button3Click(&error), qPrintable(error));
+    QVERIFY2(koppeling.testDatabaseLogin(&error), qPrintable(error));
     QVERIFY(QFile::exists(home.filePath(QStringLiteral("BSA/planning.db"))));
     QCOMPARE(koppeling.logLines().size(), 1); // the first failure only
     QVERIFY(!koppeling.isDatabaseOpen()); // the test closes what it opened
@@ -113,7 +113,7 @@ void TestKoppeling::tickStartsTheServerWhenAutomaticStartIsOn()
     QCOMPARE(st.constLast().at(0).toStringList(), koppeling.ST());
 
     // An operator's stop is undone by the next tick.
-    koppeling.BtnExecuteClick(QDateTime::currentDateTime());
+    koppeling.toggleServer(QDateTime::currentDateTime());
     QVERIFY(!koppeling.isServerActive());
     koppeling.Timer1Timer();
     QVERIFY(koppeling.isServerActive());
@@ -126,7 +126,7 @@ void TestKoppeling::frontEndIsToldOfEveryLogChange()
     QVERIFY(koppeling.start(nullptr));
     QSignalSpy added(&koppeling, &Koppeling::logLineAdded);
     QSignalSpy cleared(&koppeling, &Koppeling::logCleared);
-    QVERIFY(!koppeling.Button3Click(nullptr));
+    QVERIFY(!koppeling.testDatabaseLogin(nullptr));
     QCOMPARE(added.size(), 1);
     QCOMPARE(added.at(0).at(0).toString(), QStringLiteral("Operation aborted"));
 
@@ -171,7 +171,7 @@ void TestKoppeling::testAckReachesTheHostAsItsWireText()
     koppeling.setSettings(settings);
     QSignalSpy queue(&koppeling, &Koppeling::pakketUitChanged);
 
-    koppeling.SpeedButton1Click();
+    koppeling.queueTestAcknowledgement();
     const QString line = QStringLiteral("414309425341093609313233343509"); // "AC" "BSA" "6" "12345", TABs after each
     QCOMPARE(koppeling.pakketUitLines(), QStringList { line });
     QCOMPARE(queue.count(), 1);
@@ -214,16 +214,15 @@ void TestKoppeling::testStatusQueuesTheRowWhateverItsFeedbackState()
     QVERIFY(koppeling.start(nullptr));
     Settings settings = koppeling.settings();
     settings.xLoginServer = login.server;
-    settings.Ritnummer = QStringLiteral(" ") + QString::number(id); // the row's pla_id, not its BSA ride number
     koppeling.setSettings(settings);
 
-    koppeling.SpeedButton2Click(); // feedback is off: nothing happens
+    koppeling.queueRideStatus(id); // feedback is off: nothing happens
     QCOMPARE(koppeling.pakketUitLines(), QStringList());
     QCOMPARE(koppeling.logLines(), QStringList());
 
     settings.BSATerug = true;
     koppeling.setSettings(settings);
-    koppeling.SpeedButton2Click();
+    koppeling.queueRideStatus(id);
     QCOMPARE(koppeling.pakketUitLines().size(), 1);
     const QString text = HexNaarTekst(koppeling.pakketUitLines().constFirst().toLatin1());
     QVERIFY2(text.startsWith(QStringLiteral("BT\tBSA\t6\t812\t201101091405\t")), qPrintable(text));
@@ -243,7 +242,7 @@ void TestKoppeling::pakketInReachesWhoeverIsConnectedThen()
     Settings settings = koppeling.settings();
     settings.BSAServerPoort = QString::number(freeLoopbackPort());
     koppeling.setSettings(settings);
-    koppeling.BtnExecuteClick(QDateTime::currentDateTime());
+    koppeling.toggleServer(QDateTime::currentDateTime());
     QVERIFY(koppeling.isServerActive());
     QTcpSocket bsa;
     bsa.connectToHost(QHostAddress::LocalHost, quint16(settings.BSAServerPoort.toInt()));

@@ -120,7 +120,7 @@ void TestStatusPort::figuresFollowTheRidesAnswered()
     QCOMPARE(health.status, 503);
     QCOMPARE(health.body, QByteArray("the BSA server is not listening\n"));
 
-    link.koppeling->BtnExecuteClick(QDateTime::currentDateTime());
+    link.koppeling->toggleServer(QDateTime::currentDateTime());
     QVERIFY(link.koppeling->isServerActive());
     health = link.get("/health");
     QCOMPARE(health.status, 200);
@@ -172,7 +172,7 @@ void TestStatusPort::figuresFollowTheRidesAnswered()
     QTRY_COMPARE_WITH_TIMEOUT(link.metric("korvelbsa_bsa_connections"), 0.0, 5000);
 
     // The operator stops the server.
-    link.koppeling->BtnExecuteClick(QDateTime::currentDateTime());
+    link.koppeling->toggleServer(QDateTime::currentDateTime());
     health = link.get("/health");
     QCOMPARE(health.status, 503);
     QCOMPARE(health.body, QByteArray("the BSA server is not listening\n"));
@@ -200,7 +200,7 @@ void TestStatusPort::unhealthyDatabaseGives503WithTheReason()
     QFile blocker(link.home.filePath(QStringLiteral("FILE")));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    link.koppeling->BtnExecuteClick(QDateTime::currentDateTime());
+    link.koppeling->toggleServer(QDateTime::currentDateTime());
     QVERIFY(link.koppeling->isServerActive());
 
     Bsa bsa;
@@ -229,7 +229,7 @@ void TestStatusPort::unhealthyDatabaseGives503WithTheReason()
 void TestStatusPort::aLockedDatabaseIsBusyNotAnError()
 {
     Link link;
-    link.koppeling->BtnExecuteClick(QDateTime::currentDateTime());
+    link.koppeling->toggleServer(QDateTime::currentDateTime());
     Bsa bsa;
     QVERIFY(bsa.connectTo(link.bsaPort));
     QCOMPARE(bsa.send(ride(4710)), QStringLiteral("AC")); // the tables exist from here on
@@ -269,8 +269,8 @@ void TestStatusPort::countsStatusMessagesQueuedAndSent()
     Settings settings = link.koppeling->settings();
     settings.BSAHostPoort = QString::number(hostPort);
     link.koppeling->setSettings(settings);
-    link.koppeling->SpeedButton1Click();
-    link.koppeling->SpeedButton1Click();
+    link.koppeling->queueTestAcknowledgement();
+    link.koppeling->queueTestAcknowledgement();
     link.koppeling->Timer1Timer(); // tries to connect, and fails
     QCOMPARE(link.metric(queued), 2.0);
     QCOMPARE(link.metric(sent), 0.0);

@@ -55,17 +55,7 @@ void UpdateController::setProxy(const QString &address, const QString &port)
     m_checker.http().setProxy(address, port);
 }
 
-void UpdateController::SpeedButton4Click()
-{
-    runFromButton();
-}
-
-void UpdateController::Update1Click()
-{
-    runFromButton();
-}
-
-void UpdateController::runFromButton()
+void UpdateController::backUpAndCheck()
 {
     if (isBusy())
         return;

@@ -49,9 +49,9 @@ public:
     // The arguments the updater starts the program with again; by default this process's own.
     void setRestartArguments(const QStringList &arguments) { m_restartArguments = arguments; }
 
-    // "UPDATE CONTROLE" and the tray's "Update": the backup copy into "Backups", then CheckForUpdate(false).
-    void SpeedButton4Click();
-    void Update1Click();
+    // The operator asks for a check (the button "UPDATE CONTROLE" or the tray's "Update"): the backup copy into
+    // "Backups", then CheckForUpdate(false). Nothing happens while a check or download runs.
+    void backUpAndCheck();
     // Starts a check; false, and nothing happens, when a check or download is already running. With silent on,
     // the boxes that say there is no new version are left out. checkFinished() follows.
     bool CheckForUpdate(bool silent);
@@ -74,7 +74,6 @@ signals:
 private:
     enum class State { Idle, Checking, Offering, Downloading, HandedOff };
 
-    void runFromButton();
     void checked(const UpdateCheckResult &result);
     void offer(const UpdateCheckResult &result);
     void reportNothingNew(const UpdateCheckResult &result);

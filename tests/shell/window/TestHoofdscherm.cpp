@@ -22,10 +22,12 @@
 #include <QtTest>
 
 #include "codec/Envelope.h"
+#include "platform/Database.h"
 #include "shell/Koppeling.h"
 #include "shell/window/Hoofdscherm.h"
 #include "tests/support/FreePort.h"
 #include "tests/support/LoopbackHttpServer.h"
+#include "tests/support/PlanningRows.h"
 #include "tests/support/TestFiles.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
 #include "update/window/UpdateController.h"
@@ -53,6 +55,7 @@ private slots:
     void hidesToTheTrayAndComesBack();
     void testButton_data();
     void testButton();
+    void testStatusQueuesTheRowTheFieldNames();
     void theOperatorsEditOfTheLogIsTheLog();
     void updateCheckStartsFromTheButtonAndTheTray_data();
     void updateCheckStartsFromTheButtonAndTheTray();
@@ -633,6 +636,27 @@ void TestHoofdscherm::testButton()
     QCOMPARE(m_koppeling->logLines(), log);
     QTRY_COMPARE_WITH_TIMEOUT(
         m_window->findChild<QPlainTextEdit *>(QStringLiteral("BSALog"))->toPlainText(), log.join('\n'), 5000);
+}
+
+// "TEST STATUS" reads the field Ritnummer as the pla_id of a planning row (leading spaces allowed) and queues that
+// row's status message.
+void TestHoofdscherm::testStatusQueuesTheRowTheFieldNames()
+{
+    int id = 0;
+    {
+        const DatabaseLogin login { QStringLiteral("sqlite:BSA/planning.db"), {}, {}, {} };
+        Database database([&login] { return login; }, m_home->path());
+        QString error;
+        const std::optional<int> added = PlanningRows::add(database, PlanningRows::deliveredRide(), &error);
+        QVERIFY2(added, qPrintable(error));
+        id = *added;
+    }
+    startLink(SQLiteLogin + "    <BSATerug_Checked>TRUE</BSATerug_Checked>\r\n");
+    type("Ritnummer", QStringLiteral("  ") + QString::number(id));
+    QTest::mouseClick(m_window->findChild<QPushButton *>(QStringLiteral("SpeedButton2")), Qt::LeftButton);
+    QCOMPARE(m_koppeling->pakketUitLines().size(), 1);
+    const QString text = HexNaarTekst(m_koppeling->pakketUitLines().constFirst().toLatin1());
+    QVERIFY2(text.startsWith(QStringLiteral("BT\tBSA\t6\t812\t")), qPrintable(text));
 }
 
 void TestHoofdscherm::theOperatorsEditOfTheLogIsTheLog()

@@ -576,7 +576,7 @@ void TestUpdateController::missingUpdaterKeepsTheProgramRunning()
 void TestUpdateController::buttonMakesTheBackupCopyFirst()
 {
     UpdateController *controller = makeController("[KorvelBSA]\nVersion=9.0.1.14\n");
-    controller->SpeedButton4Click();
+    controller->backUpAndCheck();
     const QString backup = m_home->filePath(QStringLiteral("Backups/KorvelBSA"));
     QCOMPARE(readFile(backup), QByteArray("the running program"));
     QVERIFY(QFileInfo(backup).isExecutable());
@@ -585,7 +585,7 @@ void TestUpdateController::buttonMakesTheBackupCopyFirst()
     QTRY_VERIFY_WITH_TIMEOUT(!controller->isBusy(), 5000);
 
     QVERIFY(writeFile(m_home->filePath(QStringLiteral("KorvelBSA")), "the next program", Runnable));
-    controller->Update1Click(); // the tray's entry does the same, replacing the earlier copy
+    controller->backUpAndCheck(); // a second check replaces the earlier copy
     QCOMPARE(readFile(backup), QByteArray("the next program"));
     QTRY_VERIFY_WITH_TIMEOUT(visibleBox(), 10000);
     click(visibleBox(), QMessageBox::Ok);
@@ -601,7 +601,7 @@ void TestUpdateController::secondCheckIsRefusedAndDestructionAbortsTheRequest()
     QVERIFY(requested.wait(5000));
     QVERIFY(controller->isBusy());
     QVERIFY(!controller->CheckForUpdate(false));
-    controller->SpeedButton4Click();
+    controller->backUpAndCheck();
     QVERIFY(!QFile::exists(m_home->filePath(QStringLiteral("Backups/KorvelBSA")))); // refused before the copy
     QCOMPARE(requested.size(), 1);
 

@@ -8,11 +8,11 @@
 #include <QSessionManager>
 #include <QTimer>
 
+#include "app/RunOptions.h"
 #include "platform/DescriptorLimit.h"
 #include "platform/TerminationSignals.h"
 #include "shell/Koppeling.h"
 #include "shell/ProgramFolderLock.h"
-#include "shell/RunOptions.h"
 #include "shell/window/Hoofdscherm.h"
 #include "update/window/UpdateController.h"
 

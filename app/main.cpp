@@ -7,11 +7,12 @@
 #include <QDir>
 #include <QUrl>
 
+#include "app/DisplayCheck.h"
+#include "app/HeadlessRun.h"
+#include "app/RunOptions.h"
+#include "app/WindowRun.h"
 #include "platform/DescriptorLimit.h"
 #include "platform/FileSizeLimit.h"
-#include "shell/HeadlessRun.h"
-#include "shell/RunOptions.h"
-#include "shell/window/WindowRun.h"
 #include "update/UpdateAddresses.h"
 
 namespace {
@@ -58,18 +59,6 @@ void describe(QCommandLineParser &parser, Options &options)
         { options.headless, options.home, options.serverPort, options.listen, options.statusPort, options.updateUrl });
 }
 
-// Whether a window can be shown: on X11 and Wayland there must be a display to show it on, unless a Qt platform
-// was chosen explicitly (offscreen, vnc).
-bool displayAvailable()
-{
-#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
-    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY")
-        || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-#else
-    return true;
-#endif
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -89,7 +78,7 @@ int main(int argc, char *argv[])
     const bool parsed = earlyParser.parse(arguments);
     const bool wantsWindow = parsed && !earlyParser.isSet(early.headless) && !earlyParser.isSet(QStringLiteral("help"))
         && !earlyParser.isSet(QStringLiteral("help-all")) && !earlyParser.isSet(QStringLiteral("version"));
-    const bool window = wantsWindow && displayAvailable();
+    const bool window = wantsWindow && DisplayCheck::displayAvailable();
 
     std::unique_ptr<QCoreApplication> app;
     if (window)

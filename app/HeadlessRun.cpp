@@ -7,11 +7,11 @@
 #include <QDateTime>
 #include <QTimer>
 
+#include "app/RunOptions.h"
 #include "platform/DescriptorLimit.h"
 #include "platform/TerminationSignals.h"
 #include "shell/Koppeling.h"
 #include "shell/ProgramFolderLock.h"
-#include "shell/RunOptions.h"
 
 namespace {
 void writeLine(FILE *stream, const QString &line)
@@ -136,20 +136,15 @@ int runHeadless(const QString &programFolder, const RunOptions &options)
         QCoreApplication::quit();
     });
 
-    // The reason a start fails is logged by the server's start; keep it for standard error.
-    QString lastLine;
-    const QMetaObject::Connection startLines = QObject::connect(
-        &koppeling, &Koppeling::logLineAdded, &koppeling, [&lastLine](const QString &line) { lastLine = line; });
-    koppeling.BtnExecuteClick(QDateTime::currentDateTime());
-    QObject::disconnect(startLines);
-    if (!koppeling.isServerActive()) {
+    // The reason a start fails is in the log too.
+    QString startFailure;
+    if (!koppeling.toggleServer(QDateTime::currentDateTime(), &startFailure)) {
         // Nobody presses the button again here: a link that does not listen must not look healthy to a service
         // manager. The run ends as at SIGTERM, so that the log archive holds the reason too. Status 3, as for a taken
         // status port: a port may come free (an old run still ending), so a service manager tries again.
-        const QString reason = lastLine.section(QStringLiteral(" - "), 1);
         koppeling.closeConfirmed(QDateTime::currentDateTime());
         koppeling.finish();
-        writeLine(stderr, QStringLiteral("KorvelBSA: the BSA server cannot listen: ") + reason);
+        writeLine(stderr, QStringLiteral("KorvelBSA: the BSA server cannot listen: ") + startFailure);
         return 3;
     }
     return QCoreApplication::exec();
