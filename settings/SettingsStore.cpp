@@ -8,7 +8,7 @@
 
 #include "codec/AnsiCodePage.h"
 #include "settings/Settings.h"
-#include "settings/WholeFile.h"
+#include "files/WholeFile.h"
 
 namespace {
 
