@@ -112,12 +112,9 @@ Planningrij VulPlanningrij(const tRitBSA &rit, RitWijziging wijziging, const Set
         zet(k, QStringLiteral("pla_temp"), tempKey);
     zet(k, QStringLiteral("pla_eigenaar"), QStringLiteral("010"));
     if (nieuw) {
-        zet(k, QStringLiteral("pla_bdr_id"),
-            Settings::leadingInt(settings.BSA_BDR, Settings::NumberStart::SpacesThenDigits));
-        zet(k, QStringLiteral("pla_reiziger"),
-            Settings::leadingInt(settings.BSA_DEB, Settings::NumberStart::SpacesThenDigits));
-        zet(k, QStringLiteral("pla_tarief_bedrijf"),
-            Settings::leadingInt(settings.BSA_Tarief, Settings::NumberStart::SpacesThenDigits));
+        zet(k, QStringLiteral("pla_bdr_id"), settings.number<&Settings::BSA_BDR>());
+        zet(k, QStringLiteral("pla_reiziger"), settings.number<&Settings::BSA_DEB>());
+        zet(k, QStringLiteral("pla_tarief_bedrijf"), settings.number<&Settings::BSA_Tarief>());
     }
     zet(k, QStringLiteral("pla_pasnummer"), QString::number(rit.Pasnummer));
     zet(k, QStringLiteral("pla_extern_projectnummer"), rit.Projectnummer.left(20));
