@@ -10,14 +10,7 @@ const QString Zero = QStringLiteral("0");
 
 void appendShortText(QString &text, const QString &value, qsizetype capacity)
 {
-    const QString cut = FieldValues::shortText(value, capacity);
-    qsizetype from = 0;
-    qsizetype to = cut.size();
-    while (from < to && cut.at(from).unicode() <= 32)
-        ++from;
-    while (to > from && cut.at(to - 1).unicode() <= 32)
-        --to;
-    text += QStringView(cut).sliced(from, to - from);
+    text += FieldValues::withoutBlanks(FieldValues::shortText(value, capacity));
     text += u'\t';
 }
 

@@ -5,28 +5,13 @@
 #include <QDate>
 #include <QTime>
 
+#include "codec/FieldValues.h"
 #include "codec/RitBSA.h"
 #include "platform/Decimal.h"
 #include "settings/Settings.h"
 
 namespace {
 const QString CrLf = QStringLiteral("\r\n");
-
-bool isBlank(QChar c)
-{
-    return c.unicode() <= 32;
-}
-
-QString zonderBlanco(const QString &text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && isBlank(text.at(begin)))
-        ++begin;
-    while (end > begin && isBlank(text.at(end - 1)))
-        --end;
-    return text.mid(begin, end - begin);
-}
 
 // The value of the leading digits of one piece of a date-time text; leading spaces allowed, no sign.
 int stukWaarde(const QString &text, qsizetype from, qsizetype length)
@@ -94,7 +79,7 @@ QDateTime TekstNaarDatumTijd(const QString &text)
 
 bool IsJa(const QString &text)
 {
-    return zonderBlanco(text) == QLatin1String("J");
+    return FieldValues::withoutBlanks(text) == QLatin1String("J");
 }
 
 Planningrij VulPlanningrij(const tRitBSA &rit, RitWijziging wijziging, const Settings &settings, const QString &tempKey)
@@ -139,7 +124,7 @@ Planningrij VulPlanningrij(const tRitBSA &rit, RitWijziging wijziging, const Set
     zet(k, QStringLiteral("pla_soortwagen"), rolstoel ? QStringLiteral("R") : QStringLiteral("T"));
     zet(k, QStringLiteral("pla_rc"), rit.Afrekenwijze.toUpper() == QLatin1String("REKENING") ? 1 : 0);
 
-    QString memo = zonderBlanco(rit.RitTekst);
+    QString memo = FieldValues::withoutBlanks(rit.RitTekst).toString();
     if (IsJa(rit.ExtraBeenruimte))
         voegRegelToe(memo, QStringLiteral("Extra beenruimte"));
     if (IsJa(rit.GratisBegeleider))
