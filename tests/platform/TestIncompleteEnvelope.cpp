@@ -17,15 +17,12 @@ void TestIncompleteEnvelope::linesNameTheSideThePeerAndTheReason_data()
     QTest::addColumn<QString>("expected");
 
     using IncompleteEnvelope::Side;
-    QTest::newRow("too large at the server")
-        << IncompleteEnvelope::tooLargeLine(Side::Server, QStringLiteral("127.0.0.1"))
-        << "SI: ONVOLLEDIG BERICHT VAN 127.0.0.1 GROTER DAN 1 MB, VERWORPEN";
-    QTest::newRow("too large at the client")
-        << IncompleteEnvelope::tooLargeLine(Side::Client, QStringLiteral("192.0.2.7"))
-        << "CI: ONVOLLEDIG BERICHT VAN 192.0.2.7 GROTER DAN 1 MB, VERWORPEN";
-    QTest::newRow("expired at the server")
-        << IncompleteEnvelope::expiredLine(Side::Server, QStringLiteral("127.0.0.1"), 30)
-        << "SI: ONVOLLEDIG BERICHT VAN 127.0.0.1 NA 30 SECONDEN VERWORPEN, VERBINDING GESLOTEN";
+    QTest::newRow("too large at the server") << IncompleteEnvelope::tooLargeLine(Side::Server,
+        QStringLiteral("127.0.0.1")) << "SI: ONVOLLEDIG BERICHT VAN 127.0.0.1 GROTER DAN 1 MB, VERWORPEN";
+    QTest::newRow("too large at the client") << IncompleteEnvelope::tooLargeLine(Side::Client,
+        QStringLiteral("192.0.2.7")) << "CI: ONVOLLEDIG BERICHT VAN 192.0.2.7 GROTER DAN 1 MB, VERWORPEN";
+    QTest::newRow("expired at the server") << IncompleteEnvelope::expiredLine(Side::Server, QStringLiteral("127.0.0.1"),
+        30) << "SI: ONVOLLEDIG BERICHT VAN 127.0.0.1 NA 30 SECONDEN VERWORPEN, VERBINDING GESLOTEN";
 }
 
 void TestIncompleteEnvelope::linesNameTheSideThePeerAndTheReason()
