@@ -82,9 +82,9 @@ bool IsJa(const QString &text)
     return FieldValues::withoutBlanks(text) == QLatin1String("J");
 }
 
-Planningrij VulPlanningrij(const tRitBSA &rit, RitWijziging wijziging, const Settings &settings, const QString &tempKey)
+Planningrij VulPlanningrij(const tRitBSA &rit, RideChange wijziging, const Settings &settings, const QString &tempKey)
 {
-    const bool nieuw = wijziging == RitWijziging::Nieuw;
+    const bool nieuw = wijziging == RideChange::New;
     Planningrij rij;
     ColumnValues &k = rij.kolommen;
     k.reserve(64);

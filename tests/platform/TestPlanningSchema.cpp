@@ -30,16 +30,16 @@ void TestPlanningSchema::knownSizesAreTheSchemasSizes()
     const QString text = QString::fromUtf8(file.readAll());
 
     // Each column line of planning and TRANSACTIES: its name, its type and the type's size if it has one.
-    static const QRegularExpression Column(QStringLiteral(R"(^\s+((?:pla|tra)_\w+)\s+(\w+)(?:\((\d+)\))?)"),
-        QRegularExpression::MultilineOption);
+    static const QRegularExpression Column(
+        QStringLiteral(R"(^\s+((?:pla|tra)_\w+)\s+(\w+)(?:\((\d+)\))?)"), QRegularExpression::MultilineOption);
     int sized = 0;
     int columns = 0;
     for (auto match = Column.globalMatch(text); match.hasNext();) {
         const QRegularExpressionMatch column = match.next();
         const QString name = column.captured(1);
         const QString table = name.startsWith(u"pla_") ? QStringLiteral("planning") : QStringLiteral("TRANSACTIES");
-        const bool isSizedText = column.captured(2).compare(u"varchar", Qt::CaseInsensitive) == 0
-            && !column.captured(3).isEmpty();
+        const bool isSizedText
+            = column.captured(2).compare(u"varchar", Qt::CaseInsensitive) == 0 && !column.captured(3).isEmpty();
         const int declared = isSizedText ? column.captured(3).toInt() : -1;
         QVERIFY2(PlanningSchema::knownTextSize(table, name) == declared,
             qPrintable(QStringLiteral("%1 is declared %2, the link knows %3")
