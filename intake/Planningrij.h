@@ -26,7 +26,7 @@ Planningrij VulPlanningrij(const tRitBSA &rit, RideChange wijziging, const Setti
 
 // "yyyyMMddHHmm" as local time; anything that is not a real date and time gives the zero date-time.
 QDateTime TekstNaarDatumTijd(const QString &text);
-QDateTime NulDatumTijd(); // 30 December 1899 00:00, stored for a ride date that cannot be read
+QDateTime zeroDateTime(); // 30 December 1899 00:00, stored for a ride date that cannot be read
 
 // True when the text, without the blanks (codes 0 to 32) around it, is exactly "J".
 bool IsJa(const QString &text);
