@@ -106,7 +106,7 @@ void decodeRide(benchmark::State &state)
     tRitBSA rit;
     QString error;
     for (auto _ : state) {
-        const bool parsed = TekstNaarRit(MarkeerRegeleinden(Uitpakken(wire)), rit, &error);
+        const bool parsed = TekstNaarRit(markLineBreaks(Uitpakken(wire)), rit, &error);
         benchmark::DoNotOptimize(parsed);
     }
     state.SetItemsProcessed(state.iterations());

@@ -9,7 +9,7 @@
 #include <QTemporaryDir>
 
 #include "feedback/OutgoingQueue.h"
-#include "settings/PrivateFile.h"
+#include "files/PrivateFile.h"
 
 namespace {
 

@@ -9,29 +9,17 @@ constexpr qsizetype SoortCapacity = 2;
 constexpr qsizetype WaardeCapacity = 3;
 constexpr qsizetype CodeCapacity = 2;
 
-// Spaces and every control character count as blanks.
-QStringView withoutBlanks(QStringView text)
-{
-    qsizetype from = 0;
-    qsizetype to = text.size();
-    while (from < to && text[from].unicode() <= 32)
-        ++from;
-    while (to > from && text[to - 1].unicode() <= 32)
-        --to;
-    return text.sliced(from, to - from);
-}
-
 } // namespace
 
 QString AckNackNaarTekst(const tAckNackBSA &rec)
 {
     QString text;
     text.reserve(24 + rec.Tekst.size());
-    text += withoutBlanks(FieldValues::shortText(rec.Soort, SoortCapacity));
+    text += FieldValues::withoutBlanks(FieldValues::shortText(rec.Soort, SoortCapacity));
     text += u'\t';
-    text += withoutBlanks(FieldValues::shortText(rec.Waarde, WaardeCapacity));
+    text += FieldValues::withoutBlanks(FieldValues::shortText(rec.Waarde, WaardeCapacity));
     text += u'\t';
-    text += withoutBlanks(FieldValues::shortText(rec.Code, CodeCapacity));
+    text += FieldValues::withoutBlanks(FieldValues::shortText(rec.Code, CodeCapacity));
     text += u'\t';
     text += QString::number(rec.BSRitnummer);
     text += u'\t';

@@ -98,6 +98,27 @@ bool holdsHighTableBytes(const unsigned char *bytes, qsizetype size)
     return false;
 }
 
+// Whether every UTF-16 unit of the text is below 0x80, four units at a time: the usual text, which then converts
+// to and from Latin-1 as it is.
+bool isAscii(QStringView text)
+{
+    const char16_t *units = text.utf16();
+    const qsizetype size = text.size();
+    constexpr quint64 AboveAscii = 0xFF80FF80FF80FF80ULL;
+    qsizetype i = 0;
+    for (; i + 4 <= size; i += 4) {
+        quint64 word;
+        std::memcpy(&word, units + i, sizeof word);
+        if (word & AboveAscii)
+            return false;
+    }
+    for (; i < size; ++i) {
+        if (units[i] >= 0x80)
+            return false;
+    }
+    return true;
+}
+
 inline bool isIdentity(char16_t c)
 {
     return c < 0x80 || (c >= 0xA0 && c <= 0xFF);
@@ -125,7 +146,7 @@ namespace AnsiCodePage {
 
 QByteArray encode(QStringView text)
 {
-    if (QtPrivate::isAscii(text))
+    if (isAscii(text))
         return text.toLatin1(); // the usual text, both steps many characters at a time
     QByteArray bytes(text.size(), Qt::Uninitialized);
     char *out = bytes.data();
@@ -161,14 +182,14 @@ QString decode(QByteArrayView bytes)
 
 QString restrict(const QString &text)
 {
-    if (QtPrivate::isAscii(text))
+    if (isAscii(text))
         return text;
     return restrict(QStringView(text));
 }
 
 QString restrict(QStringView text)
 {
-    if (QtPrivate::isAscii(text))
+    if (isAscii(text))
         return text.toString();
     qsizetype i = 0;
     while (i < text.size() && isIdentity(text[i].unicode()))

@@ -59,7 +59,7 @@ quint32 HexWaarde(QByteArrayView digits)
     return value;
 }
 
-qsizetype EersteNietHexTeken(QByteArrayView hex)
+qsizetype firstNonHexDigit(QByteArrayView hex)
 {
     // Nearly every message is all digits: checked a block at a time without a branch per byte, and byte by byte
     // only from the block that holds something else.
@@ -124,7 +124,7 @@ QStringList SplitsVelden(QStringView text)
     return fields;
 }
 
-QString MarkeerRegeleinden(QStringView text)
+QString markLineBreaks(QStringView text)
 {
     qsizetype escape = text.indexOf(QChar(Escape));
     if (escape < 0)
@@ -145,21 +145,21 @@ QString MarkeerRegeleinden(QStringView text)
     return marked;
 }
 
-QString MarkeerRegeleinden(QString &&text)
+QString markLineBreaks(QString &&text)
 {
     if (!text.contains(QChar(Escape)))
         return std::move(text);
-    return MarkeerRegeleinden(QStringView(text));
+    return markLineBreaks(QStringView(text));
 }
 
 QString WeergaveTekst(QStringView text)
 {
-    QString shown = MarkeerRegeleinden(text);
+    QString shown = markLineBreaks(text);
     shown.replace(u'\t', u',');
     return shown;
 }
 
 QStringList WeergaveVelden(QStringView text)
 {
-    return SplitsVelden(MarkeerRegeleinden(text));
+    return SplitsVelden(markLineBreaks(text));
 }

@@ -17,7 +17,7 @@ QString HexNaarTekst(QByteArrayView hex);
 quint32 HexWaarde(QByteArrayView digits);
 // The position of the first character that is not a hexadecimal digit ("0" to "9", "A" to "F", "a" to "f"); -1 when
 // every character is one. A damaged message must be refused rather than decoded with that digit as 0.
-qsizetype EersteNietHexTeken(QByteArrayView hex);
+qsizetype firstNonHexDigit(QByteArrayView hex);
 
 // True when both tags occur anywhere in the received bytes, in either order.
 bool BerichtCompleet(QByteArrayView received);
@@ -30,9 +30,9 @@ QByteArray Inpakken(QStringView text, bool crlf);
 QStringList SplitsVelden(QStringView text);
 
 // BSA writes a line break inside a value as ESC "L" "F"; the planning side stores it as "#CRLF#".
-QString MarkeerRegeleinden(QStringView text);
+QString markLineBreaks(QStringView text);
 // The same for a text that is not needed afterwards: one without a line break is handed back without a copy.
-QString MarkeerRegeleinden(QString &&text);
+QString markLineBreaks(QString &&text);
 
 // The message text as the operator sees it in the log: TABs as commas, line breaks as "#CRLF#".
 QString WeergaveTekst(QStringView text);

@@ -93,4 +93,15 @@ QString longText(QStringView field)
     return AnsiCodePage::restrict(field);
 }
 
+QStringView withoutBlanks(QStringView text)
+{
+    qsizetype from = 0;
+    qsizetype to = text.size();
+    while (from < to && text[from].unicode() <= 32)
+        ++from;
+    while (to > from && text[to - 1].unicode() <= 32)
+        --to;
+    return text.sliced(from, to - from);
+}
+
 } // namespace FieldValues

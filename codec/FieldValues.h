@@ -26,6 +26,9 @@ int readInteger(QStringView field, HexPrefixes prefixes = HexPrefixes::DollarOrX
 // The field as a short text: limited to the ANSI code page and cut to its capacity, without trimming.
 QString shortText(QStringView field, qsizetype capacity);
 
+// The text without blanks at either end: spaces and every control character (the codes 0 to 32).
+QStringView withoutBlanks(QStringView text);
+
 // The field as a long text: limited to the ANSI code page, whole.
 QString longText(QStringView field);
 

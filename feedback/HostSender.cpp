@@ -143,7 +143,7 @@ void HostSender::hostAnswersAgain()
 
 void HostSender::connectToHost(const QString &host)
 {
-    const int port = Settings::leadingInt(m_settings.BSAHostPoort, Settings::NumberStart::SpacesThenDigits);
+    const int port = m_settings.number<&Settings::BSAHostPoort>();
     if (port < 1 || port > 65535) {
         // Port 0 would only fail later with a less telling message.
         emit logLine(QStringLiteral("CO: '%1' is geen geldig poortnummer %2").arg(m_settings.BSAHostPoort, host));

@@ -9,7 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "settings/PrivateFile.h"
+#include "files/PrivateFile.h"
 
 namespace {
 

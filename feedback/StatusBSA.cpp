@@ -10,14 +10,7 @@ const QString Zero = QStringLiteral("0");
 
 void appendShortText(QString &text, const QString &value, qsizetype capacity)
 {
-    const QString cut = FieldValues::shortText(value, capacity);
-    qsizetype from = 0;
-    qsizetype to = cut.size();
-    while (from < to && cut.at(from).unicode() <= 32)
-        ++from;
-    while (to > from && cut.at(to - 1).unicode() <= 32)
-        --to;
-    text += QStringView(cut).sliced(from, to - from);
+    text += FieldValues::withoutBlanks(FieldValues::shortText(value, capacity));
     text += u'\t';
 }
 
@@ -35,23 +28,23 @@ tStatusBSA StatusStandaard()
     status.Soort = QStringLiteral("BT");
     status.Waarde = QStringLiteral("BSA");
     status.Code = QStringLiteral("6");
-    status.TijdToewijzen = NulDatumTijdTekst;
+    status.TijdToewijzen = ZeroDateTimeText;
     status.Veld9 = QStringLiteral("O");
-    status.Veld10 = NulDatumTijdTekst;
+    status.Veld10 = ZeroDateTimeText;
     status.Veld11 = ZeroAmount;
     status.Veld12 = ZeroAmount;
-    status.Veld13 = NulDatumTijdTekst;
-    status.TijdBestemmen = NulDatumTijdTekst;
+    status.Veld13 = ZeroDateTimeText;
+    status.TijdBestemmen = ZeroDateTimeText;
     status.Veld15 = Zero;
     status.Veld16 = ZeroAmount;
     status.Veld17 = ZeroAmount;
     status.Veld18 = Zero;
     status.Veld19 = ZeroTimeOfDay;
-    status.TijdVrijmelden = NulDatumTijdTekst;
+    status.TijdVrijmelden = ZeroDateTimeText;
     status.Veld21 = Zero;
     status.Veld22 = ZeroAmount;
     status.Veld23 = ZeroAmount;
-    status.Veld24 = NulDatumTijdTekst;
+    status.Veld24 = ZeroDateTimeText;
     status.LVlagTekst = QStringLiteral("F");
     status.Veld27 = ZeroAmount;
     status.Veld28 = ZeroAmount;
@@ -98,7 +91,7 @@ QString StatusNaarTekst(const tStatusBSA &s)
 QString DatumTijdTekst(const QDateTime &moment)
 {
     if (!moment.isValid())
-        return NulDatumTijdTekst;
+        return ZeroDateTimeText;
     const QDate date = moment.date();
     const QTime time = moment.time();
     const int values[5] = { date.year(), date.month(), date.day(), time.hour(), time.minute() };

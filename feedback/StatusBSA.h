@@ -41,7 +41,7 @@ struct tStatusBSA
 };
 
 // The date-time value 0, 30 December 1899 00:00, as a status message writes it.
-inline const QString NulDatumTijdTekst = QStringLiteral("189912300000");
+inline const QString ZeroDateTimeText = QStringLiteral("189912300000");
 
 // A record holding the value every field has when the ride does not say otherwise.
 tStatusBSA StatusStandaard();

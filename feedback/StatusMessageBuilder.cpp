@@ -59,7 +59,7 @@ std::optional<tStatusBSA> statusOf(const QVariantList &row, int ritnummer, const
     status.LVlagTekst = geleverd ? QStringLiteral("T") : QStringLiteral("F");
     status.LVlag = geleverd ? 1 : 0;
 
-    status.Bedrijfsnummer = Settings::leadingInt(settings.BSABedrijf, Settings::NumberStart::SpacesThenSignedDigits);
+    status.Bedrijfsnummer = settings.number<&Settings::BSABedrijf>();
     return status;
 }
 

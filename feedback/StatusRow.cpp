@@ -87,7 +87,7 @@ std::optional<int> integer(const QVariant &value, const QString &column, QString
 std::optional<QString> dateTime(const QVariant &value, const QString &column, QString *error)
 {
     if (value.isNull())
-        return NulDatumTijdTekst;
+        return ZeroDateTimeText;
     QDateTime moment;
     const int type = value.metaType().id();
     if (type == QMetaType::QDateTime) {
@@ -99,7 +99,7 @@ std::optional<QString> dateTime(const QVariant &value, const QString &column, QS
         // fractions of a second.
         QString text = value.toString().trimmed();
         if (text.isEmpty())
-            return NulDatumTijdTekst;
+            return ZeroDateTimeText;
         if (text.size() > 10 && text.at(10) == u' ')
             text[10] = u'T';
         moment = QDateTime::fromString(text, Qt::ISODateWithMs);

@@ -39,7 +39,7 @@ void decode(const QByteArray &payload)
     check(Uitpakken(Inpakken(text, false)) == text);
     tRitBSA rit;
     QString error;
-    TekstNaarRit(MarkeerRegeleinden(text), rit, &error);
+    TekstNaarRit(markLineBreaks(text), rit, &error);
     WeergaveTekst(text);
     WeergaveVelden(text);
 }

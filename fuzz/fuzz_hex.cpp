@@ -26,7 +26,7 @@ bool isHexDigit(char c)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const auto payload = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
-    const qsizetype damaged = EersteNietHexTeken(payload);
+    const qsizetype damaged = firstNonHexDigit(payload);
     for (qsizetype i = 0; i < (damaged < 0 ? payload.size() : damaged); ++i)
         check(isHexDigit(payload[i]));
     check(damaged < 0 || !isHexDigit(payload[damaged]));

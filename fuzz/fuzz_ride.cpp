@@ -39,7 +39,7 @@ void parse(const QString &text)
     }
 
     WeergaveTekst(text);
-    check(WeergaveVelden(text).join(u'\t') == MarkeerRegeleinden(text)); // the display shows every stored field
+    check(WeergaveVelden(text).join(u'\t') == markLineBreaks(text)); // the display shows every stored field
 
     const QString restricted = AnsiCodePage::restrict(text);
     check(AnsiCodePage::restrict(restricted) == restricted);

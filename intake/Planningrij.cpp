@@ -5,6 +5,7 @@
 #include <QDate>
 #include <QTime>
 
+#include "codec/FieldValues.h"
 #include "codec/RitBSA.h"
 #include "platform/Decimal.h"
 #include "settings/Settings.h"
@@ -12,24 +13,8 @@
 namespace {
 const QString CrLf = QStringLiteral("\r\n");
 
-bool isBlank(QChar c)
-{
-    return c.unicode() <= 32;
-}
-
-QString zonderBlanco(const QString &text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && isBlank(text.at(begin)))
-        ++begin;
-    while (end > begin && isBlank(text.at(end - 1)))
-        --end;
-    return text.mid(begin, end - begin);
-}
-
 // The value of the leading digits of one piece of a date-time text; leading spaces allowed, no sign.
-int stukWaarde(const QString &text, qsizetype from, qsizetype length)
+int pieceValue(const QString &text, qsizetype from, qsizetype length)
 {
     const QStringView piece = QStringView(text).mid(from, length);
     qsizetype i = 0;
@@ -57,7 +42,7 @@ QVariant bedrag(qint64 units, int scale)
 }
 
 // Appends one memo line the way the planning screens show them: every line starts with CR LF.
-void voegRegelToe(QString &memo, const QString &line)
+void appendMemoLine(QString &memo, const QString &line)
 {
     memo += CrLf;
     memo += line;
@@ -75,31 +60,31 @@ void zet(ColumnValues &kolommen, const QString &column, QVariant value)
 }
 } // namespace
 
-QDateTime NulDatumTijd()
+QDateTime zeroDateTime()
 {
     return QDateTime(QDate(1899, 12, 30), QTime(0, 0));
 }
 
 QDateTime TekstNaarDatumTijd(const QString &text)
 {
-    const int year = stukWaarde(text, 0, 4);
-    const int month = stukWaarde(text, 4, 2);
-    const int day = stukWaarde(text, 6, 2);
-    const int hour = stukWaarde(text, 8, 2);
-    const int minute = stukWaarde(text, 10, 2);
+    const int year = pieceValue(text, 0, 4);
+    const int month = pieceValue(text, 4, 2);
+    const int day = pieceValue(text, 6, 2);
+    const int hour = pieceValue(text, 8, 2);
+    const int minute = pieceValue(text, 10, 2);
     if (year < 1 || year > 9999 || !QDate::isValid(year, month, day) || !QTime::isValid(hour, minute, 0))
-        return NulDatumTijd();
+        return zeroDateTime();
     return QDateTime(QDate(year, month, day), QTime(hour, minute));
 }
 
 bool IsJa(const QString &text)
 {
-    return zonderBlanco(text) == QLatin1String("J");
+    return FieldValues::withoutBlanks(text) == QLatin1String("J");
 }
 
-Planningrij VulPlanningrij(const tRitBSA &rit, RitWijziging wijziging, const Settings &settings, const QString &tempKey)
+Planningrij VulPlanningrij(const tRitBSA &rit, RideChange wijziging, const Settings &settings, const QString &tempKey)
 {
-    const bool nieuw = wijziging == RitWijziging::Nieuw;
+    const bool nieuw = wijziging == RideChange::New;
     Planningrij rij;
     ColumnValues &k = rij.kolommen;
     k.reserve(64);
@@ -112,12 +97,9 @@ Planningrij VulPlanningrij(const tRitBSA &rit, RitWijziging wijziging, const Set
         zet(k, QStringLiteral("pla_temp"), tempKey);
     zet(k, QStringLiteral("pla_eigenaar"), QStringLiteral("010"));
     if (nieuw) {
-        zet(k, QStringLiteral("pla_bdr_id"),
-            Settings::leadingInt(settings.BSA_BDR, Settings::NumberStart::SpacesThenDigits));
-        zet(k, QStringLiteral("pla_reiziger"),
-            Settings::leadingInt(settings.BSA_DEB, Settings::NumberStart::SpacesThenDigits));
-        zet(k, QStringLiteral("pla_tarief_bedrijf"),
-            Settings::leadingInt(settings.BSA_Tarief, Settings::NumberStart::SpacesThenDigits));
+        zet(k, QStringLiteral("pla_bdr_id"), settings.number<&Settings::BSA_BDR>());
+        zet(k, QStringLiteral("pla_reiziger"), settings.number<&Settings::BSA_DEB>());
+        zet(k, QStringLiteral("pla_tarief_bedrijf"), settings.number<&Settings::BSA_Tarief>());
     }
     zet(k, QStringLiteral("pla_pasnummer"), QString::number(rit.Pasnummer));
     zet(k, QStringLiteral("pla_extern_projectnummer"), rit.Projectnummer.left(20));
@@ -142,24 +124,24 @@ Planningrij VulPlanningrij(const tRitBSA &rit, RitWijziging wijziging, const Set
     zet(k, QStringLiteral("pla_soortwagen"), rolstoel ? QStringLiteral("R") : QStringLiteral("T"));
     zet(k, QStringLiteral("pla_rc"), rit.Afrekenwijze.toUpper() == QLatin1String("REKENING") ? 1 : 0);
 
-    QString memo = zonderBlanco(rit.RitTekst);
+    QString memo = FieldValues::withoutBlanks(rit.RitTekst).toString();
     if (IsJa(rit.ExtraBeenruimte))
-        voegRegelToe(memo, QStringLiteral("Extra beenruimte"));
+        appendMemoLine(memo, QStringLiteral("Extra beenruimte"));
     if (IsJa(rit.GratisBegeleider))
-        voegRegelToe(memo, QStringLiteral("Gratis begeleider"));
+        appendMemoLine(memo, QStringLiteral("Gratis begeleider"));
     if (IsJa(rit.GratisMeereizende))
-        voegRegelToe(memo, QStringLiteral("Gratis meereizende"));
+        appendMemoLine(memo, QStringLiteral("Gratis meereizende"));
     if (IsJa(rit.IndicatieGroepsrit))
-        voegRegelToe(memo, QStringLiteral("Indicatie groepsrit"));
+        appendMemoLine(memo, QStringLiteral("Indicatie groepsrit"));
     if (IsJa(rit.IndicatieNaamChauffeur))
-        voegRegelToe(memo, QStringLiteral("Indicatie naam chauffeur"));
+        appendMemoLine(memo, QStringLiteral("Indicatie naam chauffeur"));
     if (IsJa(rit.IndicatieKenteken))
-        voegRegelToe(memo, QStringLiteral("Indicatie kenteken nodig"));
+        appendMemoLine(memo, QStringLiteral("Indicatie kenteken nodig"));
     if (!nieuw && rit.GratisKinderen > 0)
-        voegRegelToe(memo, QStringLiteral("Gratis kinderen ") + QString::number(rit.GratisKinderen));
+        appendMemoLine(memo, QStringLiteral("Gratis kinderen ") + QString::number(rit.GratisKinderen));
     for (const QString *extra : { &rit.OphExtra1, &rit.OphExtra2, &rit.BestExtra1, &rit.BestExtra2 }) {
         if (!extra->isEmpty())
-            voegRegelToe(memo, *extra);
+            appendMemoLine(memo, *extra);
     }
     const struct
     {
@@ -177,20 +159,20 @@ Planningrij VulPlanningrij(const tRitBSA &rit, RitWijziging wijziging, const Set
     };
     for (const auto &aanduiding : aanduidingen) {
         if (IsJa(aanduiding.vlag))
-            voegRegelToe(memo, QString::fromLatin1(aanduiding.regel));
+            appendMemoLine(memo, QString::fromLatin1(aanduiding.regel));
     }
     if (!rit.Factuurcode.isEmpty())
-        voegRegelToe(memo, QStringLiteral("Factuurcode: ") + rit.Factuurcode);
+        appendMemoLine(memo, QStringLiteral("Factuurcode: ") + rit.Factuurcode);
     if (!rit.AanTekst.isEmpty()) {
-        voegRegelToe(memo, QString(rit.AanTekst).replace(QStringLiteral("#CRLF#"), CrLf));
+        appendMemoLine(memo, QString(rit.AanTekst).replace(QStringLiteral("#CRLF#"), CrLf));
         rij.aanLogregel = QStringLiteral("AAN: ") + rit.AanTekst;
     }
-    voegRegelToe(memo,
+    appendMemoLine(memo,
         rit.LageInstap == QLatin1String("J") ? QStringLiteral("LAGE INSTAP = JA")
                                              : QStringLiteral("LAGE INSTAP = NEE"));
-    voegRegelToe(memo, QStringLiteral("AFREKENWIJZE= ") + rit.Afrekenwijze);
+    appendMemoLine(memo, QStringLiteral("AFREKENWIJZE= ") + rit.Afrekenwijze);
     if (IsJa(rit.VoorinZitten))
-        voegRegelToe(memo, QStringLiteral("Voorin zitten"));
+        appendMemoLine(memo, QStringLiteral("Voorin zitten"));
     zet(k, QStringLiteral("pla_tekst"), memo);
 
     zet(k, QStringLiteral("pla_extern_ritnummer"), rit.BSRitnummer);

@@ -161,7 +161,7 @@ RideIntake::Ride RideIntake::prepare(IntakeQueue::Envelope envelope) const
     intro.log(envelopeLine);
     // A character that is no hexadecimal digit means the message was damaged on its way: decoding it anyway would
     // store a wrong ride (a "Z" in a name became a line break) and answer "AC" for it.
-    const qsizetype damaged = EersteNietHexTeken(ride.envelope.payload);
+    const qsizetype damaged = firstNonHexDigit(ride.envelope.payload);
     if (damaged >= 0) {
         intro.log(QStringLiteral("SI: GEEN HEXADECIMAAL CIJFER OP POSITIE %1, BERICHT GEWEIGERD").arg(damaged + 1));
         intro.refuseInGeneral();
@@ -169,7 +169,7 @@ RideIntake::Ride RideIntake::prepare(IntakeQueue::Envelope envelope) const
         return ride;
     }
     // The message with its line breaks marked is what the record, the log and "Pakket IN" all read.
-    const QString marked = MarkeerRegeleinden(HexNaarTekst(ride.envelope.payload));
+    const QString marked = markLineBreaks(HexNaarTekst(ride.envelope.payload));
     QString error;
     if (!TekstNaarRit(marked, ride.rit, &error)) {
         intro.refuseInGeneral();

@@ -35,7 +35,7 @@ bool RideWriter::VerwerkRit(const tRitBSA &rit, RideOutcome &outcome, QString *e
         const std::optional<QString> key = m_tempKeys.next(QDateTime::currentDateTime(), error);
         if (!key)
             return false;
-        const Planningrij row = VulPlanningrij(rit, RitWijziging::Nieuw, m_settings, *key);
+        const Planningrij row = VulPlanningrij(rit, RideChange::New, m_settings, *key);
         if (!row.aanLogregel.isEmpty())
             outcome.log(row.aanLogregel);
         // The row tells its own id where the database can; elsewhere it is found again by the key just written.
@@ -68,7 +68,7 @@ bool RideWriter::VerwerkRit(const tRitBSA &rit, RideOutcome &outcome, QString *e
         return true;
     }
 
-    const Planningrij row = VulPlanningrij(rit, RitWijziging::Gewijzigd, m_settings, QString());
+    const Planningrij row = VulPlanningrij(rit, RideChange::Changed, m_settings, QString());
     if (!row.aanLogregel.isEmpty())
         outcome.log(row.aanLogregel);
     if (!m_database.updateRow(Planning, row.kolommen, PlanningId, id, error))

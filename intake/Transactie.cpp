@@ -12,7 +12,7 @@ bool Transactie::LogTransactie(
     int ritstaat, int rit, int wagen, int chauffeur, int code, const QString &opmerking, QString *error)
 {
     const ColumnValues row {
-        { QStringLiteral("tra_gebruiker"), Settings::leadingInt(m_settings.Gebruiker, Settings::NumberStart::Digits) },
+        { QStringLiteral("tra_gebruiker"), m_settings.number<&Settings::Gebruiker>() },
         { QStringLiteral("tra_ritstaat"), ritstaat },
         { QStringLiteral("tra_rit"), rit },
         { QStringLiteral("tra_wagen"), wagen },

@@ -12,6 +12,7 @@
 
 #include "platform/BSAConnection.h"
 #include "platform/DescriptorLimit.h"
+#include "platform/IncompleteEnvelope.h"
 #include "platform/SocketError.h"
 
 #ifdef Q_OS_WIN
@@ -387,9 +388,7 @@ void BSAServer::connectionFailed(BSAConnection *connection, const QString &messa
 void BSAServer::connectionExpired(BSAConnection *connection)
 {
     const auto seconds = std::chrono::ceil<std::chrono::seconds>(m_envelopeTimeout).count();
-    emit logLine(QStringLiteral("SI: ONVOLLEDIG BERICHT VAN %1 NA %2 SECONDEN VERWORPEN, VERBINDING GESLOTEN")
-                     .arg(connection->peerAddress())
-                     .arg(seconds));
+    emit logLine(IncompleteEnvelope::expiredLine(IncompleteEnvelope::Side::Server, connection->peerAddress(), seconds));
     connection->close();
     emit clientDisconnected(connection);
     discard(connection);

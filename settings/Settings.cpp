@@ -2,6 +2,18 @@
 
 #include <limits>
 
+Settings::Settings()
+{
+    for (const SettingEntry &entry : SettingsTable) {
+        if (entry.kind == SettingEntry::Kind::Text) {
+            if (*entry.defaultText != '\0') // an empty default stays a null text
+                this->*entry.text = QString::fromLatin1(entry.defaultText);
+        } else {
+            this->*entry.flag = entry.defaultFlag;
+        }
+    }
+}
+
 int Settings::leadingInt(const QString &text, NumberStart start)
 {
     qsizetype i = 0;

@@ -8,7 +8,7 @@
 
 #include "codec/AnsiCodePage.h"
 #include "settings/Settings.h"
-#include "settings/WholeFile.h"
+#include "files/WholeFile.h"
 
 namespace {
 
@@ -21,39 +21,11 @@ QString symbolicLinkRefused(const QString &fileName)
         .arg(QDir::toNativeSeparators(fileName));
 }
 
-// The stored settings in the order of a new file. A text setting is stored as <name>_Text, a flag as
-// <name>_Checked.
-struct StoredSetting
+// The element of a stored setting: a text setting is stored as <name>_Text, a flag as <name>_Checked.
+QString elementName(const SettingEntry &entry)
 {
-    const char *element;
-    QString Settings::*text;
-    bool Settings::*flag;
-};
-
-const StoredSetting Stored[] = {
-    { "xLoginDatabase_Text", &Settings::xLoginDatabase, nullptr },
-    { "xLoginServer_Text", &Settings::xLoginServer, nullptr },
-    { "xLoginSQL_Text", &Settings::xLoginSQL, nullptr },
-    { "xPaswoordSQL_Text", &Settings::xPaswoordSQL, nullptr },
-    { "BSA_BDR_Text", &Settings::BSA_BDR, nullptr },
-    { "BSA_DEB_Text", &Settings::BSA_DEB, nullptr },
-    { "PZN_FILTER_Text", &Settings::PZN_FILTER, nullptr },
-    { "DecimaalTeken_Text", &Settings::DecimaalTeken, nullptr },
-    { "PZN_Taxi_Text", &Settings::PZN_Taxi, nullptr },
-    { "PZN_Bus_Text", &Settings::PZN_Bus, nullptr },
-    { "PZN_Rolstoelbus_Text", &Settings::PZN_Rolstoelbus, nullptr },
-    { "BSA_Tarief_Text", &Settings::BSA_Tarief, nullptr },
-    { "BSAHostAdres_Text", &Settings::BSAHostAdres, nullptr },
-    { "BSAHostPoort_Text", &Settings::BSAHostPoort, nullptr },
-    { "BSATerug_Checked", nullptr, &Settings::BSATerug },
-    { "bsaCRLF_Checked", nullptr, &Settings::bsaCRLF },
-    { "BSAAuto_Checked", nullptr, &Settings::BSAAuto },
-    { "Gebruiker_Text", &Settings::Gebruiker, nullptr },
-    { "SoftwareVersie_Text", &Settings::SoftwareVersie, nullptr },
-    { "BSABedrijf_Text", &Settings::BSABedrijf, nullptr },
-    { "SoortVervoer_Text", &Settings::SoortVervoer, nullptr },
-    { "BSAToegestaneAdressen_Text", &Settings::BSAToegestaneAdressen, nullptr },
-};
+    return QLatin1String(entry.name) + QLatin1String(entry.kind == SettingEntry::Kind::Text ? "_Text" : "_Checked");
+}
 
 const QString RootName = QStringLiteral("Configuration");
 const QString WindowName = QStringLiteral("Hoofdscherm");
@@ -327,15 +299,17 @@ void SettingsStore::RestoreSettings(Settings &settings)
     if (formVersion < 0)
         return; // a layout this program does not know: every field keeps its default
 
-    for (const StoredSetting &setting : Stored) {
+    for (const SettingEntry &entry : SettingsTable) {
+        if (entry.storage != SettingEntry::Storage::File)
+            continue;
         // An element without text is an emptied field, which must not come back as its default.
-        const std::optional<QString> value = storedValue(QString::fromLatin1(setting.element));
+        const std::optional<QString> value = storedValue(elementName(entry));
         if (!value)
             continue;
-        if (setting.text)
-            settings.*setting.text = *value;
+        if (entry.kind == SettingEntry::Kind::Text)
+            settings.*entry.text = *value;
         else
-            settings.*setting.flag = readFlag(*value);
+            settings.*entry.flag = readFlag(*value);
     }
 }
 
@@ -355,11 +329,13 @@ void SettingsStore::store(const QString &name, const QString &value)
 void SettingsStore::CaptureSettings(const Settings &settings)
 {
     store(FormVersionName, QStringLiteral("0"));
-    for (const StoredSetting &setting : Stored) {
-        const QString value = setting.text
-            ? settings.*setting.text
-            : (settings.*setting.flag ? QStringLiteral("TRUE") : QStringLiteral("FALSE"));
-        store(QString::fromLatin1(setting.element), value);
+    for (const SettingEntry &entry : SettingsTable) {
+        if (entry.storage != SettingEntry::Storage::File)
+            continue;
+        const QString value = entry.kind == SettingEntry::Kind::Text
+            ? settings.*entry.text
+            : (settings.*entry.flag ? QStringLiteral("TRUE") : QStringLiteral("FALSE"));
+        store(elementName(entry), value);
     }
     m_captured = true;
 }

@@ -9,6 +9,7 @@
 #include "codec/AckNackBSA.h"
 #include "codec/Envelope.h"
 #include "platform/BSAConnection.h"
+#include "platform/IncompleteEnvelope.h"
 #include "shell/LinkMetrics.h"
 #include "shell/StatusServer.h"
 #include "shell/WorkingFolders.h"
@@ -48,7 +49,7 @@ Koppeling::Koppeling(const QString &programFolder, QObject *parent)
     connect(&m_server, &BSAServer::errorOccurred, this, hook);
     connect(&m_server, &BSAServer::logLine, this, logger);
     connect(&m_server, &BSAServer::bufferDropped, this, [this](const QString &peer) {
-        m_log.Logger(QStringLiteral("SI: ONVOLLEDIG BERICHT VAN %1 GROTER DAN 1 MB, VERWORPEN").arg(peer));
+        m_log.Logger(IncompleteEnvelope::tooLargeLine(IncompleteEnvelope::Side::Server, peer));
     });
     connect(&m_intake, &RideIntake::logLine, this, logger);
     connect(&m_intake, &RideIntake::rawLogLine, &m_log, &OperatorLog::addLine);
@@ -62,7 +63,7 @@ Koppeling::Koppeling(const QString &programFolder, QObject *parent)
     connect(&m_hostSender, &HostSender::exceptionRaised, this, hook);
     connect(&m_hostSender, &HostSender::lineSent, &m_retourZender, &RetourZender::lineSent);
     connect(&m_client, &BSAClient::bufferDropped, this, [this](const QString &peer) {
-        m_log.Logger(QStringLiteral("CI: ONVOLLEDIG BERICHT VAN %1 GROTER DAN 1 MB, VERWORPEN").arg(peer));
+        m_log.Logger(IncompleteEnvelope::tooLargeLine(IncompleteEnvelope::Side::Client, peer));
     });
     connect(&m_hostReplies, &HostReplies::logLine, this, logger);
     connect(&m_hostReplies, &HostReplies::exceptionRaised, this, hook);

@@ -9,7 +9,7 @@
 #include <QRegularExpression>
 
 #include "codec/AnsiCodePage.h"
-#include "settings/PrivateFile.h"
+#include "files/PrivateFile.h"
 #include "platform/DateTimeText.h"
 
 namespace {

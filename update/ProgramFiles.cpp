@@ -5,7 +5,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
-#include "settings/WholeFile.h"
+#include "files/WholeFile.h"
 #include "update/UpdateSignature.h"
 
 namespace {

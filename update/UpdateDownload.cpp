@@ -5,7 +5,7 @@
 #include <QFile>
 #include <QSaveFile>
 
-#include "settings/WholeFile.h"
+#include "files/WholeFile.h"
 
 // Passes every block on to the file and into the hashes, so the download is verified without reading it back.
 class HashingWriter final : public QIODevice

@@ -140,7 +140,7 @@ void TestEnvelope::findsTheFirstCharacterThatIsNoHexDigit()
 {
     QFETCH(QByteArray, hex);
     QFETCH(qsizetype, position);
-    QCOMPARE(EersteNietHexTeken(hex), position);
+    QCOMPARE(firstNonHexDigit(hex), position);
 }
 
 void TestEnvelope::seesACompleteMessage_data()
@@ -257,7 +257,7 @@ void TestEnvelope::marksLineBreaks()
     QFETCH(QString, text);
     QFETCH(QString, marked);
     QFETCH(QString, shown);
-    QCOMPARE(MarkeerRegeleinden(text), marked);
+    QCOMPARE(markLineBreaks(text), marked);
     QCOMPARE(WeergaveTekst(text), shown);
 }
 

@@ -10,7 +10,7 @@
 // How a BSA ride fills its planning row, without a database: the values, their kinds and the memo text.
 using Aanpassing = std::function<void(tRitBSA &)>;
 Q_DECLARE_METATYPE(Aanpassing)
-Q_DECLARE_METATYPE(RitWijziging)
+Q_DECLARE_METATYPE(RideChange)
 
 namespace {
 const QString Sleutel = QStringLiteral("P201101091405071742");
@@ -88,12 +88,12 @@ private slots:
 void TestPlanningrij::writesEachColumn_data()
 {
     QTest::addColumn<Aanpassing>("aanpassing");
-    QTest::addColumn<RitWijziging>("wijziging");
+    QTest::addColumn<RideChange>("wijziging");
     QTest::addColumn<QString>("column");
     QTest::addColumn<QString>("expected");
 
-    const auto nieuw = RitWijziging::Nieuw;
-    const auto gewijzigd = RitWijziging::Gewijzigd;
+    const auto nieuw = RideChange::New;
+    const auto gewijzigd = RideChange::Changed;
     const Aanpassing geen = [](tRitBSA &) {};
 
     QTest::newRow("a postcode gets a space after its four digits")
@@ -236,7 +236,7 @@ void TestPlanningrij::writesEachColumn_data()
 void TestPlanningrij::writesEachColumn()
 {
     QFETCH(Aanpassing, aanpassing);
-    QFETCH(RitWijziging, wijziging);
+    QFETCH(RideChange, wijziging);
     QFETCH(QString, column);
     QFETCH(QString, expected);
     Settings settings;
@@ -256,7 +256,7 @@ void TestPlanningrij::writesEachColumn()
 void TestPlanningrij::writesEachColumnOnce_data()
 {
     QTest::addColumn<Aanpassing>("aanpassing");
-    QTest::addColumn<RitWijziging>("wijziging");
+    QTest::addColumn<RideChange>("wijziging");
     const Aanpassing geen = [](tRitBSA &) {};
     // The vehicle column is decided twice for a wheelchair passenger, the memo from many fields.
     const Aanpassing alles = [](tRitBSA &r) {
@@ -265,16 +265,16 @@ void TestPlanningrij::writesEachColumnOnce_data()
         r.Factuurcode = QStringLiteral("F7");
         r.Telefoon = 201234567;
     };
-    QTest::newRow("a new ride") << geen << RitWijziging::Nieuw;
-    QTest::newRow("a changed ride") << geen << RitWijziging::Gewijzigd;
-    QTest::newRow("a new ride in a wheelchair with a memo") << alles << RitWijziging::Nieuw;
-    QTest::newRow("a changed ride in a wheelchair with a memo") << alles << RitWijziging::Gewijzigd;
+    QTest::newRow("a new ride") << geen << RideChange::New;
+    QTest::newRow("a changed ride") << geen << RideChange::Changed;
+    QTest::newRow("a new ride in a wheelchair with a memo") << alles << RideChange::New;
+    QTest::newRow("a changed ride in a wheelchair with a memo") << alles << RideChange::Changed;
 }
 
 void TestPlanningrij::writesEachColumnOnce()
 {
     QFETCH(Aanpassing, aanpassing);
-    QFETCH(RitWijziging, wijziging);
+    QFETCH(RideChange, wijziging);
     tRitBSA rit = basisRit();
     aanpassing(rit);
     const QStringList written = namen(VulPlanningrij(rit, wijziging, Settings(), Sleutel).kolommen);
@@ -287,12 +287,12 @@ void TestPlanningrij::writesEachColumnOnce()
 void TestPlanningrij::buildsTheMemo_data()
 {
     QTest::addColumn<Aanpassing>("aanpassing");
-    QTest::addColumn<RitWijziging>("wijziging");
+    QTest::addColumn<RideChange>("wijziging");
     QTest::addColumn<QString>("memo");
     QTest::addColumn<QString>("aanLogregel");
 
     QTest::newRow("a plain ride starts with an empty line and ends with the payment mode")
-        << Aanpassing([](tRitBSA &) {}) << RitWijziging::Nieuw << "\r\nLAGE INSTAP = NEE\r\nAFREKENWIJZE= CONTANT"
+        << Aanpassing([](tRitBSA &) {}) << RideChange::New << "\r\nLAGE INSTAP = NEE\r\nAFREKENWIJZE= CONTANT"
         << "";
     QTest::newRow("the ride text comes first, without blanks around it, then the indications")
         << Aanpassing([](tRitBSA &r) {
@@ -300,7 +300,7 @@ void TestPlanningrij::buildsTheMemo_data()
                r.ExtraBeenruimte = "J";
                r.LageInstap = "J";
            })
-        << RitWijziging::Nieuw << "Rolstoel mee\r\nExtra beenruimte\r\nLAGE INSTAP = JA\r\nAFREKENWIJZE= CONTANT"
+        << RideChange::New << "Rolstoel mee\r\nExtra beenruimte\r\nLAGE INSTAP = JA\r\nAFREKENWIJZE= CONTANT"
         << "";
     QTest::newRow("free children are noted on a changed ride")
         << Aanpassing([](tRitBSA &r) {
@@ -308,17 +308,17 @@ void TestPlanningrij::buildsTheMemo_data()
                r.ExtraBeenruimte = "J";
                r.GratisKinderen = 2;
            })
-        << RitWijziging::Gewijzigd
+        << RideChange::Changed
         << "Rolstoel mee\r\nExtra beenruimte\r\nGratis kinderen 2\r\nLAGE INSTAP = NEE\r\nAFREKENWIJZE= CONTANT"
         << "";
     QTest::newRow("free children are not noted on a new ride") << Aanpassing([](tRitBSA &r) {
         r.RitTekst = "Rolstoel mee";
         r.ExtraBeenruimte = "J";
         r.GratisKinderen = 2;
-    }) << RitWijziging::Nieuw << "Rolstoel mee\r\nExtra beenruimte\r\nLAGE INSTAP = NEE\r\nAFREKENWIJZE= CONTANT"
+    }) << RideChange::New << "Rolstoel mee\r\nExtra beenruimte\r\nLAGE INSTAP = NEE\r\nAFREKENWIJZE= CONTANT"
                                                                << "";
     QTest::newRow("the door text becomes lines of its own and is logged as received")
-        << Aanpassing([](tRitBSA &r) { r.AanTekst = "Bel aan#CRLF#Achterdeur"; }) << RitWijziging::Nieuw
+        << Aanpassing([](tRitBSA &r) { r.AanTekst = "Bel aan#CRLF#Achterdeur"; }) << RideChange::New
         << "\r\nBel aan\r\nAchterdeur\r\nLAGE INSTAP = NEE\r\nAFREKENWIJZE= CONTANT"
         << "AAN: Bel aan#CRLF#Achterdeur";
     QTest::newRow("the payment mode is shown as received and low entry only for an exact J")
@@ -326,7 +326,7 @@ void TestPlanningrij::buildsTheMemo_data()
                r.Afrekenwijze = "rekening";
                r.LageInstap = " J";
            })
-        << RitWijziging::Nieuw << "\r\nLAGE INSTAP = NEE\r\nAFREKENWIJZE= rekening"
+        << RideChange::New << "\r\nLAGE INSTAP = NEE\r\nAFREKENWIJZE= rekening"
         << "";
     QTest::newRow("every line stands in its place")
         << Aanpassing([](tRitBSA &r) {
@@ -344,7 +344,7 @@ void TestPlanningrij::buildsTheMemo_data()
                r.Factuurcode = "F7";
                r.AanTekst = "aan";
            })
-        << RitWijziging::Gewijzigd
+        << RideChange::Changed
         << "Tekst\r\nExtra beenruimte\r\nGratis begeleider\r\nGratis meereizende\r\nIndicatie groepsrit"
            "\r\nIndicatie naam chauffeur\r\nIndicatie kenteken nodig\r\nGratis kinderen 1\r\no1\r\n \r\nb1\r\nb2"
            "\r\nKamer tot Kamer\r\nRollator\r\nScootmobiel\r\nSOHO\r\nOpvouwbare rolstoel\r\nElectrische rolstoel"
@@ -353,14 +353,14 @@ void TestPlanningrij::buildsTheMemo_data()
     QTest::newRow("a lower-case j sets no indication") << Aanpassing([](tRitBSA &r) {
         r.Doof = "j";
         r.Blind = "N";
-    }) << RitWijziging::Nieuw << "\r\nLAGE INSTAP = NEE\r\nAFREKENWIJZE= CONTANT"
+    }) << RideChange::New << "\r\nLAGE INSTAP = NEE\r\nAFREKENWIJZE= CONTANT"
                                                        << "";
 }
 
 void TestPlanningrij::buildsTheMemo()
 {
     QFETCH(Aanpassing, aanpassing);
-    QFETCH(RitWijziging, wijziging);
+    QFETCH(RideChange, wijziging);
     QFETCH(QString, memo);
     QFETCH(QString, aanLogregel);
     tRitBSA rit = basisRit();

@@ -26,7 +26,7 @@ namespace {
 const QString Tab = QStringLiteral("\t");
 
 // A ride message as BSA sends one: 75 fields, field k at index k - 1.
-QStringList standaardVelden()
+QStringList defaultFields()
 {
     QStringList f(75, QString());
     f[0] = "BN", f[1] = "BSA", f[2] = "6", f[5] = "4711", f[6] = "0", f[7] = "PRJ1", f[8] = "LOC1";
@@ -48,7 +48,7 @@ QStringList standaardVelden()
 
 QString bericht(const QMap<int, QString> &anders = {}, int velden = 75)
 {
-    QStringList fields = standaardVelden();
+    QStringList fields = defaultFields();
     for (auto it = anders.cbegin(); it != anders.cend(); ++it)
         fields[it.key() - 1] = it.value();
     return fields.mid(0, velden).join(Tab);

@@ -212,7 +212,7 @@ void TestBsaSim::linkReadsTheDefaultRide()
     QString error;
     QVERIFY(builder.setAssignment(QStringLiteral("AanTekst=Bel aan\nAchterdeur"), &error));
     tRitBSA rit;
-    QVERIFY2(TekstNaarRit(MarkeerRegeleinden(builder.text()), rit, &error), qPrintable(error));
+    QVERIFY2(TekstNaarRit(markLineBreaks(builder.text()), rit, &error), qPrintable(error));
     QCOMPARE(rit.Soort, QStringLiteral("BN"));
     QCOMPARE(rit.BSRitnummer, 4711);
     QCOMPARE(rit.Tijdstip, QStringLiteral("201101091505"));

@@ -1,11 +1,11 @@
-#include "settings/PrivateFile.h"
+#include "files/PrivateFile.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
 #include <QString>
 
-#include "settings/WholeFile.h"
+#include "files/WholeFile.h"
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
