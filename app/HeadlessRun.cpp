@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "app/RunOptions.h"
+#include "codec/AnsiCodePage.h"
 #include "platform/DescriptorLimit.h"
 #include "platform/TerminationSignals.h"
 #include "shell/Koppeling.h"
@@ -37,7 +38,7 @@ public:
     void write(const QString &line)
     {
         // ASCII is the same in every locale's encoding, and turned into bytes many characters at a time.
-        const QByteArray bytes = QtPrivate::isAscii(line) ? line.toLatin1() : line.toLocal8Bit();
+        const QByteArray bytes = AnsiCodePage::isAscii(line) ? line.toLatin1() : line.toLocal8Bit();
         std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
         std::fputc('\n', stdout);
         if (!m_flush.isActive())

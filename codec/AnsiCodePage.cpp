@@ -98,27 +98,6 @@ bool holdsHighTableBytes(const unsigned char *bytes, qsizetype size)
     return false;
 }
 
-// Whether every UTF-16 unit of the text is below 0x80, four units at a time: the usual text, which then converts
-// to and from Latin-1 as it is.
-bool isAscii(QStringView text)
-{
-    const char16_t *units = text.utf16();
-    const qsizetype size = text.size();
-    constexpr quint64 AboveAscii = 0xFF80FF80FF80FF80ULL;
-    qsizetype i = 0;
-    for (; i + 4 <= size; i += 4) {
-        quint64 word;
-        std::memcpy(&word, units + i, sizeof word);
-        if (word & AboveAscii)
-            return false;
-    }
-    for (; i < size; ++i) {
-        if (units[i] >= 0x80)
-            return false;
-    }
-    return true;
-}
-
 inline bool isIdentity(char16_t c)
 {
     return c < 0x80 || (c >= 0xA0 && c <= 0xFF);
@@ -143,6 +122,26 @@ inline bool isSurrogatePair(QStringView text, qsizetype i)
 } // namespace
 
 namespace AnsiCodePage {
+
+// Four units at a time.
+bool isAscii(QStringView text)
+{
+    const char16_t *units = text.utf16();
+    const qsizetype size = text.size();
+    constexpr quint64 AboveAscii = 0xFF80FF80FF80FF80ULL;
+    qsizetype i = 0;
+    for (; i + 4 <= size; i += 4) {
+        quint64 word;
+        std::memcpy(&word, units + i, sizeof word);
+        if (word & AboveAscii)
+            return false;
+    }
+    for (; i < size; ++i) {
+        if (units[i] >= 0x80)
+            return false;
+    }
+    return true;
+}
 
 QByteArray encode(QStringView text)
 {

@@ -9,6 +9,10 @@
 // On Windows it is the system's ANSI code page; elsewhere Windows-1252, the code page of the Dutch installs.
 namespace AnsiCodePage {
 
+// Whether every UTF-16 unit of the text is below 0x80: the usual text, which is the same in every 8-bit code page
+// and converts to and from Latin-1 as it is.
+bool isAscii(QStringView text);
+
 // One byte per character; a character the code page lacks becomes '?'.
 QByteArray encode(QStringView text);
 // Every byte gives one character, so decode(encode(x)) loses nothing the code page can hold.

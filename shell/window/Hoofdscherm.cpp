@@ -396,8 +396,7 @@ void THoofdscherm::SpeedButton1Click()
 void THoofdscherm::SpeedButton2Click()
 {
     // The field Ritnummer holds the pla_id of the planning row, not a BSA ride number.
-    m_koppeling.queueRideStatus(
-        Settings::leadingInt(m_koppeling.settings().Ritnummer, Settings::NumberStart::SpacesThenDigits));
+    m_koppeling.queueRideStatus(m_koppeling.settings().number<&Settings::Ritnummer>());
 }
 
 void THoofdscherm::SpeedButton4Click()
