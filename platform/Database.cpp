@@ -21,11 +21,8 @@
 #include "platform/DateTimeText.h"
 #include "platform/DbConnectionString.h"
 #include "platform/Decimal.h"
+#include "platform/FileIdentity.h"
 #include "platform/PlanningSchema.h"
-
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#endif
 
 namespace {
 
@@ -54,28 +51,6 @@ Database::Dialect dialectOf(const QString &server, QString *rest)
     if (rest)
         *rest = server;
     return Database::Dialect::SqlServer;
-}
-
-// Which file a path names right now: its device and inode. Nothing when there is no file, and always nothing on
-// Windows, where a file that a program has open cannot be removed.
-struct FileIdentity
-{
-    quint64 device = 0;
-    quint64 inode = 0;
-    bool operator==(const FileIdentity &other) const { return device == other.device && inode == other.inode; }
-};
-
-std::optional<FileIdentity> identityOf(const QString &path)
-{
-#ifdef Q_OS_UNIX
-    struct stat status;
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
-        return std::nullopt;
-    return FileIdentity { quint64(status.st_dev), quint64(status.st_ino) };
-#else
-    Q_UNUSED(path);
-    return std::nullopt;
-#endif
 }
 
 // A NUL in a text is stored as '?' like any character the code page cannot hold: PostgreSQL refuses it in text,
@@ -264,9 +239,9 @@ bool Database::connectNow(const DatabaseLogin &login, QString *error)
     if (!prepareSession(error))
         return false;
     if (dialect == Dialect::SQLite) {
-        d->sqliteFile = identityOf(d->sqlitePath);
-        d->sqliteWal = identityOf(d->sqlitePath + QLatin1String("-wal"));
-        d->sqliteShm = identityOf(d->sqlitePath + QLatin1String("-shm"));
+        d->sqliteFile = FileIdentity::of(d->sqlitePath);
+        d->sqliteWal = FileIdentity::of(d->sqlitePath + QLatin1String("-wal"));
+        d->sqliteShm = FileIdentity::of(d->sqlitePath + QLatin1String("-shm"));
     }
     return true;
 }
@@ -421,7 +396,7 @@ bool Database::connectionAnswers()
 
 bool Database::sqliteFileReplaced() const
 {
-    return d->sqliteFile && !(identityOf(d->sqlitePath) == d->sqliteFile);
+    return d->sqliteFile && !(FileIdentity::of(d->sqlitePath) == d->sqliteFile);
 }
 
 void Database::leaveReplacedSqliteFile()
@@ -438,7 +413,7 @@ void Database::leaveReplacedSqliteFile()
     // path, the old file's log would be read into whatever file stands there now. The link's own log and index go,
     // where they are still there; another file's stay.
     const auto removeIfSame = [](const QString &companion, const std::optional<FileIdentity> &identity) {
-        if (identity && identityOf(companion) == identity)
+        if (identity && FileIdentity::of(companion) == identity)
             QFile::remove(companion);
     };
     removeIfSame(path + QLatin1String("-wal"), wal);
