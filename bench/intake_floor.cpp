@@ -34,6 +34,7 @@
 #include "intake/Planningrij.h"
 #include "intake/TempKeyGenerator.h"
 #include "platform/Database.h"
+#include "platform/RowStatements.h"
 #include "platform/PlanningSchema.h"
 #include "settings/Settings.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
@@ -294,6 +295,7 @@ Result runThroughDatabase(const Target &target, int rides, int firstRide, Commit
     QString error;
     if (!database.open(&error))
         fail(error);
+    RowStatements rows(database);
 
     const QDateTime now = QDateTime::currentDateTime();
     ColumnValues row = templateRow(Settings(), firstRide, now);
@@ -321,7 +323,7 @@ Result runThroughDatabase(const Target &target, int rides, int firstRide, Commit
         row[tempColumn].second = key;
         for (const qsizetype column : rideColumns)
             row[column].second = rideNumber;
-        if (!database.insertRow(QStringLiteral("planning"), row, &error))
+        if (!rows.insertRow(QStringLiteral("planning"), row, &error))
             fail(error);
 
         found = database.exec(LookupByKey, { key }, &error);
@@ -330,7 +332,7 @@ Result runThroughDatabase(const Target &target, int rides, int firstRide, Commit
         if (found->rows.isEmpty())
             fail(QStringLiteral("the row of ride %1 is not found by its key").arg(rideNumber));
         const int id = found->rows.constFirst().at(0).toInt();
-        if (!database.insertRow(QStringLiteral("TRANSACTIES"), journalRow(id), &error))
+        if (!rows.insertRow(QStringLiteral("TRANSACTIES"), journalRow(id), &error))
             fail(error);
         if (commit.rides == 0 || started.size() == commit.rides || i == rides - 1) {
             if (commit.rides > 0 && !database.commit(&error))

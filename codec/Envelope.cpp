@@ -84,11 +84,6 @@ qsizetype firstNonHexDigit(QByteArrayView hex)
     return -1;
 }
 
-bool BerichtCompleet(QByteArrayView received)
-{
-    return Tags::find(received, Tags::Start) >= 0 && Tags::find(received, Tags::End) >= 0;
-}
-
 QString Uitpakken(QByteArrayView wire)
 {
     // Cut by the tags, not by position: a CR LF after the end tag or noise before the start tag must not

@@ -19,8 +19,6 @@ quint32 HexWaarde(QByteArrayView digits);
 // every character is one. A damaged message must be refused rather than decoded with that digit as 0.
 qsizetype firstNonHexDigit(QByteArrayView hex);
 
-// True when both tags occur anywhere in the received bytes, in either order.
-bool BerichtCompleet(QByteArrayView received);
 // The message text between the first "<ZORVAN>" and the first "<EINDE>" after it; empty without both.
 QString Uitpakken(QByteArrayView wire);
 // The bytes to send: "<ZORVAN>", the hexadecimal form, "<EINDE>", and CR LF when asked.

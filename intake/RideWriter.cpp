@@ -17,6 +17,7 @@ const QString PlanningId = QStringLiteral("pla_id");
 
 RideWriter::RideWriter(Database &database, const Settings &settings)
     : m_database(database)
+    , m_rows(database)
     , m_settings(settings)
     , m_journal(database, settings)
     , m_tempKeys([this](const QString &key, QString *error) { return tempKeyInUse(key, error); })
@@ -40,7 +41,7 @@ bool RideWriter::VerwerkRit(const tRitBSA &rit, RideOutcome &outcome, QString *e
             outcome.log(row.aanLogregel);
         // The row tells its own id where the database can; elsewhere it is found again by the key just written.
         QVariant id;
-        if (!m_database.insertRowReturningId(Planning, row.kolommen, PlanningId, &id, error))
+        if (!m_rows.insertRowReturningId(Planning, row.kolommen, PlanningId, &id, error))
             return false;
         if (id.isValid()) {
             if (!m_journal.LogTransactie(0, id.toInt(), 0, 0, Transactie::NewRide, QString(), error))
@@ -71,7 +72,7 @@ bool RideWriter::VerwerkRit(const tRitBSA &rit, RideOutcome &outcome, QString *e
     const Planningrij row = VulPlanningrij(rit, RideChange::Changed, m_settings, QString());
     if (!row.aanLogregel.isEmpty())
         outcome.log(row.aanLogregel);
-    if (!m_database.updateRow(Planning, row.kolommen, PlanningId, id, error))
+    if (!m_rows.updateRow(Planning, row.kolommen, PlanningId, id, error))
         return false;
     // A row the planning side made itself has no key; looking up the empty key would journal unrelated rows.
     if (!key.isEmpty() && !journalByTempKey(key, Transactie::ChangedRide, error))
@@ -98,7 +99,7 @@ bool RideWriter::VerwerkAnnulering(const tRitBSA &rit, RideOutcome &outcome, QSt
             { QStringLiteral("pla_opmerking"), QStringLiteral("(VERWIJDERD DOOR OPDRACHTGEVER)") },
             { QStringLiteral("pla_spoed"), 1 },
         };
-        if (!m_database.updateRow(Planning, cancelled, PlanningId, id, error))
+        if (!m_rows.updateRow(Planning, cancelled, PlanningId, id, error))
             return false;
         if (!m_journal.LogTransactie(0, id, 0, 0, Transactie::CancelledRide, QString(), error))
             return false;

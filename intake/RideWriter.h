@@ -6,6 +6,7 @@
 
 #include "intake/TempKeyGenerator.h"
 #include "intake/Transactie.h"
+#include "platform/RowStatements.h"
 
 class Database;
 struct RideOutcome;
@@ -31,6 +32,7 @@ private:
     std::optional<bool> tempKeyInUse(const QString &key, QString *error);
 
     Database &m_database;
+    RowStatements m_rows;
     const Settings &m_settings;
     Transactie m_journal;
     TempKeyGenerator m_tempKeys;

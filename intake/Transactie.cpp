@@ -4,7 +4,7 @@
 #include "settings/Settings.h"
 
 Transactie::Transactie(Database &database, const Settings &settings)
-    : m_database(database)
+    : m_rows(database)
     , m_settings(settings)
 { }
 
@@ -21,5 +21,5 @@ bool Transactie::LogTransactie(
         // An empty remark is stored as an empty text, never as NULL: reports on the journal compare with ''.
         { QStringLiteral("tra_opmerking"), opmerking.isNull() ? QStringLiteral("") : opmerking },
     };
-    return m_database.insertRow(QStringLiteral("TRANSACTIES"), row, error);
+    return m_rows.insertRow(QStringLiteral("TRANSACTIES"), row, error);
 }

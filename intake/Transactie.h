@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include "platform/RowStatements.h"
+
 class Database;
 struct Settings;
 
@@ -22,6 +24,6 @@ public:
         int ritstaat, int rit, int wagen, int chauffeur, int code, const QString &opmerking, QString *error);
 
 private:
-    Database &m_database;
+    RowStatements m_rows;
     const Settings &m_settings;
 };

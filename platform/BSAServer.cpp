@@ -1,7 +1,6 @@
 #include "BSAServer.h"
 
 #include <algorithm>
-#include <cerrno>
 
 #include <QHash>
 #include <QHostAddress>
@@ -13,14 +12,8 @@
 #include "platform/BSAConnection.h"
 #include "platform/DescriptorLimit.h"
 #include "platform/IncompleteEnvelope.h"
+#include "platform/SocketAccept.h"
 #include "platform/SocketError.h"
-
-#ifdef Q_OS_WIN
-#include <winsock2.h>
-#else
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
 
 namespace {
 using namespace std::chrono_literals;
@@ -47,95 +40,6 @@ QString listenApi(QAbstractSocket::SocketError error)
         return QStringLiteral("listen");
     }
 }
-
-struct Accepted
-{
-    enum class Outcome { Connection, NoneWaiting, PeerGone, OutOfDescriptors, Failed };
-    Outcome outcome = Outcome::NoneWaiting;
-    qintptr descriptor = -1;
-    QString error; // the operator log's form, for the last two
-};
-
-Accepted failedAccept(Accepted::Outcome outcome, int winsockCode, int systemCode)
-{
-    return { outcome, -1, SocketError::callFailed(winsockCode, qt_error_string(systemCode), QStringLiteral("accept")) };
-}
-
-#ifdef Q_OS_WIN
-Accepted acceptFrom(qintptr listener)
-{
-    const SOCKET socket = ::accept(SOCKET(listener), nullptr, nullptr);
-    if (socket != INVALID_SOCKET)
-        return { Accepted::Outcome::Connection, qintptr(socket), {} };
-    const int code = ::WSAGetLastError();
-    switch (code) {
-    case WSAEWOULDBLOCK:
-        return {};
-    case WSAECONNRESET:
-    case WSAEINTR:
-        return { Accepted::Outcome::PeerGone, -1, {} };
-    case WSAEMFILE:
-    case WSAENOBUFS:
-        return failedAccept(Accepted::Outcome::OutOfDescriptors, code, code);
-    default:
-        return failedAccept(Accepted::Outcome::Failed, code, code);
-    }
-}
-
-void closeDescriptor(qintptr descriptor)
-{
-    ::closesocket(SOCKET(descriptor));
-}
-#else
-Accepted acceptFrom(qintptr listener)
-{
-#ifdef Q_OS_LINUX
-    const int socket = ::accept4(int(listener), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-#else
-    const int socket = ::accept(int(listener), nullptr, nullptr);
-#endif
-    if (socket >= 0)
-        return { Accepted::Outcome::Connection, qintptr(socket), {} };
-    const int code = errno;
-    switch (code) {
-    case EAGAIN:
-#if EWOULDBLOCK != EAGAIN
-    case EWOULDBLOCK:
-#endif
-        return {};
-    case EMFILE:
-    case ENFILE:
-        return failedAccept(Accepted::Outcome::OutOfDescriptors, 10024, code); // WSAEMFILE
-    case ENOBUFS:
-    case ENOMEM:
-        return failedAccept(Accepted::Outcome::OutOfDescriptors, 10055, code); // WSAENOBUFS
-    // A connection that broke before it was taken, or a network error it left behind: the next one may be fine.
-    case EINTR:
-    case ECONNABORTED:
-    case EPROTO:
-    case ENOPROTOOPT:
-    case EHOSTDOWN:
-    case EHOSTUNREACH:
-    case ENETDOWN:
-    case ENETUNREACH:
-    case EOPNOTSUPP:
-#ifdef ENONET
-    case ENONET:
-#endif
-        return { Accepted::Outcome::PeerGone, -1, {} };
-    case EPERM:
-    case EACCES:
-        return failedAccept(Accepted::Outcome::Failed, 10013, code); // WSAEACCES
-    default:
-        return failedAccept(Accepted::Outcome::Failed, 10022, code); // WSAEINVAL
-    }
-}
-
-void closeDescriptor(qintptr descriptor)
-{
-    ::close(int(descriptor));
-}
-#endif
 
 // What the limit on open files leaves for connections once the descriptors open now and a reserve for the rest of
 // the program are set aside; -1 where the system sets no limit.
@@ -221,23 +125,23 @@ bool BSAServer::acceptOne()
             return false;
         }
     }
-    const Accepted accepted = acceptFrom(m_listener.socketDescriptor());
+    const SocketAccept::Accepted accepted = SocketAccept::from(m_listener.socketDescriptor());
     switch (accepted.outcome) {
-    case Accepted::Outcome::Connection:
+    case SocketAccept::Outcome::Connection:
         // The place is made only for a connection that is let in; the reserve of descriptors holds the one taken
         // meanwhile.
         adopt(accepted.descriptor, makeRoom);
         return true;
-    case Accepted::Outcome::PeerGone:
+    case SocketAccept::Outcome::PeerGone:
         return true;
-    case Accepted::Outcome::NoneWaiting:
+    case SocketAccept::Outcome::NoneWaiting:
         if (m_toldWaiting) {
             m_toldWaiting = false;
             emit logLine(QStringLiteral("SI: WACHTENDE VERBINDINGEN ZIJN AANGENOMEN"));
         }
         return false;
-    case Accepted::Outcome::OutOfDescriptors:
-    case Accepted::Outcome::Failed:
+    case SocketAccept::Outcome::OutOfDescriptors:
+    case SocketAccept::Outcome::Failed:
         waitBeforeAccepting(Waiting::AfterError, accepted.error);
         return false;
     }
@@ -250,7 +154,7 @@ void BSAServer::adopt(qintptr descriptor, BSAConnection *makeRoom)
     if (!socket->setSocketDescriptor(descriptor)) {
         emit errorOccurred(SocketError::callFailed(socket->error(), socket->errorString(), QStringLiteral("accept")));
         delete socket;
-        closeDescriptor(descriptor);
+        SocketAccept::close(descriptor);
         return;
     }
     if (m_peerFilter && !m_peerFilter(socket->peerAddress())) {

@@ -16,16 +16,13 @@
 #include <QSqlRecord>
 #include <QVersionNumber>
 
-#include "codec/AnsiCodePage.h"
 #include "platform/DatabaseDeadline.h"
 #include "platform/DatabaseDrivers.h"
 #include "platform/DateTimeText.h"
 #include "platform/DbConnectionString.h"
+#include "platform/Decimal.h"
+#include "platform/FileIdentity.h"
 #include "platform/PlanningSchema.h"
-
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#endif
 
 namespace {
 
@@ -56,28 +53,6 @@ Database::Dialect dialectOf(const QString &server, QString *rest)
     return Database::Dialect::SqlServer;
 }
 
-// Which file a path names right now: its device and inode. Nothing when there is no file, and always nothing on
-// Windows, where a file that a program has open cannot be removed.
-struct FileIdentity
-{
-    quint64 device = 0;
-    quint64 inode = 0;
-    bool operator==(const FileIdentity &other) const { return device == other.device && inode == other.inode; }
-};
-
-std::optional<FileIdentity> identityOf(const QString &path)
-{
-#ifdef Q_OS_UNIX
-    struct stat status;
-    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
-        return std::nullopt;
-    return FileIdentity { quint64(status.st_dev), quint64(status.st_ino) };
-#else
-    Q_UNUSED(path);
-    return std::nullopt;
-#endif
-}
-
 // A NUL in a text is stored as '?' like any character the code page cannot hold: PostgreSQL refuses it in text,
 // and elsewhere it would cut the value short for whoever reads it.
 QVariant withoutNul(const QVariant &value)
@@ -92,35 +67,7 @@ QVariant withoutNul(const QVariant &value)
     return cleaned;
 }
 
-bool isIdentifier(const QString &name)
-{
-    if (name.isEmpty())
-        return false;
-    for (const QChar c : name) {
-        if (!(c.isLetterOrNumber() || c == QLatin1Char('_')) || c.unicode() > 0x7F)
-            return false;
-    }
-    return true;
-}
-
 } // namespace
-
-// The statement text of the last row write of each shape, with what each column allows: the intake writes the same
-// columns ride after ride, and building and hashing a long INSERT and looking up every column's size anew each time
-// costs more than comparing the names.
-struct Database::RowStatement
-{
-    QString table;
-    QStringList columns;
-    QString keyColumn;
-    QString sql;
-    struct Column
-    {
-        int size = -1; // the declared text size; -1 for unlimited or unknown
-        bool wide = false; // the memo: any character, never cut
-    };
-    QList<Column> rules; // of the open connection; empty until described
-};
 
 struct Database::Private
 {
@@ -169,10 +116,7 @@ struct Database::Private
         recent.fill(Recent());
         statements.clear();
     }
-    QHash<QString, QHash<QString, int>> textSizes; // lower-case table -> lower-case column -> declared size
-    RowStatement lastInsert;
-    RowStatement lastInsertReturning;
-    RowStatement lastUpdate;
+    quint64 connection = 0; // counts the closes
     bool transaction = false;
     bool lastBusy = false;
     bool lastTimeout = false;
@@ -188,19 +132,6 @@ struct Database::Private
     // Bounds one call into the driver that waits for the server's answer (PostgreSQL; nothing elsewhere).
     DatabaseDeadline deadline() const { return DatabaseDeadline(socket, DatabaseDrivers::AnswerBound); }
 };
-
-namespace {
-bool sameColumns(const QStringList &columns, const ColumnValues &values)
-{
-    if (columns.size() != values.size())
-        return false;
-    for (qsizetype i = 0; i < columns.size(); ++i) {
-        if (columns.at(i) != values.at(i).first)
-            return false;
-    }
-    return true;
-}
-} // namespace
 
 Database::Database(LoginSource login, const QString &homeDir, QObject *parent)
     : QObject(parent)
@@ -308,9 +239,9 @@ bool Database::connectNow(const DatabaseLogin &login, QString *error)
     if (!prepareSession(error))
         return false;
     if (dialect == Dialect::SQLite) {
-        d->sqliteFile = identityOf(d->sqlitePath);
-        d->sqliteWal = identityOf(d->sqlitePath + QLatin1String("-wal"));
-        d->sqliteShm = identityOf(d->sqlitePath + QLatin1String("-shm"));
+        d->sqliteFile = FileIdentity::of(d->sqlitePath);
+        d->sqliteWal = FileIdentity::of(d->sqlitePath + QLatin1String("-wal"));
+        d->sqliteShm = FileIdentity::of(d->sqlitePath + QLatin1String("-shm"));
     }
     return true;
 }
@@ -398,10 +329,7 @@ void Database::close()
     d->sqliteWal.reset();
     d->sqliteShm.reset();
     d->forgetStatements();
-    d->textSizes.clear();
-    // The next connection may have other column sizes.
-    for (RowStatement *statement : { &d->lastInsert, &d->lastInsertReturning, &d->lastUpdate })
-        statement->rules.clear();
+    ++d->connection;
     if (d->db.isValid()) {
         d->db.close();
         d->db = QSqlDatabase();
@@ -415,9 +343,9 @@ bool Database::isOpen() const
     return d->db.isValid() && d->db.isOpen();
 }
 
-bool Database::test(QString *error)
+bool Database::test(QString *error, bool *aborted)
 {
-    const bool ok = open(error);
+    const bool ok = open(error, aborted);
     close();
     return ok;
 }
@@ -468,7 +396,7 @@ bool Database::connectionAnswers()
 
 bool Database::sqliteFileReplaced() const
 {
-    return d->sqliteFile && !(identityOf(d->sqlitePath) == d->sqliteFile);
+    return d->sqliteFile && !(FileIdentity::of(d->sqlitePath) == d->sqliteFile);
 }
 
 void Database::leaveReplacedSqliteFile()
@@ -485,7 +413,7 @@ void Database::leaveReplacedSqliteFile()
     // path, the old file's log would be read into whatever file stands there now. The link's own log and index go,
     // where they are still there; another file's stay.
     const auto removeIfSame = [](const QString &companion, const std::optional<FileIdentity> &identity) {
-        if (identity && identityOf(companion) == identity)
+        if (identity && FileIdentity::of(companion) == identity)
             QFile::remove(companion);
     };
     removeIfSame(path + QLatin1String("-wal"), wal);
@@ -725,187 +653,30 @@ std::optional<QueryResult> Database::exec(const QString &sql, const QVariantList
     return result;
 }
 
-const QHash<QString, int> &Database::columnSizes(const QString &table)
+bool Database::takesReturning() const
 {
-    auto found = d->textSizes.constFind(table);
-    if (found != d->textSizes.constEnd())
-        return *found;
-    const QString key = table.toLower();
-    found = d->textSizes.constFind(key);
-    if (found != d->textSizes.constEnd())
-        return *found;
-    QHash<QString, int> sizes;
+    return d->returning;
+}
+
+quint64 Database::connectionSerial() const
+{
+    return d->connection;
+}
+
+QList<Database::DeclaredColumn> Database::columnsOf(const QString &table)
+{
     QSqlRecord record;
     {
-        // PostgreSQL's driver asks the server's catalog: the same bound as any statement. A column list that did
-        // not come is left to the table of known sizes, and the failure shows at the statement that follows.
+        // PostgreSQL's driver asks the server's catalog: the same bound as any statement.
         const DatabaseDeadline deadline = d->deadline();
         record = d->db.record(table);
         d->answerLost = deadline.expired();
     }
+    QList<DeclaredColumn> columns;
+    columns.reserve(record.count());
     for (int i = 0; i < record.count(); ++i) {
         const QSqlField field = record.field(i);
-        const QString column = field.name().toLower();
-        int size = -1;
-        // The memo is never cut: a driver's figure for it (psqlodbc says 8190 for text) is a fetch limit, not
-        // the column's.
-        if (PlanningSchema::isWideText(column))
-            size = -1;
-        else if (field.metaType() == QMetaType::fromType<QString>() && field.length() > 0)
-            size = field.length();
-        else
-            size = PlanningSchema::knownTextSize(table, column);
-        sizes.insert(column, size);
+        columns.append({ field.name(), field.metaType() == QMetaType::fromType<QString>(), field.length() });
     }
-    return *d->textSizes.insert(key, sizes);
-}
-
-int Database::textColumnSize(const QString &table, const QString &column)
-{
-    if (!isOpen() && !open(nullptr))
-        return PlanningSchema::knownTextSize(table, column);
-    return columnSize(table, column);
-}
-
-// On the hot path of every row written: the column names are lower case already, so the usual lookup needs no
-// lowering, and the table of known sizes is only consulted for a column the driver did not list.
-int Database::columnSize(const QString &table, const QString &column)
-{
-    const QHash<QString, int> &sizes = columnSizes(table);
-    auto found = sizes.constFind(column);
-    if (found == sizes.constEnd())
-        found = sizes.constFind(column.toLower());
-    return found != sizes.constEnd() ? *found : PlanningSchema::knownTextSize(table, column);
-}
-
-// Every text as its column takes it: restricted to the code page (the memo excepted) and cut to the declared size.
-QVariantList Database::boundRow(const RowStatement &statement, const ColumnValues &values)
-{
-    QVariantList bound;
-    bound.reserve(values.size() + 1);
-    for (qsizetype i = 0; i < values.size(); ++i) {
-        const QVariant &value = values.at(i).second;
-        if (value.metaType() != QMetaType::fromType<QString>() || value.isNull()) {
-            bound << value;
-            continue;
-        }
-        const RowStatement::Column &rule = statement.rules.at(i);
-        QString text = value.toString();
-        if (!rule.wide)
-            text = AnsiCodePage::restrict(text);
-        if (rule.size > 0 && text.size() > rule.size)
-            text.truncate(rule.size);
-        bound << text;
-    }
-    return bound;
-}
-
-void Database::describeColumns(RowStatement &statement, const ColumnValues &values)
-{
-    statement.rules.clear();
-    statement.rules.reserve(values.size());
-    for (const auto &[column, value] : values)
-        statement.rules.append({ columnSize(statement.table, column), PlanningSchema::isWideText(column) });
-}
-
-const Database::RowStatement &Database::insertStatement(
-    const QString &table, const ColumnValues &values, const QString &returning)
-{
-    RowStatement &statement = returning.isEmpty() ? d->lastInsert : d->lastInsertReturning;
-    if (statement.table != table || statement.keyColumn != returning || !sameColumns(statement.columns, values)) {
-        QStringList columns;
-        QStringList marks;
-        for (const auto &[column, value] : values) {
-            Q_ASSERT(isIdentifier(column));
-            columns << column;
-            marks << QStringLiteral("?");
-        }
-        statement.sql = columns.isEmpty()
-            ? QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table)
-            : QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                  .arg(table, columns.join(QLatin1String(", ")), marks.join(QLatin1String(", ")));
-        if (!returning.isEmpty())
-            statement.sql += QStringLiteral(" RETURNING ") + returning;
-        statement.table = table;
-        statement.keyColumn = returning;
-        statement.columns = columns;
-        statement.rules.clear();
-    }
-    if (statement.rules.size() != values.size())
-        describeColumns(statement, values);
-    return statement;
-}
-
-const Database::RowStatement &Database::updateStatement(
-    const QString &table, const ColumnValues &values, const QString &keyColumn)
-{
-    RowStatement &statement = d->lastUpdate;
-    if (statement.table != table || statement.keyColumn != keyColumn || !sameColumns(statement.columns, values)) {
-        QStringList columns;
-        QStringList assignments;
-        for (const auto &[column, value] : values) {
-            Q_ASSERT(isIdentifier(column));
-            columns << column;
-            assignments << column + QLatin1String(" = ?");
-        }
-        statement.sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3 = ?")
-                            .arg(table, assignments.join(QLatin1String(", ")), keyColumn);
-        statement.table = table;
-        statement.keyColumn = keyColumn;
-        statement.columns = columns;
-        statement.rules.clear();
-    }
-    if (statement.rules.size() != values.size())
-        describeColumns(statement, values);
-    return statement;
-}
-
-bool Database::insertRow(const QString &table, const ColumnValues &values, QString *error)
-{
-    Q_ASSERT(isIdentifier(table));
-    if (!open(error))
-        return false;
-    const RowStatement &statement = insertStatement(table, values, QString());
-    return exec(statement.sql, boundRow(statement, values), error).has_value();
-}
-
-bool Database::insertRowReturningId(
-    const QString &table, const ColumnValues &values, const QString &idColumn, QVariant *id, QString *error)
-{
-    Q_ASSERT(isIdentifier(table) && isIdentifier(idColumn));
-    *id = QVariant();
-    if (!open(error))
-        return false;
-    if (!d->returning)
-        return insertRow(table, values, error);
-    const RowStatement &statement = insertStatement(table, values, idColumn);
-    const std::optional<QueryResult> result = exec(statement.sql, boundRow(statement, values), error);
-    if (!result)
-        return false;
-    if (!result->rows.isEmpty() && !result->rows.constFirst().isEmpty())
-        *id = result->rows.constFirst().constFirst();
-    return true;
-}
-
-bool Database::updateRow(
-    const QString &table, const ColumnValues &values, const QString &keyColumn, const QVariant &key, QString *error)
-{
-    Q_ASSERT(isIdentifier(table) && isIdentifier(keyColumn));
-    if (values.isEmpty())
-        return true;
-    if (!open(error))
-        return false;
-    const RowStatement &statement = updateStatement(table, values, keyColumn);
-    QVariantList bound = boundRow(statement, values);
-    bound << key;
-    const std::optional<QueryResult> result = exec(statement.sql, bound, error);
-    if (!result)
-        return false;
-    if (result->rowsAffected == 0) {
-        // The row went away after it was read: a change that landed nowhere must not count as written.
-        if (error)
-            *error = QStringLiteral("No row of %1 with %2 = %3 to change").arg(table, keyColumn, key.toString());
-        return false;
-    }
-    return true;
+    return columns;
 }

@@ -4,12 +4,11 @@
 #include <memory>
 #include <optional>
 
-#include <QHash>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QVariantList>
 
-#include "platform/ColumnValues.h"
 #include "platform/DatabaseLogin.h"
 #include "platform/QueryResult.h"
 
@@ -45,8 +44,8 @@ public:
     bool open(QString *error, bool *aborted = nullptr);
     void close();
     bool isOpen() const;
-    // The TEST button: open, then close again (also when it had been open before).
-    bool test(QString *error);
+    // The TEST button: open, then close again (also when it had been open before). *aborted as in open().
+    bool test(QString *error, bool *aborted = nullptr);
 
     Dialect dialect() const; // of the open connection, or of the current login when closed
 
@@ -75,21 +74,20 @@ public:
     // then; the next use connects again.
     bool lastFailureWasTimeout() const;
 
-    // INSERT and UPDATE ... WHERE keyColumn = key, every value bound. Texts are limited to the 8-bit code page
-    // (except the wide memo columns) and cut to their columns' declared sizes; Decimals are bound exactly.
-    // updateRow fails when no row has that key: a change that landed nowhere is not a write.
-    bool insertRow(const QString &table, const ColumnValues &values, QString *error);
-    // The same INSERT, giving back the new row's `idColumn` in *id where the database can say it in the INSERT itself
-    // (SQLite 3.35 and later, PostgreSQL). Elsewhere *id stays invalid and the caller finds the row by a key it wrote:
-    // SQL Server refuses an OUTPUT clause on a table with triggers, which planning tables at customers may have.
-    bool insertRowReturningId(
-        const QString &table, const ColumnValues &values, const QString &idColumn, QVariant *id, QString *error);
-    bool updateRow(const QString &table, const ColumnValues &values, const QString &keyColumn, const QVariant &key,
-        QString *error);
-
-    // The declared size of a text column: the driver's where it reports one, otherwise the built-in table of
-    // known columns; -1 for unlimited or unknown.
-    int textColumnSize(const QString &table, const QString &column);
+    // True when the open database takes INSERT ... RETURNING (SQLite 3.35 and later, PostgreSQL).
+    bool takesReturning() const;
+    // Which connection is open: a new number after every close, so that what was read of one connection's tables
+    // is not taken for the next one's.
+    quint64 connectionSerial() const;
+    // The columns of a table as the driver reports them, within the bound on any answer. A list that did not come
+    // in time is empty, and the failure shows at the statement that follows.
+    struct DeclaredColumn
+    {
+        QString name;
+        bool text = false;
+        int length = -1; // the declared size; 0 or less when the driver does not say
+    };
+    QList<DeclaredColumn> columnsOf(const QString &table);
 
 signals:
     void connected();
@@ -107,22 +105,14 @@ private:
     bool runSessionStatement(const QString &sql, QString *error);
     bool runOnce(QSqlQuery &query, const QString &sql);
     bool callBounded(bool (QSqlDatabase::*call)(), const QString &what, QString *error);
-    struct RowStatement;
-    const RowStatement &insertStatement(const QString &table, const ColumnValues &values, const QString &returning);
-    const RowStatement &updateStatement(const QString &table, const ColumnValues &values, const QString &keyColumn);
-    void describeColumns(RowStatement &statement, const ColumnValues &values);
-    static QVariantList boundRow(const RowStatement &statement, const ColumnValues &values);
     bool fail(const QString &what, const QSqlError &sqlError, QString *error, bool unanswered = false);
     bool connectionAnswers();
     bool sqliteFileReplaced() const;
     void leaveReplacedSqliteFile();
-    bool fail(const QString &what, const QSqlError &sqlError, QString *error);
     void failedNow(const QString &reason);
     void succeededNow();
     bool isBusy(const QSqlError &sqlError) const;
     QVariant boundValue(const QVariant &value) const;
-    const QHash<QString, int> &columnSizes(const QString &table);
-    int columnSize(const QString &table, const QString &column);
 
     std::unique_ptr<Private> d;
 };

@@ -240,9 +240,7 @@ bool Koppeling::testDatabaseLogin(QString *error)
 {
     QString reason;
     bool aborted = false;
-    const bool opened = m_database.open(&reason, &aborted);
-    m_database.close(); // also when it had been open before the test
-    if (opened)
+    if (m_database.test(&reason, &aborted))
         return true;
     m_log.addLine(reason);
     if (!aborted)

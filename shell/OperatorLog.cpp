@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include "codec/AnsiCodePage.h"
 #include "files/PrivateFile.h"
@@ -92,18 +91,6 @@ void OperatorLog::archiveLarge()
 {
     if (m_characters > MaxCharacters)
         archive(QDateTime::currentDateTime());
-}
-
-void OperatorLog::setLines(const QStringList &lines)
-{
-    m_lines.clear();
-    m_characters = 0;
-    emit cleared();
-    static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
-    for (const QString &line : lines) {
-        for (const QString &part : line.split(lineBreak))
-            append(shown(part));
-    }
 }
 
 void OperatorLog::takeOperatorEdit(const QStringList &lines)

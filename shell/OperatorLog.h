@@ -36,8 +36,6 @@ public:
     void Logger(const QString &message, const QDateTime &now);
     // Appends a line without time stamp, as shown().
     void addLine(const QString &line);
-    // Replaces the whole content, as the operator's own edits or the database test do: one line per displayed line.
-    void setLines(const QStringList &lines);
     // The operator's own edit of the shown log: the log holds these lines from now on. Nothing is signalled, since
     // the view that was edited shows them already.
     void takeOperatorEdit(const QStringList &lines);

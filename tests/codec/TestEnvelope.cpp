@@ -16,8 +16,6 @@ private slots:
     void hexDigitValues();
     void findsTheFirstCharacterThatIsNoHexDigit_data();
     void findsTheFirstCharacterThatIsNoHexDigit();
-    void seesACompleteMessage_data();
-    void seesACompleteMessage();
     void takesThePayloadBetweenTheTags_data();
     void takesThePayloadBetweenTheTags();
     void wrapsAMessage_data();
@@ -141,25 +139,6 @@ void TestEnvelope::findsTheFirstCharacterThatIsNoHexDigit()
     QFETCH(QByteArray, hex);
     QFETCH(qsizetype, position);
     QCOMPARE(firstNonHexDigit(hex), position);
-}
-
-void TestEnvelope::seesACompleteMessage_data()
-{
-    QTest::addColumn<QByteArray>("received");
-    QTest::addColumn<bool>("complete");
-    QTest::newRow("a whole envelope") << QByteArray("<ZORVAN>41<EINDE>") << true;
-    QTest::newRow("the tags in reverse order") << QByteArray("<EINDE><ZORVAN>") << true;
-    QTest::newRow("only the start tag and digits") << QByteArray("<ZORVAN>414243") << false;
-    QTest::newRow("only the end tag") << QByteArray("4142<EINDE>") << false;
-    QTest::newRow("tags in lower case") << QByteArray("<zorvan>41<einde>") << false;
-    QTest::newRow("nothing") << QByteArray() << false;
-}
-
-void TestEnvelope::seesACompleteMessage()
-{
-    QFETCH(QByteArray, received);
-    QFETCH(bool, complete);
-    QCOMPARE(BerichtCompleet(received), complete);
 }
 
 void TestEnvelope::takesThePayloadBetweenTheTags_data()

@@ -41,6 +41,9 @@ void TestEnvelopeFramer::takesEveryCompleteEnvelope_data()
         << QByteArrayList { "<ZORVAN>4142<ZORVAN>43<EINDE>" } << QByteArrayList { "43" };
     QTest::newRow("an end tag without a start tag yields nothing")
         << QByteArrayList { "4142<EINDE>" } << QByteArrayList {};
+    QTest::newRow("an end tag before a start tag is no envelope")
+        << QByteArrayList { "<EINDE><ZORVAN>" } << QByteArrayList {};
+    QTest::newRow("nothing received yields nothing") << QByteArrayList { "" } << QByteArrayList {};
     QTest::newRow("tags are case-sensitive")
         << QByteArrayList { "<zorvan>41<einde><ZORVAN>42<EINDE>" } << QByteArrayList { "42" };
 }

@@ -13,6 +13,7 @@
 #include "platform/Database.h"
 #include "platform/DbConnectionString.h"
 #include "platform/DatabaseLogin.h"
+#include "platform/RowStatements.h"
 #include "tests/support/TestDatabaseServer.h"
 
 using Kind = TestDatabaseServer::Kind;
@@ -72,7 +73,7 @@ private slots:
 private:
     static void addKinds(bool sqlite = true);
     static QTestData &kindRow(const char *what, Kind kind);
-    int insertRide(Database &db, int ritnummer, ColumnValues values);
+    int insertRide(RowStatements &rows, Database &db, int ritnummer, ColumnValues values);
     QVariant readColumn(Database &db, int id, const QString &expression);
 
     QTemporaryDir m_dir;
@@ -94,11 +95,11 @@ QTestData &TestDatabase::kindRow(const char *what, Kind kind)
 }
 
 // Inserts a planning row with that ride number and gives its pla_id, found again by the ride number.
-int TestDatabase::insertRide(Database &db, int ritnummer, ColumnValues values)
+int TestDatabase::insertRide(RowStatements &rows, Database &db, int ritnummer, ColumnValues values)
 {
     values.prepend({ QStringLiteral("pla_extern_ritnummer"), ritnummer });
     QString error;
-    if (!db.insertRow(QStringLiteral("planning"), values, &error)) {
+    if (!rows.insertRow(QStringLiteral("planning"), values, &error)) {
         qWarning("insert failed: %s", qPrintable(error));
         return -1;
     }
@@ -151,6 +152,7 @@ void TestDatabase::abortsSilentlyWithoutServer()
 {
     DatabaseLogin login;
     Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
+    RowStatements rows(db);
     QSignalSpy connected(&db, &Database::connected);
     QString error;
     bool aborted = false;
@@ -161,7 +163,7 @@ void TestDatabase::abortsSilentlyWithoutServer()
     error.clear();
     QVERIFY(!db.exec(QStringLiteral("SELECT 1"), {}, &error));
     QCOMPARE(error, QStringLiteral("Operation aborted"));
-    QVERIFY(!db.insertRow(QStringLiteral("planning"), { { QStringLiteral("pla_wagen"), 1 } }, &error));
+    QVERIFY(!rows.insertRow(QStringLiteral("planning"), { { QStringLiteral("pla_wagen"), 1 } }, &error));
     error.clear();
     QVERIFY(!db.test(&error)); // the TEST button reports the abort like any failure
     QCOMPARE(error, QStringLiteral("Operation aborted"));
@@ -256,14 +258,15 @@ void TestDatabase::createsTheSqliteSchemaInWalMode()
     const QString file = login.server.mid(int(qstrlen("sqlite:")));
     {
         Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
+        RowStatements rows(db);
         QString error;
-        const int id = insertRide(db, 4711, {});
+        const int id = insertRide(rows, db, 4711, {});
         QVERIFY(id > 0);
         QCOMPARE(readColumn(db, id, QStringLiteral("pla_status")).toString(), QStringLiteral("W"));
         QCOMPARE(readColumn(db, id, QStringLiteral("pla_route")).toInt(), 0);
         QCOMPARE(readColumn(db, id, QStringLiteral("pla_retour_rbs")).toInt(), 0);
         QVERIFY(readColumn(db, id, QStringLiteral("pla_eigenaar")).isNull());
-        QVERIFY2(db.insertRow(QStringLiteral("TRANSACTIES"),
+        QVERIFY2(rows.insertRow(QStringLiteral("TRANSACTIES"),
                      { { QStringLiteral("tra_rit"), id }, { QStringLiteral("tra_code"), 91 } }, &error),
             qPrintable(error));
         const std::optional<QueryResult> journal
@@ -309,14 +312,15 @@ void TestDatabase::heldLookupBlocksNothing()
     DatabaseLogin login;
     BSA_PREPARE_TEST_DATABASE(Kind::SQLite, m_dir, login);
     Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
-    QVERIFY(insertRide(db, 1, {}) > 0);
-    QVERIFY(insertRide(db, 2, {}) > 0);
+    RowStatements rows(db);
+    QVERIFY(insertRide(rows, db, 1, {}) > 0);
+    QVERIFY(insertRide(rows, db, 2, {}) > 0);
     QString error;
     const std::optional<QueryResult> lookup
         = db.exec(QStringLiteral("SELECT pla_id FROM planning ORDER BY pla_id"), {}, &error);
     QVERIFY2(lookup, qPrintable(error));
     QCOMPARE(lookup->rows.size(), 2); // every row is in the result before the next statement runs
-    QVERIFY2(db.insertRow(QStringLiteral("planning"), { { QStringLiteral("pla_extern_ritnummer"), 3 } }, &error),
+    QVERIFY2(rows.insertRow(QStringLiteral("planning"), { { QStringLiteral("pla_extern_ritnummer"), 3 } }, &error),
         qPrintable(error));
     QCOMPARE(lookup->rows.size(), 2); // the held result is a value: the write does not change it
 
@@ -345,7 +349,8 @@ void TestDatabase::lockedFileFailsTheWriteOnly()
     DatabaseLogin login;
     BSA_PREPARE_TEST_DATABASE(Kind::SQLite, m_dir, login);
     Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
-    QVERIFY(insertRide(db, 1, {}) > 0);
+    RowStatements rows(db);
+    QVERIFY(insertRide(rows, db, 1, {}) > 0);
     QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("locker"));
     other.setDatabaseName(login.server.mid(int(qstrlen("sqlite:"))));
     QVERIFY(other.open());
@@ -353,7 +358,7 @@ void TestDatabase::lockedFileFailsTheWriteOnly()
         QSqlQuery lock(other);
         QVERIFY(lock.exec(QStringLiteral("BEGIN IMMEDIATE")));
         QString error;
-        QVERIFY(!db.insertRow(QStringLiteral("planning"), { { QStringLiteral("pla_extern_ritnummer"), 2 } }, &error));
+        QVERIFY(!rows.insertRow(QStringLiteral("planning"), { { QStringLiteral("pla_extern_ritnummer"), 2 } }, &error));
         QVERIFY2(error.contains(QLatin1String("locked")), qPrintable(error));
         QVERIFY(db.lastFailureWasBusy());
         QVERIFY(db.isOpen());
@@ -365,7 +370,7 @@ void TestDatabase::lockedFileFailsTheWriteOnly()
     other.close();
     other = QSqlDatabase();
     QSqlDatabase::removeDatabase(QStringLiteral("locker"));
-    QVERIFY(insertRide(db, 2, {}) > 0);
+    QVERIFY(insertRide(rows, db, 2, {}) > 0);
 }
 
 void TestDatabase::cutsTextsToTheirColumns_data()
@@ -401,12 +406,13 @@ void TestDatabase::cutsTextsToTheirColumns()
     DatabaseLogin login;
     BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
     Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
-    const int inserted = insertRide(db, 10, { { column, written } });
-    const int updated = insertRide(db, 11, {});
+    RowStatements rows(db);
+    const int inserted = insertRide(rows, db, 10, { { column, written } });
+    const int updated = insertRide(rows, db, 11, {});
     QVERIFY(inserted > 0 && updated > 0);
     QString error;
     QVERIFY2(
-        db.updateRow(QStringLiteral("planning"), { { column, written } }, QStringLiteral("pla_id"), updated, &error),
+        rows.updateRow(QStringLiteral("planning"), { { column, written } }, QStringLiteral("pla_id"), updated, &error),
         qPrintable(error));
     QCOMPARE(readColumn(db, inserted, column).toString(), stored);
     QCOMPARE(readColumn(db, updated, column).toString(), stored);
@@ -423,11 +429,12 @@ void TestDatabase::usesTheDriverReportedSize()
                  { QStringLiteral("ALTER TABLE planning ALTER COLUMN pla_opmerking TYPE varchar(8)") }, &error),
         qPrintable(error));
     Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
-    QCOMPARE(db.textColumnSize(QStringLiteral("planning"), QStringLiteral("pla_opmerking")), 8);
-    QCOMPARE(db.textColumnSize(QStringLiteral("PLANNING"), QStringLiteral("PLA_EIGENAAR")), 3);
-    QCOMPARE(db.textColumnSize(QStringLiteral("TRANSACTIES"), QStringLiteral("tra_opmerking")), 255);
-    QCOMPARE(db.textColumnSize(QStringLiteral("planning"), QStringLiteral("pla_tekst")), -1);
-    const int id = insertRide(db, 11, { { QStringLiteral("pla_opmerking"), QStringLiteral("Jansen-de Vries") } });
+    RowStatements rows(db);
+    QCOMPARE(rows.textColumnSize(QStringLiteral("planning"), QStringLiteral("pla_opmerking")), 8);
+    QCOMPARE(rows.textColumnSize(QStringLiteral("PLANNING"), QStringLiteral("PLA_EIGENAAR")), 3);
+    QCOMPARE(rows.textColumnSize(QStringLiteral("TRANSACTIES"), QStringLiteral("tra_opmerking")), 255);
+    QCOMPARE(rows.textColumnSize(QStringLiteral("planning"), QStringLiteral("pla_tekst")), -1);
+    const int id = insertRide(rows, db, 11, { { QStringLiteral("pla_opmerking"), QStringLiteral("Jansen-de Vries") } });
     QVERIFY(id > 0);
     QCOMPARE(readColumn(db, id, QStringLiteral("pla_opmerking")).toString(), QStringLiteral("Jansen-d"));
     QVERIFY2(TestDatabaseServer::runOnServer(
@@ -440,10 +447,11 @@ void TestDatabase::knowsTheSizesWithoutADriverFigure()
     DatabaseLogin login;
     BSA_PREPARE_TEST_DATABASE(Kind::SQLite, m_dir, login);
     Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
-    QCOMPARE(db.textColumnSize(QStringLiteral("planning"), QStringLiteral("pla_opmerking")), 50);
-    QCOMPARE(db.textColumnSize(QStringLiteral("planning"), QStringLiteral("pla_temp")), 40);
-    QCOMPARE(db.textColumnSize(QStringLiteral("TRANSACTIES"), QStringLiteral("tra_opmerking")), 255);
-    QCOMPARE(db.textColumnSize(QStringLiteral("planning"), QStringLiteral("pla_tekst")), -1);
+    RowStatements rows(db);
+    QCOMPARE(rows.textColumnSize(QStringLiteral("planning"), QStringLiteral("pla_opmerking")), 50);
+    QCOMPARE(rows.textColumnSize(QStringLiteral("planning"), QStringLiteral("pla_temp")), 40);
+    QCOMPARE(rows.textColumnSize(QStringLiteral("TRANSACTIES"), QStringLiteral("tra_opmerking")), 255);
+    QCOMPARE(rows.textColumnSize(QStringLiteral("planning"), QStringLiteral("pla_tekst")), -1);
 }
 
 void TestDatabase::storesDecimalsExactly_data()
@@ -496,7 +504,8 @@ void TestDatabase::storesDecimalsExactly()
     DatabaseLogin login;
     BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
     Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
-    const int id = insertRide(db, 12, { { QStringLiteral("pla_bedrag"), QVariant::fromValue(amount) } });
+    RowStatements rows(db);
+    const int id = insertRide(rows, db, 12, { { QStringLiteral("pla_bedrag"), QVariant::fromValue(amount) } });
     QVERIFY(id > 0);
     QCOMPARE(readColumn(db, id, QStringLiteral("CAST(pla_bedrag AS VARCHAR(40))")).toString(), text);
     QString error;
@@ -529,8 +538,9 @@ void TestDatabase::storesDateTimes()
     DatabaseLogin login;
     BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
     Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
+    RowStatements rows(db);
     const int id = insertRide(
-        db, 13, { { QStringLiteral("pla_datum"), written }, { QStringLiteral("pla_tijdstip"), QDateTime() } });
+        rows, db, 13, { { QStringLiteral("pla_datum"), written }, { QStringLiteral("pla_tijdstip"), QDateTime() } });
     QVERIFY(id > 0);
     const QString format = kind == Kind::SQLite ? QStringLiteral("pla_datum")
                                                 : QStringLiteral("to_char(pla_datum, 'YYYY-MM-DD HH24:MI:SS')");
@@ -545,8 +555,9 @@ void TestDatabase::bindsQuotesAndSemicolonsVerbatim()
     DatabaseLogin login;
     BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
     Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
+    RowStatements rows(db);
     const QString name = QStringLiteral("O'Brien'); DELETE FROM planning;--");
-    const int id = insertRide(db, 14,
+    const int id = insertRide(rows, db, 14,
         { { QStringLiteral("pla_tekst"), name },
             { QStringLiteral("pla_ophstad"), QStringLiteral("'s-Hertogenbosch;") } });
     QVERIFY(id > 0);
@@ -565,11 +576,12 @@ void TestDatabase::updatesOnlyTheKeyedRow()
     DatabaseLogin login;
     BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
     Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
-    const int first = insertRide(db, 21, { { QStringLiteral("pla_retour_rbs"), 1 } });
-    const int second = insertRide(db, 22, { { QStringLiteral("pla_retour_rbs"), 1 } });
+    RowStatements rows(db);
+    const int first = insertRide(rows, db, 21, { { QStringLiteral("pla_retour_rbs"), 1 } });
+    const int second = insertRide(rows, db, 22, { { QStringLiteral("pla_retour_rbs"), 1 } });
     QVERIFY(first > 0 && second > 0);
     QString error;
-    QVERIFY2(db.updateRow(QStringLiteral("planning"),
+    QVERIFY2(rows.updateRow(QStringLiteral("planning"),
                  { { QStringLiteral("pla_retour_rbs"), 2 }, { QStringLiteral("pla_eigenaar"), QStringLiteral("010") } },
                  QStringLiteral("pla_id"), second, &error),
         qPrintable(error));
@@ -578,7 +590,7 @@ void TestDatabase::updatesOnlyTheKeyedRow()
     QCOMPARE(readColumn(db, second, QStringLiteral("pla_eigenaar")).toString(), QStringLiteral("010"));
 
     // A row that went away is a failed write, not a silent success.
-    QVERIFY(!db.updateRow(QStringLiteral("planning"), { { QStringLiteral("pla_retour_rbs"), 2 } },
+    QVERIFY(!rows.updateRow(QStringLiteral("planning"), { { QStringLiteral("pla_retour_rbs"), 2 } },
         QStringLiteral("pla_id"), second + 100, &error));
     QVERIFY2(error.contains(QString::number(second + 100)), qPrintable(error));
     QVERIFY(db.isOpen()); // a statement's failure is no reason to drop a good connection
@@ -595,8 +607,9 @@ void TestDatabase::reconnectsAfterTheConnectionWasLost()
     DatabaseLogin login;
     BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
     Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
+    RowStatements rows(db);
     QSignalSpy connected(&db, &Database::connected);
-    QVERIFY(insertRide(db, 31, {}) > 0);
+    QVERIFY(insertRide(rows, db, 31, {}) > 0);
     QCOMPARE(connected.count(), 1);
 
     QString error;
@@ -609,7 +622,7 @@ void TestDatabase::reconnectsAfterTheConnectionWasLost()
     QVERIFY(!db.exec(QStringLiteral("SELECT count(*) FROM planning"), {}, &error));
     QVERIFY(!error.isEmpty());
     QVERIFY(!db.isOpen());
-    QVERIFY(insertRide(db, 32, {}) > 0);
+    QVERIFY(insertRide(rows, db, 32, {}) > 0);
     QCOMPARE(connected.count(), 2);
 }
 
@@ -678,32 +691,33 @@ void TestDatabase::storesATransactionWholeOrNotAtAll()
     DatabaseLogin login;
     BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
     Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
+    RowStatements rows(db);
     QString error;
     const QString planning = QStringLiteral("planning");
 
     QVERIFY2(db.begin(&error), qPrintable(error));
     QVERIFY(db.inTransaction());
-    QVERIFY2(db.insertRow(planning, ride(1), &error), qPrintable(error));
+    QVERIFY2(rows.insertRow(planning, ride(1), &error), qPrintable(error));
     QCOMPARE(rideNumbers(db), QStringList { "1" }); // the transaction sees its own rows
     db.rollback();
     QVERIFY(!db.inTransaction());
     QCOMPARE(rideNumbers(db), QStringList());
 
     QVERIFY2(db.begin(&error), qPrintable(error));
-    QVERIFY2(db.insertRow(planning, ride(2), &error), qPrintable(error));
-    QVERIFY2(db.insertRow(planning, ride(3), &error), qPrintable(error));
+    QVERIFY2(rows.insertRow(planning, ride(2), &error), qPrintable(error));
+    QVERIFY2(rows.insertRow(planning, ride(3), &error), qPrintable(error));
     QVERIFY2(db.commit(&error), qPrintable(error));
     QCOMPARE(rideNumbers(db), QStringList({ "2", "3" }));
 
     // A statement that fails takes the whole transaction with it; the connection stays usable.
     QVERIFY2(db.begin(&error), qPrintable(error));
-    QVERIFY2(db.insertRow(planning, ride(4), &error), qPrintable(error));
+    QVERIFY2(rows.insertRow(planning, ride(4), &error), qPrintable(error));
     QVERIFY(!db.exec(QStringLiteral("INSERT INTO planning (no_such_column) VALUES (1)"), {}, &error));
     QVERIFY(!db.lastFailureWasBusy());
     QVERIFY(!db.inTransaction());
     QVERIFY(db.isOpen());
     QCOMPARE(rideNumbers(db), QStringList({ "2", "3" }));
-    QVERIFY2(db.insertRow(planning, ride(5), &error), qPrintable(error)); // on its own again: commits at once
+    QVERIFY2(rows.insertRow(planning, ride(5), &error), qPrintable(error)); // on its own again: commits at once
     QCOMPARE(rideNumbers(db), QStringList({ "2", "3", "5" }));
 }
 
@@ -713,11 +727,12 @@ void TestDatabase::givesTheNewRowsIdFromTheInsert()
     DatabaseLogin login;
     BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
     Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
-    QVERIFY(insertRide(db, 1, {}) > 0);
+    RowStatements rows(db);
+    QVERIFY(insertRide(rows, db, 1, {}) > 0);
     QString error;
     QVariant id;
     QVERIFY2(
-        db.insertRowReturningId(QStringLiteral("planning"),
+        rows.insertRowReturningId(QStringLiteral("planning"),
             { { QStringLiteral("pla_extern_ritnummer"), 2 }, { QStringLiteral("pla_temp"), QStringLiteral("P2") } },
             QStringLiteral("pla_id"), &id, &error),
         qPrintable(error));
@@ -738,7 +753,8 @@ void TestDatabase::reportsALockHeldByAnotherProgramAsBusy()
     DatabaseLogin login;
     BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
     Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
-    QVERIFY(insertRide(db, 1, {}) > 0);
+    RowStatements rows(db);
+    QVERIFY(insertRide(rows, db, 1, {}) > 0);
     const QString name = QStringLiteral("busy-locker");
     {
         QSqlDatabase other;
@@ -765,7 +781,7 @@ void TestDatabase::reportsALockHeldByAnotherProgramAsBusy()
         // The write fails soon instead of waiting for the lock; the caller may try again later.
         QString error;
         const bool began = db.begin(&error);
-        QVERIFY(!began || !db.insertRow(QStringLiteral("planning"), ride(2), &error));
+        QVERIFY(!began || !rows.insertRow(QStringLiteral("planning"), ride(2), &error));
         QVERIFY2(db.lastFailureWasBusy(), qPrintable(error));
         QVERIFY(!db.inTransaction());
         QVERIFY(db.isOpen());
@@ -775,7 +791,7 @@ void TestDatabase::reportsALockHeldByAnotherProgramAsBusy()
 
         QVERIFY(holder.exec(QStringLiteral("COMMIT")));
         QVERIFY2(db.begin(&error), qPrintable(error));
-        QVERIFY2(db.insertRow(QStringLiteral("planning"), ride(2), &error), qPrintable(error));
+        QVERIFY2(rows.insertRow(QStringLiteral("planning"), ride(2), &error), qPrintable(error));
         QVERIFY2(db.commit(&error), qPrintable(error));
         QCOMPARE(rideNumbers(db), QStringList({ "1", "2" }));
         other.close();
@@ -791,15 +807,16 @@ void TestDatabase::storesANulAsAQuestionMark()
     DatabaseLogin login;
     BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
     Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
+    RowStatements rows(db);
     const QChar nul(u'\0');
-    const int id = insertRide(db, 41,
+    const int id = insertRide(rows, db, 41,
         { { QStringLiteral("pla_naam_reiziger"), QStringLiteral("Jan") + nul + QStringLiteral("Jansen") },
             { QStringLiteral("pla_tekst"), QStringLiteral("regel") + nul + nul } });
     QVERIFY(id > 0);
     QCOMPARE(readColumn(db, id, QStringLiteral("pla_naam_reiziger")).toString(), QStringLiteral("Jan?Jansen"));
     QCOMPARE(readColumn(db, id, QStringLiteral("pla_tekst")).toString(), QStringLiteral("regel??"));
     QString error;
-    QVERIFY2(db.updateRow(QStringLiteral("planning"), { { QStringLiteral("pla_opmerking"), QString(nul) } },
+    QVERIFY2(rows.updateRow(QStringLiteral("planning"), { { QStringLiteral("pla_opmerking"), QString(nul) } },
                  QStringLiteral("pla_id"), id, &error),
         qPrintable(error));
     QCOMPARE(readColumn(db, id, QStringLiteral("pla_opmerking")).toString(), QStringLiteral("?"));
@@ -824,10 +841,11 @@ void TestDatabase::writesIntoTheFileNowAtThePath()
     DatabaseLogin login;
     login.server = QStringLiteral("sqlite:BSA/planning.db");
     Database db(TestDatabaseServer::loginFrom(login), home.path());
+    RowStatements rows(db);
     QSignalSpy logged(&db, &Database::logLine);
     QString error;
     const auto store = [&](int ritnummer) {
-        return db.begin(&error) && db.insertRow(QStringLiteral("planning"), ride(ritnummer), &error)
+        return db.begin(&error) && rows.insertRow(QStringLiteral("planning"), ride(ritnummer), &error)
             && db.commit(&error);
     };
     QVERIFY2(store(1), qPrintable(error));
@@ -842,7 +860,7 @@ void TestDatabase::writesIntoTheFileNowAtThePath()
         otherLogin.server = QStringLiteral("sqlite:other.db");
         {
             Database other(TestDatabaseServer::loginFrom(otherLogin), home.path());
-            QVERIFY2(other.insertRow(QStringLiteral("planning"), ride(7), &error), qPrintable(error));
+            QVERIFY2(RowStatements(other).insertRow(QStringLiteral("planning"), ride(7), &error), qPrintable(error));
         }
         QVERIFY(::rename(QFile::encodeName(home.filePath(QStringLiteral("other.db"))).constData(),
                     QFile::encodeName(path).constData())
@@ -867,10 +885,11 @@ void TestDatabase::refusesACommitIntoAFileRemovedMeanwhile()
     DatabaseLogin login;
     login.server = QStringLiteral("sqlite:BSA/planning.db");
     Database db(TestDatabaseServer::loginFrom(login), home.path());
+    RowStatements rows(db);
     QSignalSpy logged(&db, &Database::logLine);
     QString error;
     QVERIFY2(db.begin(&error), qPrintable(error));
-    QVERIFY2(db.insertRow(QStringLiteral("planning"), ride(1), &error), qPrintable(error));
+    QVERIFY2(rows.insertRow(QStringLiteral("planning"), ride(1), &error), qPrintable(error));
     QVERIFY(QDir(home.filePath(QStringLiteral("BSA"))).removeRecursively());
 
     // The commit lands in the removed file: it must not count as stored.
@@ -880,7 +899,7 @@ void TestDatabase::refusesACommitIntoAFileRemovedMeanwhile()
     QVERIFY(!db.inTransaction());
 
     QVERIFY2(db.begin(&error), qPrintable(error));
-    QVERIFY2(db.insertRow(QStringLiteral("planning"), ride(2), &error), qPrintable(error));
+    QVERIFY2(rows.insertRow(QStringLiteral("planning"), ride(2), &error), qPrintable(error));
     QVERIFY2(db.commit(&error), qPrintable(error));
     db.close();
     Database again(TestDatabaseServer::loginFrom(login), home.path());
@@ -900,16 +919,17 @@ void TestDatabase::endsAStatementPastItsBound()
     DatabaseLogin login;
     BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
     Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
+    RowStatements rows(db);
     QSignalSpy connected(&db, &Database::connected);
     QString error;
     QVERIFY2(db.begin(&error), qPrintable(error));
-    QVERIFY2(db.insertRow(QStringLiteral("planning"), ride(1), &error), qPrintable(error));
+    QVERIFY2(rows.insertRow(QStringLiteral("planning"), ride(1), &error), qPrintable(error));
     QVERIFY(!db.exec(QStringLiteral("SELECT pg_sleep(120)"), {}, &error));
     QVERIFY2(db.lastFailureWasTimeout(), qPrintable(error));
     QVERIFY(!db.inTransaction());
     QVERIFY(!db.isOpen());
 
-    QVERIFY(insertRide(db, 2, {}) > 0);
+    QVERIFY(insertRide(rows, db, 2, {}) > 0);
     QCOMPARE(connected.count(), 2);
     QCOMPARE(rideNumbers(db), QStringList { "2" });
 }
@@ -945,21 +965,22 @@ void TestDatabase::endsTheWaitForAPausedServerProcess()
     DatabaseLogin login;
     BSA_PREPARE_TEST_DATABASE(Kind::PostgreSQL, m_dir, login);
     Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
+    RowStatements rows(db);
     QString error;
     const std::optional<QueryResult> backend = db.exec(QStringLiteral("SELECT pg_backend_pid()"), {}, &error);
     QVERIFY2(backend, qPrintable(error));
     QVERIFY2(db.begin(&error), qPrintable(error));
-    QVERIFY2(db.insertRow(QStringLiteral("planning"), ride(1), &error), qPrintable(error));
+    QVERIFY2(rows.insertRow(QStringLiteral("planning"), ride(1), &error), qPrintable(error));
 
     PausedProcess server(backend->rows.constFirst().constFirst().toLongLong());
     if (!server.paused())
         QSKIP("the test may not pause the server's process");
-    QVERIFY(!db.insertRow(QStringLiteral("planning"), ride(2), &error));
+    QVERIFY(!rows.insertRow(QStringLiteral("planning"), ride(2), &error));
     QVERIFY2(error.contains(QStringLiteral("no answer from the database within")), qPrintable(error));
     QVERIFY(db.lastFailureWasTimeout());
     QVERIFY(!db.isOpen());
 
-    QVERIFY(insertRide(db, 3, {}) > 0);
+    QVERIFY(insertRide(rows, db, 3, {}) > 0);
     server.resume();
     // The paused process finds its client gone and takes its unfinished transaction with it.
     QCOMPARE(rideNumbers(db), QStringList { "3" });

@@ -30,7 +30,6 @@ private slots:
     void symbolicLinkInTheArchivesPlaceIsRefused();
     void archiveThatCannotBeWrittenKeepsTheLog_data();
     void archiveThatCannotBeWrittenKeepsTheLog();
-    void setLinesReplacesTheWholeLog();
     void everyLineStaysOneLine_data();
     void everyLineStaysOneLine();
     void aControlCharacterAnywhereInALongLineIsShownByItsCode_data();
@@ -361,19 +360,6 @@ void TestOperatorLog::archiveThatCannotBeWrittenKeepsTheLog()
     QVERIFY(!log.archive(now, &error));
     QVERIFY(error.contains(path));
     QVERIFY(!QFile::exists(log.archiveFileName(now)));
-}
-
-void TestOperatorLog::setLinesReplacesTheWholeLog()
-{
-    QTemporaryDir home;
-    OperatorLog log(home.path());
-    log.addLine(QStringLiteral("oud"));
-    QSignalSpy cleared(&log, &OperatorLog::cleared);
-    QSignalSpy added(&log, &OperatorLog::lineAdded);
-    log.setLines({ QStringLiteral("Login failed for user 'sa'.\nsecond line") });
-    QCOMPARE(log.lines(), QStringList({ "Login failed for user 'sa'.", "second line" }));
-    QCOMPARE(cleared.count(), 1);
-    QCOMPARE(added.count(), 2);
 }
 
 void TestOperatorLog::everyLineStaysOneLine_data()

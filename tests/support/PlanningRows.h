@@ -7,6 +7,7 @@
 
 #include "platform/ColumnValues.h"
 #include "platform/Database.h"
+#include "platform/RowStatements.h"
 
 // Planning rows as the planning side leaves them for the status feedback, written through the link's own database
 // connection so that SQLite and PostgreSQL get the same values.
@@ -55,7 +56,7 @@ inline ColumnValues with(ColumnValues row, const ColumnValues &changes)
 // Inserts the row and gives its pla_id; nothing when the database refused.
 inline std::optional<int> add(Database &database, const ColumnValues &row, QString *error)
 {
-    if (!database.insertRow(QStringLiteral("planning"), row, error))
+    if (!RowStatements(database).insertRow(QStringLiteral("planning"), row, error))
         return std::nullopt;
     const std::optional<QueryResult> last
         = database.exec(QStringLiteral("SELECT max(pla_id) FROM planning"), {}, error);

@@ -47,7 +47,6 @@ public:
     // build's. Without a usable key the offer says why and offers no download.
     void setSignatureKeys(const QString &setting);
     // The arguments the updater starts the program with again; by default this process's own.
-    void setRestartArguments(const QStringList &arguments) { m_restartArguments = arguments; }
 
     // The operator asks for a check (the button "UPDATE CONTROLE" or the tray's "Update"): the backup copy into
     // "Backups", then CheckForUpdate(false). Nothing happens while a check or download runs.
