@@ -93,4 +93,3 @@ void SocketAccept::close(qintptr descriptor)
     ::close(int(descriptor));
 }
 #endif
-
