@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QString>
 
+#include "files/DiskSync.h"
 #include "files/WholeFile.h"
 
 #ifdef Q_OS_UNIX
@@ -104,17 +105,7 @@ bool replace(const QString &fileName, const QByteArray &bytes, QString *error)
 
 bool flushToDisk(QFile &file, QString *error)
 {
-    if (!file.flush()) {
-        *error = file.errorString();
-        return false;
-    }
-#ifdef Q_OS_UNIX
-    if (::fdatasync(file.handle()) != 0) {
-        *error = systemError(errno);
-        return false;
-    }
-#endif
-    return true;
+    return DiskSync::flush(file, error);
 }
 
 } // namespace PrivateFile

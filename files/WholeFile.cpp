@@ -4,11 +4,7 @@
 #include <QSaveFile>
 #include <QString>
 
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <cstring>
-#include <unistd.h>
-#endif
+#include "files/DiskSync.h"
 
 namespace WholeFile {
 
@@ -42,18 +38,10 @@ bool commit(QSaveFile &file, QString *error)
     // QSaveFile::commit() writes what its buffer still holds, but renames the file over the old one even when that
     // write failed (a full disk gave an empty settings file that way). So the buffer is written here, checked, and
     // the file synced, before commit() may rename it.
-    if (!file.flush()) {
-        *error = file.errorString();
+    if (!DiskSync::flush(file, error)) {
         file.cancelWriting();
         return false;
     }
-#ifdef Q_OS_UNIX
-    if (::fsync(file.handle()) != 0) {
-        *error = QString::fromLocal8Bit(std::strerror(errno));
-        file.cancelWriting();
-        return false;
-    }
-#endif
     if (!file.commit()) {
         *error = file.errorString();
         return false;
