@@ -115,7 +115,7 @@ ColumnValues templateRow(const Settings &settings, int rideNumber, const QDateTi
     QString error;
     if (!TekstNaarRit(RideMessageBuilder(rideNumber, now).text(), rit, &error))
         fail(QStringLiteral("the ride message does not parse: ") + error);
-    return VulPlanningrij(rit, RideChange::New, settings, TempKeyGenerator::format(now, 0)).kolommen;
+    return VulPlanningrij(rit, RideChange::New, settings, TempKeyGenerator::format(now, 0)).columns;
 }
 
 qsizetype columnIndex(const ColumnValues &row, const QString &column)

@@ -36,7 +36,7 @@ QString postcodeVorm(const QString &postcode)
     return vorm;
 }
 
-QVariant bedrag(qint64 units, int scale)
+QVariant decimalAmount(qint64 units, int scale)
 {
     return QVariant::fromValue(Decimal { units, scale });
 }
@@ -50,13 +50,12 @@ void appendMemoLine(QString &memo, const QString &line)
 
 // Writes a column; each is written once, in the order the row write names them. An empty text is stored as an empty
 // text, never as NULL, as the planning side has always found it.
-void zet(ColumnValues &kolommen, const QString &column, QVariant value)
+void setColumn(ColumnValues &columns, const QString &column, QVariant value)
 {
-    Q_ASSERT(
-        std::none_of(kolommen.cbegin(), kolommen.cend(), [&](const auto &kolom) { return kolom.first == column; }));
+    Q_ASSERT(std::none_of(columns.cbegin(), columns.cend(), [&](const auto &entry) { return entry.first == column; }));
     if (value.metaType() == QMetaType::fromType<QString>() && value.toString().isNull())
         value = QStringLiteral("");
-    kolommen.append({ column, std::move(value) });
+    columns.append({ column, std::move(value) });
 }
 } // namespace
 
@@ -86,43 +85,43 @@ Planningrij VulPlanningrij(const tRitBSA &rit, RideChange wijziging, const Setti
 {
     const bool nieuw = wijziging == RideChange::New;
     Planningrij rij;
-    ColumnValues &k = rij.kolommen;
+    ColumnValues &k = rij.columns;
     k.reserve(64);
     // A wheelchair passenger decides the vehicle, whatever BSA asked for.
     const bool rolstoel = rit.Rollers > 0;
 
     if (nieuw)
-        zet(k, QStringLiteral("pla_soortvervoer"), settings.SoortVervoer);
+        setColumn(k, QStringLiteral("pla_soortvervoer"), settings.SoortVervoer);
     if (nieuw)
-        zet(k, QStringLiteral("pla_temp"), tempKey);
-    zet(k, QStringLiteral("pla_eigenaar"), QStringLiteral("010"));
+        setColumn(k, QStringLiteral("pla_temp"), tempKey);
+    setColumn(k, QStringLiteral("pla_eigenaar"), QStringLiteral("010"));
     if (nieuw) {
-        zet(k, QStringLiteral("pla_bdr_id"), settings.number<&Settings::BSA_BDR>());
-        zet(k, QStringLiteral("pla_reiziger"), settings.number<&Settings::BSA_DEB>());
-        zet(k, QStringLiteral("pla_tarief_bedrijf"), settings.number<&Settings::BSA_Tarief>());
+        setColumn(k, QStringLiteral("pla_bdr_id"), settings.number<&Settings::BSA_BDR>());
+        setColumn(k, QStringLiteral("pla_reiziger"), settings.number<&Settings::BSA_DEB>());
+        setColumn(k, QStringLiteral("pla_tarief_bedrijf"), settings.number<&Settings::BSA_Tarief>());
     }
-    zet(k, QStringLiteral("pla_pasnummer"), QString::number(rit.Pasnummer));
-    zet(k, QStringLiteral("pla_extern_projectnummer"), rit.Projectnummer.left(20));
-    zet(k, QStringLiteral("pla_extern_locatie"), rit.Locatie.left(20));
+    setColumn(k, QStringLiteral("pla_pasnummer"), QString::number(rit.Pasnummer));
+    setColumn(k, QStringLiteral("pla_extern_projectnummer"), rit.Projectnummer.left(20));
+    setColumn(k, QStringLiteral("pla_extern_locatie"), rit.Locatie.left(20));
     // The planning side reads the full date and time from pla_datum as well.
     const QDateTime tijdstip = TekstNaarDatumTijd(rit.Tijdstip);
-    zet(k, QStringLiteral("pla_datum"), tijdstip);
-    zet(k, QStringLiteral("pla_tijdstip"), tijdstip);
+    setColumn(k, QStringLiteral("pla_datum"), tijdstip);
+    setColumn(k, QStringLiteral("pla_tijdstip"), tijdstip);
     if (!nieuw)
-        zet(k, QStringLiteral("pla_soortvervoer"), settings.SoortVervoer);
-    zet(k, QStringLiteral("pla_tijdstip_locatie"), TekstNaarDatumTijd(rit.TijdstipLocatie));
-    zet(k, QStringLiteral("pla_naam_reiziger"), rit.NaamReiziger);
-    zet(k, QStringLiteral("pla_lopers"), rit.Lopers);
-    zet(k, QStringLiteral("pla_rollers"), rit.Rollers);
+        setColumn(k, QStringLiteral("pla_soortvervoer"), settings.SoortVervoer);
+    setColumn(k, QStringLiteral("pla_tijdstip_locatie"), TekstNaarDatumTijd(rit.TijdstipLocatie));
+    setColumn(k, QStringLiteral("pla_naam_reiziger"), rit.NaamReiziger);
+    setColumn(k, QStringLiteral("pla_lopers"), rit.Lopers);
+    setColumn(k, QStringLiteral("pla_rollers"), rit.Rollers);
     // BSA sends amounts in cents and distances in tenths of a kilometre.
-    zet(k, QStringLiteral("pla_bedrag"), bedrag(rit.Bedrag, 2));
-    zet(k, QStringLiteral("pla_bedrag_3"), bedrag(rit.Bedrag, 2));
-    zet(k, QStringLiteral("pla_bedrag_5"), bedrag(rit.Bedrag5, 2));
-    zet(k, QStringLiteral("pla_zone_aantal"), rit.ZoneAantal);
-    zet(k, QStringLiteral("pla_km_sqr"), bedrag(qint64(rit.Kilometers) * 10, 2));
-    zet(k, QStringLiteral("pla_km_map"), bedrag(qint64(rit.Kilometers) * 10, 2));
-    zet(k, QStringLiteral("pla_soortwagen"), rolstoel ? QStringLiteral("R") : QStringLiteral("T"));
-    zet(k, QStringLiteral("pla_rc"), rit.Afrekenwijze.toUpper() == QLatin1String("REKENING") ? 1 : 0);
+    setColumn(k, QStringLiteral("pla_bedrag"), decimalAmount(rit.Bedrag, 2));
+    setColumn(k, QStringLiteral("pla_bedrag_3"), decimalAmount(rit.Bedrag, 2));
+    setColumn(k, QStringLiteral("pla_bedrag_5"), decimalAmount(rit.Bedrag5, 2));
+    setColumn(k, QStringLiteral("pla_zone_aantal"), rit.ZoneAantal);
+    setColumn(k, QStringLiteral("pla_km_sqr"), decimalAmount(qint64(rit.Kilometers) * 10, 2));
+    setColumn(k, QStringLiteral("pla_km_map"), decimalAmount(qint64(rit.Kilometers) * 10, 2));
+    setColumn(k, QStringLiteral("pla_soortwagen"), rolstoel ? QStringLiteral("R") : QStringLiteral("T"));
+    setColumn(k, QStringLiteral("pla_rc"), rit.Afrekenwijze.toUpper() == QLatin1String("REKENING") ? 1 : 0);
 
     QString memo = FieldValues::withoutBlanks(rit.RitTekst).toString();
     if (IsJa(rit.ExtraBeenruimte))
@@ -173,28 +172,28 @@ Planningrij VulPlanningrij(const tRitBSA &rit, RideChange wijziging, const Setti
     appendMemoLine(memo, QStringLiteral("AFREKENWIJZE= ") + rit.Afrekenwijze);
     if (IsJa(rit.VoorinZitten))
         appendMemoLine(memo, QStringLiteral("Voorin zitten"));
-    zet(k, QStringLiteral("pla_tekst"), memo);
+    setColumn(k, QStringLiteral("pla_tekst"), memo);
 
-    zet(k, QStringLiteral("pla_extern_ritnummer"), rit.BSRitnummer);
-    zet(k, QStringLiteral("pla_extern"), rit.BSRitnummer);
-    zet(k, QStringLiteral("pla_ophpostcode"), postcodeVorm(rit.OphPostcode));
-    zet(k, QStringLiteral("pla_ophstraat"), rit.OphStraat.left(30));
-    zet(k, QStringLiteral("pla_ophnummer"), rit.OphNummer.left(6));
-    zet(k, QStringLiteral("pla_ophstad"), rit.OphStad.left(30));
-    zet(k, QStringLiteral("pla_bestpostcode"), postcodeVorm(rit.BestPostcode));
-    zet(k, QStringLiteral("pla_besstraat"), rit.BestStraat.left(30));
-    zet(k, QStringLiteral("pla_bestnummer"), rit.BestNummer.left(6));
-    zet(k, QStringLiteral("pla_zone_van"), 0);
-    zet(k, QStringLiteral("pla_zone_naar"), 0);
-    zet(k, QStringLiteral("pla_beststad"), rit.BestStad.left(30));
-    zet(k, QStringLiteral("pla_soortrit"), QStringLiteral("S"));
-    zet(k, QStringLiteral("pla_filter"), settings.PZN_FILTER);
-    zet(k, QStringLiteral("pla_opmerking"), rit.NaamReiziger);
-    zet(k, QStringLiteral("pla_combineren"), IsJa(rit.NietCombineren) ? 0 : 1);
-    zet(k, QStringLiteral("pla_rolstoel"), rolstoel ? 1 : 0);
-    zet(k, QStringLiteral("pla_spoed"), rit.Spoed == QLatin1String("T") ? 1 : 0);
+    setColumn(k, QStringLiteral("pla_extern_ritnummer"), rit.BSRitnummer);
+    setColumn(k, QStringLiteral("pla_extern"), rit.BSRitnummer);
+    setColumn(k, QStringLiteral("pla_ophpostcode"), postcodeVorm(rit.OphPostcode));
+    setColumn(k, QStringLiteral("pla_ophstraat"), rit.OphStraat.left(30));
+    setColumn(k, QStringLiteral("pla_ophnummer"), rit.OphNummer.left(6));
+    setColumn(k, QStringLiteral("pla_ophstad"), rit.OphStad.left(30));
+    setColumn(k, QStringLiteral("pla_bestpostcode"), postcodeVorm(rit.BestPostcode));
+    setColumn(k, QStringLiteral("pla_besstraat"), rit.BestStraat.left(30));
+    setColumn(k, QStringLiteral("pla_bestnummer"), rit.BestNummer.left(6));
+    setColumn(k, QStringLiteral("pla_zone_van"), 0);
+    setColumn(k, QStringLiteral("pla_zone_naar"), 0);
+    setColumn(k, QStringLiteral("pla_beststad"), rit.BestStad.left(30));
+    setColumn(k, QStringLiteral("pla_soortrit"), QStringLiteral("S"));
+    setColumn(k, QStringLiteral("pla_filter"), settings.PZN_FILTER);
+    setColumn(k, QStringLiteral("pla_opmerking"), rit.NaamReiziger);
+    setColumn(k, QStringLiteral("pla_combineren"), IsJa(rit.NietCombineren) ? 0 : 1);
+    setColumn(k, QStringLiteral("pla_rolstoel"), rolstoel ? 1 : 0);
+    setColumn(k, QStringLiteral("pla_spoed"), rit.Spoed == QLatin1String("T") ? 1 : 0);
     // BSA sends the number without its leading 0.
-    zet(k, QStringLiteral("pla_telefoon"),
+    setColumn(k, QStringLiteral("pla_telefoon"),
         rit.Telefoon > 0 ? QStringLiteral("0") + QString::number(rit.Telefoon) : QString());
     return rij;
 }

@@ -16,7 +16,7 @@ enum class RideChange { New, Changed };
 // filling a row may give.
 struct Planningrij
 {
-    ColumnValues kolommen;
+    ColumnValues columns;
     QString aanLogregel; // "AAN: " and the message text of field 68, or empty when the ride has none
 };
 

@@ -41,7 +41,7 @@ bool RideWriter::VerwerkRit(const tRitBSA &rit, RideOutcome &outcome, QString *e
             outcome.log(row.aanLogregel);
         // The row tells its own id where the database can; elsewhere it is found again by the key just written.
         QVariant id;
-        if (!m_rows.insertRowReturningId(Planning, row.kolommen, PlanningId, &id, error))
+        if (!m_rows.insertRowReturningId(Planning, row.columns, PlanningId, &id, error))
             return false;
         if (id.isValid()) {
             if (!m_journal.LogTransactie(0, id.toInt(), 0, 0, Transactie::NewRide, QString(), error))
@@ -72,7 +72,7 @@ bool RideWriter::VerwerkRit(const tRitBSA &rit, RideOutcome &outcome, QString *e
     const Planningrij row = VulPlanningrij(rit, RideChange::Changed, m_settings, QString());
     if (!row.aanLogregel.isEmpty())
         outcome.log(row.aanLogregel);
-    if (!m_rows.updateRow(Planning, row.kolommen, PlanningId, id, error))
+    if (!m_rows.updateRow(Planning, row.columns, PlanningId, id, error))
         return false;
     // A row the planning side made itself has no key; looking up the empty key would journal unrelated rows.
     if (!key.isEmpty() && !journalByTempKey(key, Transactie::ChangedRide, error))

@@ -51,19 +51,19 @@ QString alsTekst(const QVariant &value)
     return QStringLiteral("unexpected ") + QString::fromLatin1(value.typeName());
 }
 
-QVariant waarde(const ColumnValues &kolommen, const QString &column)
+QVariant waarde(const ColumnValues &columns, const QString &column)
 {
-    for (const auto &kolom : kolommen) {
+    for (const auto &kolom : columns) {
         if (kolom.first == column)
             return kolom.second;
     }
     return {};
 }
 
-QStringList namen(const ColumnValues &kolommen)
+QStringList namen(const ColumnValues &columns)
 {
     QStringList names;
-    for (const auto &kolom : kolommen)
+    for (const auto &kolom : columns)
         names << kolom.first;
     return names;
 }
@@ -250,7 +250,7 @@ void TestPlanningrij::writesEachColumn()
 
     const Planningrij rij = VulPlanningrij(rit, wijziging, settings, Sleutel);
 
-    QCOMPARE(alsTekst(waarde(rij.kolommen, column)), expected);
+    QCOMPARE(alsTekst(waarde(rij.columns, column)), expected);
 }
 
 void TestPlanningrij::writesEachColumnOnce_data()
@@ -277,7 +277,7 @@ void TestPlanningrij::writesEachColumnOnce()
     QFETCH(RideChange, wijziging);
     tRitBSA rit = basisRit();
     aanpassing(rit);
-    const QStringList written = namen(VulPlanningrij(rit, wijziging, Settings(), Sleutel).kolommen);
+    const QStringList written = namen(VulPlanningrij(rit, wijziging, Settings(), Sleutel).columns);
     QVERIFY(written.contains(QStringLiteral("pla_extern_ritnummer")));
     QStringList once = written;
     once.removeDuplicates();
@@ -368,7 +368,7 @@ void TestPlanningrij::buildsTheMemo()
 
     const Planningrij rij = VulPlanningrij(rit, wijziging, Settings(), Sleutel);
 
-    QCOMPARE(alsTekst(waarde(rij.kolommen, QStringLiteral("pla_tekst"))), "text \"" + memo + "\"");
+    QCOMPARE(alsTekst(waarde(rij.columns, QStringLiteral("pla_tekst"))), "text \"" + memo + "\"");
     QCOMPARE(rij.aanLogregel, aanLogregel);
 }
 

@@ -489,7 +489,7 @@ void TestRideIntake::storesEveryColumnOfANewRideAndItsChange()
     QVERIFY(m_log.contains("L:AAN: Bel aan#CRLF#Achterdeur"));
     QCOMPARE(m_log.indexOf("L:AAN: Bel aan#CRLF#Achterdeur") + 1, m_log.indexOf("L:<BN - NIEUWE RIT>"));
 
-    const QString kolommen = QStringLiteral(
+    const QString columns = QStringLiteral(
         "pla_soortvervoer, pla_eigenaar, pla_bdr_id, pla_reiziger, pla_tarief_bedrijf, pla_pasnummer, "
         "pla_extern_projectnummer, pla_extern_locatie, pla_datum, pla_tijdstip, pla_tijdstip_locatie, "
         "pla_naam_reiziger, pla_lopers, pla_rollers, pla_bedrag, pla_bedrag_3, pla_bedrag_5, pla_zone_aantal, "
@@ -502,7 +502,7 @@ void TestRideIntake::storesEveryColumnOfANewRideAndItsChange()
         "12.50", "12.50", "0", "4711", "4711", "1234 AB", "Dorpsstraat", "12-14 ", "Amsterdam", "3511 AB",
         "Stationsplein", "1", "0", "0", "Utrecht", "S", "P", "de Vries, A_B", "1", "1", "R", "1", "0201234567", "W",
         "0", "0" };
-    QCOMPARE(rows("SELECT " + kolommen + " FROM planning").value(0).split(QLatin1Char('|')), vast);
+    QCOMPARE(rows("SELECT " + columns + " FROM planning").value(0).split(QLatin1Char('|')), vast);
     QCOMPARE(rows("SELECT pla_tekst FROM planning"),
         QStringList { "Rolstoel mee\r\nExtra beenruimte\r\nFactuurcode: F7\r\nBel aan\r\nAchterdeur"
                       "\r\nLAGE INSTAP = JA\r\nAFREKENWIJZE= CONTANT" });
