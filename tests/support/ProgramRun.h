@@ -25,13 +25,10 @@ public:
     void setEnvironment(const QProcessEnvironment &environment) { m_process.setProcessEnvironment(environment); }
 
     // The limit on open files the program starts with; it may raise the first number to the second.
-    void limitDescriptors(rlim_t soft, rlim_t hard)
-    {
-        m_process.setChildProcessModifier([soft, hard] {
-            const rlimit limit { soft, hard };
-            ::setrlimit(RLIMIT_NOFILE, &limit);
-        });
-    }
+    void limitDescriptors(rlim_t soft, rlim_t hard) { limit(RLIMIT_NOFILE, soft, hard); }
+
+    // The size no file of the program may grow past, as on a full disk.
+    void limitFileSize(rlim_t bytes) { limit(RLIMIT_FSIZE, bytes, bytes); }
 
     // Any command line; false when the command did not start.
     bool start(const QString &command, const QStringList &arguments)
@@ -77,6 +74,14 @@ public:
     QByteArray tail() const { return m_output.right(3000); }
 
 private:
+    void limit(int resource, rlim_t soft, rlim_t hard)
+    {
+        m_process.setChildProcessModifier([resource, soft, hard] {
+            const rlimit limit { soft, hard };
+            ::setrlimit(resource, &limit);
+        });
+    }
+
     QByteArray m_output; // before the process, which may still hand over output while it is destroyed
     QProcess m_process;
 };
