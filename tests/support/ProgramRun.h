@@ -37,12 +37,14 @@ public:
         return m_process.waitForStarted(5000);
     }
 
+#ifdef KORVELBSA_PROGRAM
     // The program without its window on the program folder `home`, BSA's port `port`, and more options.
     bool startHeadless(const QString &home, quint16 port, const QStringList &more = {})
     {
         return start(QStringLiteral(KORVELBSA_PROGRAM),
             QStringList { "--headless", "--home", home, "--server-port", QString::number(port) } + more);
     }
+#endif
 
     // False when the text did not come within the time or the program ended first.
     bool waitFor(const QByteArray &text, int timeoutMs = 10000)
@@ -69,9 +71,18 @@ public:
         return waitForEnd(20000);
     }
 
-    QProcess &process() { return m_process; }
-    const QByteArray &output() const { return m_output; }
-    QByteArray tail() const { return m_output.right(3000); }
+    QProcess &process()
+    {
+        return m_process;
+    }
+    const QByteArray &output() const
+    {
+        return m_output;
+    }
+    QByteArray tail() const
+    {
+        return m_output.right(3000);
+    }
 
 private:
     void limit(int resource, rlim_t soft, rlim_t hard)
