@@ -21,6 +21,8 @@
 #include "platform/Database.h"
 #include "tests/support/FreePort.h"
 #include "tests/support/PlanningRows.h"
+#include "tests/support/ProgramRun.h"
+#include "tests/support/ProgramSettings.h"
 #include "tests/support/TestFiles.h"
 #include "tools/bsa-sim/HostSimulator.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
@@ -57,18 +59,6 @@ private slots:
 };
 
 namespace {
-// Waits, bounded, until the program's standard output holds the text.
-bool waitForOutput(QProcess &process, QByteArray &output, const QByteArray &text, int timeoutMs = 10000)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!output.contains(text) && !deadline.hasExpired()) {
-        if (process.state() == QProcess::NotRunning)
-            break;
-        process.waitForReadyRead(200);
-        output += process.readAllStandardOutput();
-    }
-    return output.contains(text);
-}
 const DatabaseLogin Planning { QStringLiteral("sqlite:BSA/planning.db"), {}, {}, {} };
 
 // Feedback on, towards a BSA host on 127.0.0.1, with the planning database in the program folder (or another).
@@ -76,18 +66,10 @@ void writeFeedbackSettings(
     const QTemporaryDir &home, quint16 hostPort, const QByteArray &server = QByteArrayLiteral("sqlite:BSA/planning.db"))
 {
     QVERIFY(writeFile(home.filePath("KorvelBSA.xml"),
-        "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n"
-        "    <FormVersion>0</FormVersion>\r\n"
-        "    <xLoginServer_Text>"
-            + server
-            + "</xLoginServer_Text>\r\n"
-              "    <BSAHostAdres_Text>127.0.0.1</BSAHostAdres_Text>\r\n"
-              "    <BSAHostPoort_Text>"
-            + QByteArray::number(hostPort)
-            + "</BSAHostPoort_Text>\r\n"
-              "    <BSATerug_Checked>TRUE</BSATerug_Checked>\r\n"
-              "    <BSABedrijf_Text>42</BSABedrijf_Text>\r\n"
-              "  </Hoofdscherm>\r\n</Configuration>\r\n"));
+        databaseSettings(server,
+            settingsLine("BSAHostAdres_Text", "127.0.0.1")
+                + settingsLine("BSAHostPoort_Text", QByteArray::number(hostPort))
+                + settingsLine("BSATerug_Checked", "TRUE") + settingsLine("BSABedrijf_Text", "42"))));
 }
 
 // Planning rows of the worked example with the columns given changed; their pla_ids, in order.
@@ -145,30 +127,17 @@ QByteArray queueFile(const QTemporaryDir &home)
 }
 } // namespace
 
-namespace {
-void writeSqliteSettings(const QTemporaryDir &home)
-{
-    QVERIFY(writeFile(home.filePath("KorvelBSA.xml"),
-        "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n"
-        "    <FormVersion>0</FormVersion>\r\n"
-        "    <xLoginServer_Text>sqlite:BSA/planning.db</xLoginServer_Text>\r\n"
-        "  </Hoofdscherm>\r\n</Configuration>\r\n"));
-}
-} // namespace
-
 void TestHeadlessProgram::answersARideAndEndsCleanlyOnSigterm()
 {
     QTemporaryDir home;
     QVERIFY(home.isValid());
-    writeSqliteSettings(home);
+    QVERIFY(writeSqliteSettings(home.path()));
     const quint16 port = freeLoopbackPort();
 
-    QProcess program;
-    program.start(KORVELBSA_PROGRAM, { "--headless", "--home", home.path(), "--server-port", QString::number(port) });
-    QVERIFY(program.waitForStarted(5000));
-    QByteArray output;
-    QVERIFY2(waitForOutput(program, output, "BSA Callcenter Server werd gestart"), output.constData());
-    QVERIFY(output.contains(" via poort " + QByteArray::number(port)));
+    ProgramRun program;
+    QVERIFY(program.startHeadless(home.path(), port));
+    QVERIFY2(program.waitFor("BSA Callcenter Server werd gestart"), program.output().constData());
+    QVERIFY(program.output().contains(" via poort " + QByteArray::number(port)));
 
     QTcpSocket bsa;
     bsa.connectToHost(QHostAddress::LocalHost, port);
@@ -187,15 +156,11 @@ void TestHeadlessProgram::answersARideAndEndsCleanlyOnSigterm()
     QVERIFY(TekstNaarAckNack(HexNaarTekst(*answer), record, nullptr));
     QCOMPARE(record.Soort, QString("AC"));
     QCOMPARE(record.BSRitnummer, 4711);
-    QVERIFY2(waitForOutput(program, output, "<ACK - (BN) VERWERKT>"), output.constData());
-    QVERIFY(output.contains("Verbinding met 127.0.0.1"));
+    QVERIFY2(program.waitFor("<ACK - (BN) VERWERKT>"), program.output().constData());
+    QVERIFY(program.output().contains("Verbinding met 127.0.0.1"));
 
-    program.terminate(); // SIGTERM
-    QVERIFY(program.waitForFinished(10000));
-    output += program.readAllStandardOutput();
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), 0);
-    QVERIFY(output.contains("afsluiten software geaccepteerd"));
+    QCOMPARE(program.stop(), 0); // SIGTERM
+    QVERIFY(program.output().contains("afsluiten software geaccepteerd"));
 
     const QByteArray settings = readFile(home.filePath("KorvelBSA.xml"));
     QVERIFY(settings.contains("<xLoginServer_Text>sqlite:BSA/planning.db</xLoginServer_Text>\r\n"));
@@ -547,16 +512,11 @@ void TestHeadlessProgram::reportsASettingsFileItCannotWriteAtTheEnd()
     QVERIFY(writeFile(file, stored));
     QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
 
-    QProcess program;
-    program.start(KORVELBSA_PROGRAM,
-        { "--headless", "--home", home.path(), "--server-port", QString::number(freeLoopbackPort()) });
-    QVERIFY(program.waitForStarted(5000));
-    QByteArray output;
-    QVERIFY2(waitForOutput(program, output, "BSA Callcenter Server werd gestart"), output.constData());
-    program.terminate(); // SIGTERM
-    QVERIFY(program.waitForFinished(10000));
-    QCOMPARE(program.exitCode(), 0);
-    const QByteArray errors = program.readAllStandardError();
+    ProgramRun program;
+    QVERIFY(program.startHeadless(home.path(), freeLoopbackPort()));
+    QVERIFY2(program.waitFor("BSA Callcenter Server werd gestart"), program.output().constData());
+    QCOMPARE(program.stop(), 0); // SIGTERM
+    const QByteArray errors = program.process().readAllStandardError();
     QVERIFY2(errors.contains("KorvelBSA.xml") && errors.contains("alleen-lezen"), errors.constData());
     QCOMPARE(readFile(file), stored);
 }
@@ -621,19 +581,16 @@ void TestHeadlessProgram::commandLine()
 void TestHeadlessProgram::withoutADisplayTheWindowGivesWayToHeadless()
 {
     QTemporaryDir home;
-    QProcess program;
+    ProgramRun program;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *name : { "QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY" })
         environment.remove(QString::fromLatin1(name));
-    program.setProcessEnvironment(environment);
-    program.start(KORVELBSA_PROGRAM, { "--home", home.path(), "--server-port", QString::number(freeLoopbackPort()) });
-    QVERIFY(program.waitForStarted(5000));
-    QByteArray output;
-    QVERIFY2(waitForOutput(program, output, "BSA Callcenter Server werd gestart"), output.constData());
-    program.terminate();
-    QVERIFY(program.waitForFinished(10000));
-    QCOMPARE(program.exitCode(), 0);
-    QVERIFY(program.readAllStandardError().contains("no display"));
+    program.setEnvironment(environment);
+    QVERIFY(program.start(QStringLiteral(KORVELBSA_PROGRAM),
+        { "--home", home.path(), "--server-port", QString::number(freeLoopbackPort()) }));
+    QVERIFY2(program.waitFor("BSA Callcenter Server werd gestart"), program.output().constData());
+    QCOMPARE(program.stop(), 0);
+    QVERIFY(program.process().readAllStandardError().contains("no display"));
 }
 
 void TestHeadlessProgram::theWindowEndsThroughTheCloseSequenceOnSigterm()
@@ -868,17 +825,11 @@ void TestHeadlessProgram::aFileSizeLimitFailsTheWriteInsteadOfEndingTheProgram()
     QTemporaryDir home;
     QVERIFY(home.isValid());
     const quint16 port = freeLoopbackPort();
-    QProcess program;
-    program.setChildProcessModifier([] {
-        constexpr rlim_t Bytes = 512;
-        const rlimit limit { Bytes, Bytes };
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    });
-    program.start(KORVELBSA_PROGRAM, { "--headless", "--home", home.path(), "--server-port", QString::number(port) });
-    QVERIFY(program.waitForStarted(5000));
-    QByteArray output;
-    QVERIFY2(waitForOutput(program, output, "BSA Callcenter Server werd gestart"),
-        (output + program.readAllStandardError()).constData());
+    ProgramRun program;
+    program.limitFileSize(512);
+    QVERIFY(program.startHeadless(home.path(), port));
+    QVERIFY2(program.waitFor("BSA Callcenter Server werd gestart"),
+        (program.output() + program.process().readAllStandardError()).constData());
 
     // A ride fills the log past the limit (without a database it is answered "NC").
     QTcpSocket bsa;
@@ -891,13 +842,9 @@ void TestHeadlessProgram::aFileSizeLimitFailsTheWriteInsteadOfEndingTheProgram()
         framer.append(bsa.readAll());
     bsa.disconnectFromHost();
 
-    program.terminate();
-    QVERIFY(program.waitForFinished(10000));
-    output += program.readAllStandardOutput();
-    const QByteArray errors = program.readAllStandardError();
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), 0);
-    QVERIFY2(output.contains(" - Logboek kan niet bewaard worden in "), output.right(2000).constData());
+    QCOMPARE(program.stop(), 0);
+    const QByteArray errors = program.process().readAllStandardError();
+    QVERIFY2(program.output().contains(" - Logboek kan niet bewaard worden in "), program.tail().constData());
     QVERIFY2(errors.contains("the operator log could not be archived"), errors.constData());
     QVERIFY2(errors.contains("KorvelBSA.xml kan niet geschreven worden"), errors.constData());
     // Nothing half-written is left behind.
@@ -921,7 +868,7 @@ void TestHeadlessProgram::keepsEachRideWithItsJournalThroughKills()
     // always has its journal rows, a journal row always has its ride, and every ride BSA heard "AC" for is stored.
     QTemporaryDir home;
     QVERIFY(home.isValid());
-    writeSqliteSettings(home);
+    QVERIFY(writeSqliteSettings(home.path()));
     const quint32 seed = QRandomGenerator::global()->generate();
     QRandomGenerator random(seed);
     qInfo("random seed %u", seed);
@@ -932,12 +879,9 @@ void TestHeadlessProgram::keepsEachRideWithItsJournalThroughKills()
 
     for (int run = 0; run < Runs; ++run) {
         const quint16 port = freeLoopbackPort();
-        QProcess program;
-        program.start(
-            KORVELBSA_PROGRAM, { "--headless", "--home", home.path(), "--server-port", QString::number(port) });
-        QVERIFY(program.waitForStarted(5000));
-        QByteArray output;
-        QVERIFY2(waitForOutput(program, output, "BSA Callcenter Server werd gestart"), output.constData());
+        ProgramRun program;
+        QVERIFY(program.startHeadless(home.path(), port));
+        QVERIFY2(program.waitFor("BSA Callcenter Server werd gestart"), program.output().constData());
 
         std::vector<Lane> lanes(Lanes);
         int answers = 0;
@@ -967,8 +911,8 @@ void TestHeadlessProgram::keepsEachRideWithItsJournalThroughKills()
             send(lane);
         }
         QTRY_VERIFY_WITH_TIMEOUT(answers >= killAfter, 30000);
-        program.kill(); // SIGKILL: rides in flight are cut off somewhere between arriving and being answered
-        QVERIFY(program.waitForFinished(5000));
+        program.process().kill(); // SIGKILL: rides in flight are cut off somewhere between arriving and being answered
+        QVERIFY(program.process().waitForFinished(5000));
         for (Lane &lane : lanes)
             disconnect(lane.socket.get(), nullptr, this, nullptr);
     }
@@ -1016,20 +960,18 @@ void TestHeadlessProgram::saysWhichRidesItGivesUpWhenStoppedWhileTheDatabaseIsBu
 {
     QTemporaryDir home;
     QVERIFY(home.isValid());
-    writeSqliteSettings(home);
+    QVERIFY(writeSqliteSettings(home.path()));
     const quint16 port = freeLoopbackPort();
-    QProcess program;
-    program.start(KORVELBSA_PROGRAM, { "--headless", "--home", home.path(), "--server-port", QString::number(port) });
-    QVERIFY(program.waitForStarted(5000));
-    QByteArray output;
-    QVERIFY2(waitForOutput(program, output, "BSA Callcenter Server werd gestart"), output.constData());
+    ProgramRun program;
+    QVERIFY(program.startHeadless(home.path(), port));
+    QVERIFY2(program.waitFor("BSA Callcenter Server werd gestart"), program.output().constData());
 
     QTcpSocket bsa;
     bsa.connectToHost(QHostAddress::LocalHost, port);
     QVERIFY(bsa.waitForConnected(5000));
     bsa.write(Inpakken(RideMessageBuilder(4710, QDateTime::currentDateTime()).text(), false));
     QVERIFY(bsa.waitForBytesWritten(5000));
-    QVERIFY2(waitForOutput(program, output, "<ACK - (BN) VERWERKT>"), output.constData());
+    QVERIFY2(program.waitFor("<ACK - (BN) VERWERKT>"), program.output().constData());
     QVERIFY(bsa.waitForReadyRead(5000));
     bsa.readAll();
 
@@ -1044,15 +986,13 @@ void TestHeadlessProgram::saysWhichRidesItGivesUpWhenStoppedWhileTheDatabaseIsBu
 
         bsa.write(Inpakken(RideMessageBuilder(4711, QDateTime::currentDateTime()).text(), false));
         QVERIFY(bsa.waitForBytesWritten(5000));
-        QVERIFY2(waitForOutput(program, output, "DATABASE BEZET, 1 BERICHT(EN) WACHTEN"), output.constData());
+        QVERIFY2(program.waitFor("DATABASE BEZET, 1 BERICHT(EN) WACHTEN"), program.output().constData());
 
         // Stopped while the ride waits: it is not stored and not answered, so BSA sends it again, and the log says so.
-        program.terminate();
-        QVERIFY(program.waitForFinished(10000));
-        QCOMPARE(program.exitCode(), 0);
-        output += program.readAllStandardOutput();
-        QVERIFY2(output.contains("SI: 1 BERICHT(EN) NIET VERWERKT, KOPPELING STOPT"), output.constData());
-        QVERIFY(!output.contains("PAKKET RITNUMMER = 4711"));
+        QCOMPARE(program.stop(), 0);
+        QVERIFY2(program.output().contains("SI: 1 BERICHT(EN) NIET VERWERKT, KOPPELING STOPT"),
+            program.output().constData());
+        QVERIFY(!program.output().contains("PAKKET RITNUMMER = 4711"));
         QCOMPARE(bsa.readAll(), QByteArray());
         QVERIFY(lock.exec("COMMIT"));
         QVERIFY(lock.exec("SELECT count(*) FROM planning"));

@@ -17,6 +17,8 @@
 #include "codec/EnvelopeFramer.h"
 #include "tests/support/ForeignPeer.h"
 #include "tests/support/FreePort.h"
+#include "tests/support/ProgramRun.h"
+#include "tests/support/ProgramSettings.h"
 #include "tests/support/TestFiles.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
 
@@ -28,6 +30,7 @@ class TestHeadlessUnderStrain final : public QObject
     Q_OBJECT
 private slots:
     void waitsForFreeDescriptorsUnderALowLimit();
+    void endsWithTheReasonWhenThePortIsTaken_data();
     void endsWithTheReasonWhenThePortIsTaken();
     void saysWhenNoDatabaseIsSetUp_data();
     void saysWhenNoDatabaseIsSetUp();
@@ -39,20 +42,10 @@ private slots:
 };
 
 namespace {
-const QByteArray SqliteSettings
-    = "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n"
-      "    <FormVersion>0</FormVersion>\r\n"
-      "    <xLoginServer_Text>sqlite:BSA/planning.db</xLoginServer_Text>\r\n"
-      "  </Hoofdscherm>\r\n</Configuration>\r\n";
-
 // The embedded database and, when not null, the list of addresses that may connect.
 QByteArray sqliteSettingsAllowing(const QByteArray &allowed)
 {
-    if (allowed.isNull())
-        return SqliteSettings;
-    QByteArray settings = SqliteSettings;
-    return settings.replace("  </Hoofdscherm>",
-        "    <BSAToegestaneAdressen_Text>" + allowed + "</BSAToegestaneAdressen_Text>\r\n  </Hoofdscherm>");
+    return sqliteSettings(allowed.isNull() ? QByteArray() : settingsLine("BSAToegestaneAdressen_Text", allowed));
 }
 
 QStringList archives(const QTemporaryDir &home)
@@ -60,62 +53,20 @@ QStringList archives(const QTemporaryDir &home)
     return QDir(home.filePath("BSA/LOGS")).entryList({ "BS_*.TXT" }, QDir::Files, QDir::Name);
 }
 
-// The program with its standard output gathered as it comes.
-class Program
+// The program without its window on the program folder `home`.
+class Program : public ProgramRun
 {
 public:
     explicit Program(const QTemporaryDir &home, quint16 port = freeLoopbackPort())
-        : m_home(home)
+        : m_home(home.path())
         , m_port(port)
-    {
-        QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process,
-            [this] { m_output += m_process.readAllStandardOutput(); });
-    }
-
-    // The limit on open files the program starts with; it may raise the first number to the second.
-    void limitDescriptors(rlim_t soft, rlim_t hard)
-    {
-        m_process.setChildProcessModifier([soft, hard] {
-            const rlimit limit { soft, hard };
-            ::setrlimit(RLIMIT_NOFILE, &limit);
-        });
-    }
-
-    bool start(const QStringList &more = {})
-    {
-        m_process.start(KORVELBSA_PROGRAM,
-            QStringList { "--headless", "--home", m_home.path(), "--server-port", QString::number(m_port) } + more);
-        return m_process.waitForStarted(5000);
-    }
-
-    // Bounded: false when the text did not come within the time or the program ended first.
-    bool waitFor(const QByteArray &text, int timeoutMs = 10000)
-    {
-        QDeadlineTimer deadline(timeoutMs);
-        while (!m_output.contains(text) && !deadline.hasExpired() && m_process.state() == QProcess::Running)
-            m_process.waitForReadyRead(100);
-        m_output += m_process.readAllStandardOutput();
-        return m_output.contains(text);
-    }
-
-    bool stop()
-    {
-        m_process.terminate();
-        const bool ended = m_process.waitForFinished(20000);
-        m_output += m_process.readAllStandardOutput();
-        return ended && m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
-    }
-
+    { }
+    bool start(const QStringList &more = {}) { return startHeadless(m_home, m_port, more); }
     quint16 port() const { return m_port; }
-    QProcess &process() { return m_process; }
-    const QByteArray &output() const { return m_output; }
-    QByteArray tail() const { return m_output.right(3000); }
 
 private:
-    const QTemporaryDir &m_home;
+    QString m_home;
     quint16 m_port;
-    QByteArray m_output; // before the process, which may still hand over output while it is destroyed
-    QProcess m_process;
 };
 
 // The answers that came on a connection: "AC 4711", "NC 0".
@@ -176,7 +127,7 @@ void TestHeadlessUnderStrain::waitsForFreeDescriptorsUnderALowLimit()
     // once; a connection that closes lets the next one in.
     QTemporaryDir home;
     QVERIFY(home.isValid());
-    QVERIFY(writeFile(home.filePath("KorvelBSA.xml"), SqliteSettings));
+    QVERIFY(writeSqliteSettings(home.path()));
     Program program(home);
     program.limitDescriptors(24, 64);
     QVERIFY(program.start());
@@ -217,28 +168,52 @@ void TestHeadlessUnderStrain::waitsForFreeDescriptorsUnderALowLimit()
     QTRY_COMPARE_WITH_TIMEOUT(program.output().count("Verbinding met 127.0.0.1"), Peers, 10000);
     QCOMPARE(program.output().count("HET MAXIMUM"), 1);
     QVERIFY(!program.output().contains("on API 'accept'"));
-    QVERIFY2(program.stop(), program.tail().constData());
+    QVERIFY2(program.stop() == 0, program.tail().constData());
+}
+
+void TestHeadlessUnderStrain::endsWithTheReasonWhenThePortIsTaken_data()
+{
+    QTest::addColumn<QString>("option"); // the option of the port another program holds
+    QTest::addColumn<QByteArrayList>("reason"); // what standard error says, "%1" the port
+    // What the log archive says, "%1" the port; none when the program ends before its log starts.
+    QTest::addColumn<QByteArray>("archived");
+    QTest::newRow("BSA's port") << QStringLiteral("--server-port")
+                                << QByteArrayList { "KorvelBSA: the BSA server cannot listen: Windows socket error: ",
+                                       " (10048), on API 'bind'" }
+                                << QByteArray("(10048), on API 'bind'");
+    QTest::newRow("the status port") << QStringLiteral("--status-port")
+                                     << QByteArrayList { "the status port %1 on 127.0.0.1 cannot be opened" }
+                                     << QByteArray();
 }
 
 void TestHeadlessUnderStrain::endsWithTheReasonWhenThePortIsTaken()
 {
+    QFETCH(QString, option);
+    QFETCH(QByteArrayList, reason);
+    QFETCH(QByteArray, archived);
     QTemporaryDir home;
     QVERIFY(home.isValid());
-    QVERIFY(writeFile(home.filePath("KorvelBSA.xml"), SqliteSettings));
+    QVERIFY(writeSqliteSettings(home.path()));
     QTcpServer other;
     QVERIFY(other.listen(QHostAddress::LocalHost, 0));
-    Program program(home, other.serverPort());
-    QVERIFY(program.start());
-    QVERIFY(program.process().waitForFinished(10000));
-    QCOMPARE(program.process().exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.process().exitCode(), 3);
+    const QByteArray taken = QByteArray::number(other.serverPort());
+    ProgramRun program;
+    const quint16 serverPort = option == QLatin1String("--server-port") ? other.serverPort() : freeLoopbackPort();
+    QStringList more;
+    if (option != QLatin1String("--server-port"))
+        more << option << QString::number(other.serverPort());
+    QVERIFY(program.startHeadless(home.path(), serverPort, more));
+    // Not 1 or 2, which a service manager does not try again: the port may be free by the next start.
+    QCOMPARE(program.waitForEnd(15000), 3);
     const QByteArray errors = program.process().readAllStandardError();
-    QVERIFY2(errors.contains("KorvelBSA: the BSA server cannot listen: Windows socket error: "), errors.constData());
-    QVERIFY2(errors.contains(" (10048), on API 'bind'"), errors.constData());
+    for (const QByteArray &part : reason)
+        QVERIFY2(errors.contains(QByteArray(part).replace("%1", taken)), errors.constData());
     // Ended through the close sequence: the archive holds the reason too, and the settings stay.
-    const QStringList written = archives(home);
-    QCOMPARE(written.size(), 1);
-    QVERIFY(readFile(home.filePath("BSA/LOGS/" + written.first())).contains("(10048), on API 'bind'"));
+    if (!archived.isEmpty()) {
+        const QStringList written = archives(home);
+        QCOMPARE(written.size(), 1);
+        QVERIFY(readFile(home.filePath("BSA/LOGS/" + written.first())).contains(archived.replace("%1", taken)));
+    }
     QVERIFY(readFile(home.filePath("KorvelBSA.xml")).contains("sqlite:BSA/planning.db"));
 }
 
@@ -255,7 +230,7 @@ void TestHeadlessUnderStrain::saysWhenNoDatabaseIsSetUp_data()
         << QByteArray("<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n"
                       "    <xLoginServer_Text>   </xLoginServer_Text>\r\n  </Hoofdscherm>\r\n</Configuration>\r\n")
         << true;
-    QTest::newRow("the embedded database") << SqliteSettings << false;
+    QTest::newRow("the embedded database") << sqliteSettings() << false;
 }
 
 void TestHeadlessUnderStrain::saysWhenNoDatabaseIsSetUp()
@@ -269,7 +244,7 @@ void TestHeadlessUnderStrain::saysWhenNoDatabaseIsSetUp()
     Program program(home);
     QVERIFY(program.start());
     QVERIFY2(program.waitFor("BSA Callcenter Server werd gestart"), program.tail().constData());
-    QVERIFY2(program.stop(), program.tail().constData());
+    QVERIFY2(program.stop() == 0, program.tail().constData());
     const QByteArray line = "GEEN PLANNINGDATABASE INGESTELD: ELKE RIT KRIJGT NC. Stel xLoginServer_Text in "
                             "KorvelBSA.xml in, bijvoorbeeld op sqlite:BSA/planning.db";
     QCOMPARE(program.output().contains(line), warned);
@@ -289,7 +264,7 @@ void TestHeadlessUnderStrain::keepsEveryLogLineOnOneLine()
     // message on standard output and in the archive.
     QTemporaryDir home;
     QVERIFY(home.isValid());
-    QVERIFY(writeFile(home.filePath("KorvelBSA.xml"), SqliteSettings));
+    QVERIFY(writeSqliteSettings(home.path()));
     Program program(home);
     QVERIFY(program.start());
     QVERIFY2(program.waitFor("BSA Callcenter Server werd gestart"), program.tail().constData());
@@ -306,7 +281,7 @@ void TestHeadlessUnderStrain::keepsEveryLogLineOnOneLine()
     AnswerReader reader;
     QTRY_COMPARE_WITH_TIMEOUT((reader.take(*bsa), reader.answers()), QStringList { "AC 4712" }, 10000);
     QVERIFY2(program.waitFor("<ACK - (BN) VERWERKT>"), program.tail().constData());
-    QVERIFY2(program.stop(), program.tail().constData());
+    QVERIFY2(program.stop() == 0, program.tail().constData());
 
     const QStringList written = archives(home);
     QCOMPARE(written.size(), 1);
@@ -328,7 +303,7 @@ void TestHeadlessUnderStrain::archivesAFloodOfLargeMessagesInBoundedPiecesAndGoe
     // piece not much larger than the bound, and no log line is longer than its bound.
     QTemporaryDir home;
     QVERIFY(home.isValid());
-    QVERIFY(writeFile(home.filePath("KorvelBSA.xml"), SqliteSettings));
+    QVERIFY(writeSqliteSettings(home.path()));
     Program program(home);
     QVERIFY(program.start());
     QVERIFY2(program.waitFor("BSA Callcenter Server werd gestart"), program.tail().constData());
@@ -362,7 +337,7 @@ void TestHeadlessUnderStrain::archivesAFloodOfLargeMessagesInBoundedPiecesAndGoe
     QTRY_COMPARE_WITH_TIMEOUT(archives(home).size(), 1, 10000);
     const QString bySize = archives(home).first();
     QTest::qWait(1100); // the archive at the end gets a name of its own
-    QVERIFY2(program.stop(), program.tail().constData());
+    QVERIFY2(program.stop() == 0, program.tail().constData());
 
     const qint64 size = QFileInfo(home.filePath("BSA/LOGS/" + bySize)).size();
     QVERIFY2(size > MaxCharacters && size < MaxCharacters + 2 * 1024 * 1024, QByteArray::number(size).constData());
@@ -427,13 +402,13 @@ void TestHeadlessUnderStrain::letsInOnlyTheAllowedAddresses()
         }
         const QByteArray refused = "SI: VERBINDING VAN " + address + " GEWEIGERD: NIET IN BSAToegestaneAdressen";
         QVERIFY2(program.waitFor(refused), program.tail().constData());
-        QVERIFY2(program.stop(), program.tail().constData());
+        QVERIFY2(program.stop() == 0, program.tail().constData());
         QCOMPARE(program.output().count(refused), 1);
         QVERIFY(!program.output().contains("Verbinding met " + address));
         QVERIFY(!program.output().contains("<ACK"));
         return;
     }
-    QVERIFY2(program.stop(), program.tail().constData());
+    QVERIFY2(program.stop() == 0, program.tail().constData());
 }
 
 void TestHeadlessUnderStrain::idleConnectionsCannotLockBsaOut()
@@ -443,7 +418,7 @@ void TestHeadlessUnderStrain::idleConnectionsCannotLockBsaOut()
     // system's queue, is taken and answered.
     QTemporaryDir home;
     QVERIFY(home.isValid());
-    QVERIFY(writeFile(home.filePath("KorvelBSA.xml"), SqliteSettings));
+    QVERIFY(writeSqliteSettings(home.path()));
     Program program(home);
     program.limitDescriptors(64, 64);
     QVERIFY(program.start());
@@ -479,7 +454,7 @@ void TestHeadlessUnderStrain::idleConnectionsCannotLockBsaOut()
              " VERBINDINGEN VAN 127.0.0.2 GESLOTEN: MEER DAN 32 ZONDER VOLLEDIG BERICHT" })
         QVERIFY2(program.waitFor(line), program.tail().constData());
     QVERIFY(!program.output().contains("Verbinding verbroken 127.0.0.1"));
-    QVERIFY2(program.stop(), program.tail().constData());
+    QVERIFY2(program.stop() == 0, program.tail().constData());
 }
 
 QTEST_GUILESS_MAIN(TestHeadlessUnderStrain)

@@ -17,6 +17,8 @@
 #include "codec/EnvelopeFramer.h"
 #include "tests/support/FreePort.h"
 #include "tests/support/HttpExchange.h"
+#include "tests/support/ProgramRun.h"
+#include "tests/support/ProgramSettings.h"
 #include "tests/support/TestFiles.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
 
@@ -30,7 +32,6 @@ private slots:
     void listensOnlyOnTheGivenAddress();
     void statusPortAnswersForTheRunningLink_data();
     void statusPortAnswersForTheRunningLink();
-    void aTakenStatusPortEndsTheHeadlessProgram();
     void programFolderWhenNoneIsGiven_data();
     void programFolderWhenNoneIsGiven();
 };
@@ -43,48 +44,10 @@ const QFileDevice::Permissions Runnable = QFileDevice::ReadOwner | QFileDevice::
 const QFileDevice::Permissions ReadOnlyFolder = Runnable & ~(QFileDevice::WriteOwner | QFileDevice::WriteUser);
 constexpr uint Nobody = 65534;
 
-void writeSettings(const QString &home, bool automaticStart)
+QByteArray automaticStartLine(bool automaticStart)
 {
-    QVERIFY(writeFile(QDir(home).filePath(QStringLiteral("KorvelBSA.xml")),
-        "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n"
-        "    <FormVersion>0</FormVersion>\r\n"
-        "    <xLoginServer_Text>sqlite:BSA/planning.db</xLoginServer_Text>\r\n"
-        "    <BSAAuto_Checked>"
-            + QByteArray(automaticStart ? "TRUE" : "FALSE")
-            + "</BSAAuto_Checked>\r\n"
-              "  </Hoofdscherm>\r\n</Configuration>\r\n"));
+    return settingsLine("BSAAuto_Checked", automaticStart ? "TRUE" : "FALSE");
 }
-
-// The program's standard output, gathered as it comes.
-struct Program
-{
-    QProcess process;
-    QByteArray output;
-
-    void start(const QString &program, const QStringList &arguments,
-        const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
-    {
-        process.setProcessEnvironment(environment);
-        QObject::connect(&process, &QProcess::readyReadStandardOutput, &process,
-            [this] { output += process.readAllStandardOutput(); });
-        process.start(program, arguments);
-    }
-    bool waitForOutput(const QByteArray &text, int timeoutMs = 15000)
-    {
-        return QTest::qWaitFor(
-                   [&] { return output.contains(text) || process.state() == QProcess::NotRunning; }, timeoutMs)
-            && output.contains(text);
-    }
-    // SIGTERM, and the exit code; -1 when it did not end in time.
-    int end()
-    {
-        process.terminate();
-        if (!process.waitForFinished(15000))
-            return -1;
-        output += process.readAllStandardOutput();
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    }
-};
 
 QAbstractSocket::SocketState connectState(const QString &address, quint16 port)
 {
@@ -134,18 +97,18 @@ void TestProgramOptions::listensOnlyOnTheGivenAddress()
     QFETCH(QString, listen);
     QFETCH(QString, other);
     QTemporaryDir home;
-    writeSettings(home.path(), false);
+    QVERIFY(writeSqliteSettings(home.path(), automaticStartLine(false)));
     const quint16 port = freeLoopbackPort();
-    Program program;
-    program.start(KORVELBSA_PROGRAM,
-        { "--headless", "--home", home.path(), "--server-port", QString::number(port), "--listen", listen });
+    ProgramRun program;
+    QVERIFY(program.startHeadless(home.path(), port, { "--listen", listen }));
     // The line keeps its form: the computer's name, not the address.
-    QVERIFY2(program.waitForOutput("BSA Callcenter Server werd gestart op adres " + QHostInfo::localHostName().toUtf8()
-                 + " via poort " + QByteArray::number(port) + "\n"),
-        program.output.constData());
+    QVERIFY2(program.waitFor("BSA Callcenter Server werd gestart op adres " + QHostInfo::localHostName().toUtf8()
+                     + " via poort " + QByteArray::number(port) + "\n",
+                 15000),
+        program.output().constData());
     QCOMPARE(connectState(listen, port), QAbstractSocket::ConnectedState);
     QCOMPARE(connectState(other, port), QAbstractSocket::UnconnectedState);
-    QCOMPARE(program.end(), 0);
+    QCOMPARE(program.stop(), 0);
 }
 
 void TestProgramOptions::statusPortAnswersForTheRunningLink_data()
@@ -159,7 +122,8 @@ void TestProgramOptions::statusPortAnswersForTheRunningLink()
 {
     QFETCH(bool, headless);
     QTemporaryDir home;
-    writeSettings(home.path(), !headless); // the window starts the server at its first tick when told to
+    QVERIFY(writeSqliteSettings(
+        home.path(), automaticStartLine(!headless))); // the window starts the server at its first tick when told to
     const quint16 port = freeLoopbackPort();
     const quint16 statusPort = freeLoopbackPort();
     QStringList arguments { "--home", home.path(), "--server-port", QString::number(port), "--status-port",
@@ -168,8 +132,9 @@ void TestProgramOptions::statusPortAnswersForTheRunningLink()
         arguments.prepend(QStringLiteral("--headless"));
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    Program program;
-    program.start(KORVELBSA_PROGRAM, arguments, environment);
+    ProgramRun program;
+    program.setEnvironment(environment);
+    QVERIFY(program.start(QStringLiteral(KORVELBSA_PROGRAM), arguments));
 
     QTRY_COMPARE_WITH_TIMEOUT(httpGet(statusPort, "/health").status, 200, 20000);
     QCOMPARE(answerTo(port, 4711), QStringLiteral("AC"));
@@ -177,31 +142,11 @@ void TestProgramOptions::statusPortAnswersForTheRunningLink()
     QCOMPARE(metrics.status, 200);
     QCOMPARE(metricValue(metrics.body, "korvelbsa_rides_answered_total{kind=\"BN\",answer=\"AC\"}"), 1.0);
     QCOMPARE(metricValue(metrics.body, "korvelbsa_answer_latency_seconds_count"), 1.0);
-    QCOMPARE(program.end(), 0);
+    QCOMPARE(program.stop(), 0);
     if (headless)
-        QVERIFY2(program.output.contains("Status voor de bewaking op http://127.0.0.1:" + QByteArray::number(statusPort)
-                     + "/health en /metrics\n"),
-            program.output.constData());
-}
-
-void TestProgramOptions::aTakenStatusPortEndsTheHeadlessProgram()
-{
-    QTcpServer taken;
-    QVERIFY(taken.listen(QHostAddress::LocalHost, 0));
-    QTemporaryDir home;
-    writeSettings(home.path(), false);
-    QProcess program;
-    program.start(KORVELBSA_PROGRAM,
-        { "--headless", "--home", home.path(), "--server-port", QString::number(freeLoopbackPort()), "--status-port",
-            QString::number(taken.serverPort()) });
-    QVERIFY(program.waitForFinished(15000));
-    // Not 1 or 2, which a service manager does not try again: the port may be free by the next start.
-    QCOMPARE(program.exitCode(), 3);
-    const QByteArray errors = program.readAllStandardError();
-    QVERIFY2(errors.contains("the status port " + QByteArray::number(taken.serverPort())
-                 + " on 127.0.0.1 cannot be "
-                   "opened"),
-        errors.constData());
+        QVERIFY2(program.output().contains("Status voor de bewaking op http://127.0.0.1:"
+                     + QByteArray::number(statusPort) + "/health en /metrics\n"),
+            program.output().constData());
 }
 
 void TestProgramOptions::programFolderWhenNoneIsGiven_data()
@@ -247,17 +192,18 @@ void TestProgramOptions::programFolderWhenNoneIsGiven()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_DATA_HOME"), data);
     environment.insert(QStringLiteral("HOME"), data);
-    Program program;
-    program.start(command, commandArguments, environment);
-    QVERIFY2(program.waitForOutput("BSA Callcenter Server werd gestart"), program.output.constData());
-    QCOMPARE(program.end(), 0);
+    ProgramRun program;
+    program.setEnvironment(environment);
+    QVERIFY(program.start(command, commandArguments));
+    QVERIFY2(program.waitFor("BSA Callcenter Server werd gestart", 15000), program.output().constData());
+    QCOMPARE(program.stop(), 0);
 
     const QString own = QDir(data).filePath(QStringLiteral("korvelbsa"));
     const QString used = writable ? programs : own;
     const QByteArray note = "Programmamap " + own.toUtf8() + ": de map van het programma, " + programs.toUtf8()
         + ", is niet schrijfbaar\n";
-    QCOMPARE(program.output.contains(note), !writable);
-    QVERIFY2(QFile::exists(QDir(used).filePath(QStringLiteral("KorvelBSA.xml"))), program.output.constData());
+    QCOMPARE(program.output().contains(note), !writable);
+    QVERIFY2(QFile::exists(QDir(used).filePath(QStringLiteral("KorvelBSA.xml"))), program.output().constData());
     const QDir logs(QDir(used).filePath(QStringLiteral("BSA/LOGS")));
     const QStringList archives = logs.entryList({ QStringLiteral("BS_*.TXT") }, QDir::Files);
     QCOMPARE(archives.size(), 1);

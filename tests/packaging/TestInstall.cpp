@@ -9,6 +9,7 @@
 
 #include "shell/ProgramFolderLock.h"
 #include "tests/support/FreePort.h"
+#include "tests/support/ProgramRun.h"
 #include "tests/support/TestFiles.h"
 
 // `cmake --install` into a scratch root, and what the package makes of the installed files: every file in its place
@@ -47,28 +48,11 @@ QString keyValue(const QByteArray &text, const QByteArray &key)
     return {};
 }
 
-// Waits, bounded, until the program's standard output holds the text.
-bool waitForOutput(QProcess &process, QByteArray &output, const QByteArray &text, int timeoutMs = 10000)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!output.contains(text) && !deadline.hasExpired()) {
-        if (process.state() == QProcess::NotRunning)
-            break;
-        process.waitForReadyRead(200);
-        output += process.readAllStandardOutput();
-    }
-    return output.contains(text);
-}
-
 // Asks the program to stop as systemd does and checks that it went through its close sequence.
-void stopAsTheServiceManagerDoes(QProcess &program, QByteArray &output)
+void stopAsTheServiceManagerDoes(ProgramRun &program)
 {
-    program.terminate(); // SIGTERM
-    QVERIFY(program.waitForFinished(10000));
-    output += program.readAllStandardOutput();
-    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(program.exitCode(), 0);
-    QVERIFY2(output.contains("afsluiten software geaccepteerd"), output.constData());
+    QCOMPARE(program.stop(), 0); // SIGTERM
+    QVERIFY2(program.output().contains("afsluiten software geaccepteerd"), program.output().constData());
 }
 } // namespace
 
@@ -145,11 +129,9 @@ void TestInstall::theServiceCommandAnswersARideOnTheShippedSettings()
     const quint16 port = freeLoopbackPort();
     command << "--server-port" << QString::number(port);
 
-    QProcess program;
-    program.start(m_root.path() + command.takeFirst(), command);
-    QVERIFY(program.waitForStarted(5000));
-    QByteArray output;
-    QVERIFY2(waitForOutput(program, output, "BSA Callcenter Server werd gestart"), output.constData());
+    ProgramRun program;
+    QVERIFY(program.start(m_root.path() + command.takeFirst(), command));
+    QVERIFY2(program.waitFor("BSA Callcenter Server werd gestart"), program.output().constData());
 
     QProcess bsa;
     bsa.start(installed("bin/bsa-sim"), { "send", "--port", QString::number(port), "--ride", "4711" });
@@ -157,11 +139,11 @@ void TestInstall::theServiceCommandAnswersARideOnTheShippedSettings()
     const QByteArray answer = bsa.readAllStandardOutput();
     QVERIFY2(
         bsa.exitCode() == 0 && answer.contains("AC BSA 6 4711"), (answer + bsa.readAllStandardError()).constData());
-    QVERIFY2(waitForOutput(program, output, "<ACK - (BN) VERWERKT>"), output.constData());
+    QVERIFY2(program.waitFor("<ACK - (BN) VERWERKT>"), program.output().constData());
     // The shipped settings let in the simulator on this machine, without opening the port to every address.
-    QVERIFY2(!output.contains("BSAToegestaneAdressen"), output.constData());
+    QVERIFY2(!program.output().contains("BSAToegestaneAdressen"), program.output().constData());
 
-    stopAsTheServiceManagerDoes(program, output);
+    stopAsTheServiceManagerDoes(program);
     QVERIFY(QFile::exists(folder.filePath("BSA/planning.db")));
     QVERIFY(readFile(settings).contains("<xLoginServer_Text>sqlite:BSA/planning.db</xLoginServer_Text>"));
 }
@@ -170,12 +152,11 @@ void TestInstall::theLinkInBinRunsTheProgramInItsOwnFolder()
 {
     // Started through bin/korvelbsa, the program still takes the folder of the program file as its own: the
     // updater is found there and the working folders go there, not into bin/.
-    QProcess program;
-    program.start(installed("bin/korvelbsa"), { "--headless", "--server-port", QString::number(freeLoopbackPort()) });
-    QVERIFY(program.waitForStarted(5000));
-    QByteArray output;
-    QVERIFY2(waitForOutput(program, output, "BSA Callcenter Server werd gestart"), output.constData());
-    stopAsTheServiceManagerDoes(program, output);
+    ProgramRun program;
+    QVERIFY(program.start(
+        installed("bin/korvelbsa"), { "--headless", "--server-port", QString::number(freeLoopbackPort()) }));
+    QVERIFY2(program.waitFor("BSA Callcenter Server werd gestart"), program.output().constData());
+    stopAsTheServiceManagerDoes(program);
     QVERIFY(QFile::exists(installed("lib/korvelbsa/KorvelBSA.xml")));
     QVERIFY(QDir(installed("lib/korvelbsa/BSA/LOGS")).exists());
     QVERIFY(!QFile::exists(installed("bin/KorvelBSA.xml")));

@@ -28,6 +28,7 @@
 #include "tests/support/FreePort.h"
 #include "tests/support/LoopbackHttpServer.h"
 #include "tests/support/PlanningRows.h"
+#include "tests/support/ProgramSettings.h"
 #include "tests/support/TestFiles.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
 #include "update/window/UpdateController.h"
@@ -78,7 +79,7 @@ private:
 
 namespace {
 
-const QByteArray SQLiteLogin = "    <xLoginServer_Text>sqlite:BSA/planning.db</xLoginServer_Text>\r\n";
+const QByteArray SQLiteLogin = settingsLine("xLoginServer_Text", "sqlite:BSA/planning.db");
 
 // The box the window shows now, once it shows one; null when none came within five seconds.
 QMessageBox *shownBox(QWidget *window)
@@ -198,9 +199,7 @@ void TestHoofdscherm::startLink(const QByteArray &storedValues)
 {
     QFile file(m_home->filePath(QStringLiteral("KorvelBSA.xml")));
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n"
-               "    <FormVersion>0</FormVersion>\r\n"
-        + storedValues + "  </Hoofdscherm>\r\n</Configuration>\r\n");
+    file.write(::settingsFile(storedValues));
     file.close();
     m_koppeling = std::make_unique<Koppeling>(m_home->path());
     QString error;

@@ -11,6 +11,7 @@
 #include "codec/Envelope.h"
 #include "tests/support/FreePort.h"
 #include "tests/support/LoopbackHttpServer.h"
+#include "tests/support/ProgramSettings.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/UpdateSigning.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
@@ -270,12 +271,7 @@ void TestProgramUpdate::aRideIsAnsweredWhileTheCheckWaits()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QVERIFY(install(dir.path()));
-    QVERIFY(writeFile(dir.filePath(QStringLiteral("KorvelBSA.xml")),
-        "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<Configuration>\r\n  <Hoofdscherm>\r\n"
-        "    <FormVersion>0</FormVersion>\r\n"
-        "    <xLoginServer_Text>sqlite:BSA/planning.db</xLoginServer_Text>\r\n"
-        "    <BSAAuto_Checked>TRUE</BSAAuto_Checked>\r\n"
-        "  </Hoofdscherm>\r\n</Configuration>\r\n"));
+    QVERIFY(writeSqliteSettings(dir.path(), settingsLine("BSAAuto_Checked", "TRUE")));
     // A server that takes the request for the description and never answers it.
     LoopbackHttpServer slow;
     QVERIFY(slow.listen());
