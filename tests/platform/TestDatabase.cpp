@@ -1,7 +1,9 @@
 #include <csignal>
 #include <cstdio>
 #include <limits>
+#include <memory>
 
+#include <QSet>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -25,6 +27,8 @@ class TestDatabase final : public QObject
 {
     Q_OBJECT
 private slots:
+    void init();
+    void cleanup();
     void connectsAtFirstUse_data() { addKinds(); }
     void connectsAtFirstUse();
     void abortsSilentlyWithoutServer();
@@ -77,7 +81,49 @@ private:
     QVariant readColumn(Database &db, int id, const QString &expression);
 
     QTemporaryDir m_dir;
+    // The database of the row's kind, prepared and opened by init() for the tests in OpensItsDatabase.
+    DatabaseLogin m_login;
+    std::unique_ptr<Database> m_db;
+    std::unique_ptr<RowStatements> m_rows;
 };
+
+namespace {
+
+// The tests whose set-up is the database of their row's kind, opened, with its row statements.
+const QSet<QByteArray> &opensItsDatabase()
+{
+    static const QSet<QByteArray> names {
+        "connectsAtFirstUse",
+        "testOpensAndClosesAgain",
+        "bindsQuotesAndSemicolonsVerbatim",
+        "updatesOnlyTheKeyedRow",
+        "reconnectsAfterTheConnectionWasLost",
+        "storesATransactionWholeOrNotAtAll",
+        "givesTheNewRowsIdFromTheInsert",
+        "reportsALockHeldByAnotherProgramAsBusy",
+        "endsAStatementPastItsBound",
+    };
+    return names;
+}
+
+} // namespace
+
+void TestDatabase::init()
+{
+    if (!opensItsDatabase().contains(QTest::currentTestFunction()))
+        return;
+    QFETCH(Kind, kind);
+    BSA_PREPARE_TEST_DATABASE(kind, m_dir, m_login);
+    m_db = std::make_unique<Database>(TestDatabaseServer::loginFrom(m_login), m_dir.path());
+    m_rows = std::make_unique<RowStatements>(*m_db);
+}
+
+void TestDatabase::cleanup()
+{
+    m_rows.reset();
+    m_db.reset();
+    m_login = {};
+}
 
 void TestDatabase::addKinds(bool sqlite)
 {
@@ -127,9 +173,7 @@ QVariant TestDatabase::readColumn(Database &db, int id, const QString &expressio
 void TestDatabase::connectsAtFirstUse()
 {
     QFETCH(Kind, kind);
-    DatabaseLogin login;
-    BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
-    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
+    Database &db = *m_db;
     QSignalSpy connected(&db, &Database::connected);
     QVERIFY(!db.isOpen());
     QCOMPARE(connected.count(), 0);
@@ -178,10 +222,7 @@ void TestDatabase::abortsSilentlyWithoutServer()
 
 void TestDatabase::testOpensAndClosesAgain()
 {
-    QFETCH(Kind, kind);
-    DatabaseLogin login;
-    BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
-    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
+    Database &db = *m_db;
     QString error;
     QVERIFY2(db.test(&error), qPrintable(error));
     QVERIFY(!db.isOpen());
@@ -551,11 +592,8 @@ void TestDatabase::storesDateTimes()
 
 void TestDatabase::bindsQuotesAndSemicolonsVerbatim()
 {
-    QFETCH(Kind, kind);
-    DatabaseLogin login;
-    BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
-    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
-    RowStatements rows(db);
+    Database &db = *m_db;
+    RowStatements &rows = *m_rows;
     const QString name = QStringLiteral("O'Brien'); DELETE FROM planning;--");
     const int id = insertRide(rows, db, 14,
         { { QStringLiteral("pla_tekst"), name },
@@ -572,11 +610,8 @@ void TestDatabase::bindsQuotesAndSemicolonsVerbatim()
 
 void TestDatabase::updatesOnlyTheKeyedRow()
 {
-    QFETCH(Kind, kind);
-    DatabaseLogin login;
-    BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
-    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
-    RowStatements rows(db);
+    Database &db = *m_db;
+    RowStatements &rows = *m_rows;
     const int first = insertRide(rows, db, 21, { { QStringLiteral("pla_retour_rbs"), 1 } });
     const int second = insertRide(rows, db, 22, { { QStringLiteral("pla_retour_rbs"), 1 } });
     QVERIFY(first > 0 && second > 0);
@@ -603,11 +638,8 @@ void TestDatabase::reconnectsAfterTheConnectionWasLost_data()
 
 void TestDatabase::reconnectsAfterTheConnectionWasLost()
 {
-    QFETCH(Kind, kind);
-    DatabaseLogin login;
-    BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
-    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
-    RowStatements rows(db);
+    Database &db = *m_db;
+    RowStatements &rows = *m_rows;
     QSignalSpy connected(&db, &Database::connected);
     QVERIFY(insertRide(rows, db, 31, {}) > 0);
     QCOMPARE(connected.count(), 1);
@@ -687,11 +719,8 @@ ColumnValues ride(int ritnummer)
 
 void TestDatabase::storesATransactionWholeOrNotAtAll()
 {
-    QFETCH(Kind, kind);
-    DatabaseLogin login;
-    BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
-    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
-    RowStatements rows(db);
+    Database &db = *m_db;
+    RowStatements &rows = *m_rows;
     QString error;
     const QString planning = QStringLiteral("planning");
 
@@ -724,10 +753,8 @@ void TestDatabase::storesATransactionWholeOrNotAtAll()
 void TestDatabase::givesTheNewRowsIdFromTheInsert()
 {
     QFETCH(Kind, kind);
-    DatabaseLogin login;
-    BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
-    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
-    RowStatements rows(db);
+    Database &db = *m_db;
+    RowStatements &rows = *m_rows;
     QVERIFY(insertRide(rows, db, 1, {}) > 0);
     QString error;
     QVariant id;
@@ -750,10 +777,8 @@ void TestDatabase::givesTheNewRowsIdFromTheInsert()
 void TestDatabase::reportsALockHeldByAnotherProgramAsBusy()
 {
     QFETCH(Kind, kind);
-    DatabaseLogin login;
-    BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
-    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
-    RowStatements rows(db);
+    Database &db = *m_db;
+    RowStatements &rows = *m_rows;
     QVERIFY(insertRide(rows, db, 1, {}) > 0);
     const QString name = QStringLiteral("busy-locker");
     {
@@ -761,7 +786,7 @@ void TestDatabase::reportsALockHeldByAnotherProgramAsBusy()
         QStringList lock;
         if (kind == Kind::SQLite) {
             other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-            other.setDatabaseName(login.server.mid(int(qstrlen("sqlite:"))));
+            other.setDatabaseName(m_login.server.mid(int(qstrlen("sqlite:"))));
             lock << QStringLiteral("BEGIN IMMEDIATE");
         } else {
             const TestDatabaseServer::Facts server = TestDatabaseServer::facts();
@@ -915,11 +940,8 @@ void TestDatabase::endsAStatementPastItsBound_data()
 // time-out, and the next use connects anew.
 void TestDatabase::endsAStatementPastItsBound()
 {
-    QFETCH(Kind, kind);
-    DatabaseLogin login;
-    BSA_PREPARE_TEST_DATABASE(kind, m_dir, login);
-    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
-    RowStatements rows(db);
+    Database &db = *m_db;
+    RowStatements &rows = *m_rows;
     QSignalSpy connected(&db, &Database::connected);
     QString error;
     QVERIFY2(db.begin(&error), qPrintable(error));
