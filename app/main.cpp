@@ -13,6 +13,7 @@
 #include "app/WindowRun.h"
 #include "platform/DescriptorLimit.h"
 #include "platform/FileSizeLimit.h"
+#include "shell/Koppeling.h"
 #include "update/UpdateAddresses.h"
 
 namespace {
@@ -93,6 +94,12 @@ int main(int argc, char *argv[])
     describe(parser, options);
     parser.process(*app);
 
+#if !BSA_STATUS_PORT
+    if (parser.isSet(options.statusPort)) {
+        std::fprintf(stderr, "KorvelBSA: %s\n", qPrintable(Koppeling::StatusPortMissing));
+        return 2;
+    }
+#endif
     RunOptions run;
     for (const QCommandLineOption *option : { &options.serverPort, &options.statusPort }) {
         if (!parser.isSet(*option))

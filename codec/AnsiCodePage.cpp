@@ -1,16 +1,45 @@
 #include "AnsiCodePage.h"
 
+#include <cstring>
+
 #ifdef Q_OS_WIN
 #include <QStringDecoder>
 #include <QStringEncoder>
 #endif
 
+namespace AnsiCodePage {
+
+// Four units at a time.
+bool isAscii(QStringView text)
+{
+    const char16_t *units = text.utf16();
+    const qsizetype size = text.size();
+    constexpr quint64 AboveAscii = 0xFF80FF80FF80FF80ULL;
+    qsizetype i = 0;
+    for (; i + 4 <= size; i += 4) {
+        quint64 word;
+        std::memcpy(&word, units + i, sizeof word);
+        if (word & AboveAscii)
+            return false;
+    }
+    for (; i < size; ++i) {
+        if (units[i] >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+} // namespace AnsiCodePage
+
 #ifdef Q_OS_WIN
 
 namespace AnsiCodePage {
 
+// Qt's system converter is the ANSI code page of Windows (GetACP()).
 QByteArray encode(QStringView text)
 {
+    if (isAscii(text))
+        return text.toLatin1();
     QStringEncoder encoder(QStringConverter::System);
     return encoder.encode(text);
 }
@@ -28,14 +57,14 @@ QString restrict(QStringView text)
 
 QString restrict(const QString &text)
 {
+    if (isAscii(text))
+        return text;
     return restrict(QStringView(text));
 }
 
 } // namespace AnsiCodePage
 
 #else
-
-#include <cstring>
 
 namespace {
 
@@ -122,26 +151,6 @@ inline bool isSurrogatePair(QStringView text, qsizetype i)
 } // namespace
 
 namespace AnsiCodePage {
-
-// Four units at a time.
-bool isAscii(QStringView text)
-{
-    const char16_t *units = text.utf16();
-    const qsizetype size = text.size();
-    constexpr quint64 AboveAscii = 0xFF80FF80FF80FF80ULL;
-    qsizetype i = 0;
-    for (; i + 4 <= size; i += 4) {
-        quint64 word;
-        std::memcpy(&word, units + i, sizeof word);
-        if (word & AboveAscii)
-            return false;
-    }
-    for (; i < size; ++i) {
-        if (units[i] >= 0x80)
-            return false;
-    }
-    return true;
-}
 
 QByteArray encode(QStringView text)
 {

@@ -11,7 +11,16 @@
 #include "platform/BSAConnection.h"
 #include "platform/IncompleteEnvelope.h"
 #include "shell/LinkMetrics.h"
+#if BSA_STATUS_PORT
 #include "shell/StatusServer.h"
+#else
+// The Windows program has no status port; the owner keeps an empty place for it.
+class StatusServer final
+{
+public:
+    quint16 port() const { return 0; }
+};
+#endif
 #include "shell/WorkingFolders.h"
 
 namespace {
@@ -171,6 +180,12 @@ void Koppeling::setListenAddress(const QHostAddress &address)
 
 bool Koppeling::startStatusPort(quint16 port, QString *error)
 {
+#if !BSA_STATUS_PORT
+    Q_UNUSED(port)
+    if (error)
+        *error = StatusPortMissing;
+    return false;
+#else
     if (m_statusServer)
         return true;
     auto metrics = std::make_unique<LinkMetrics>();
@@ -204,6 +219,7 @@ bool Koppeling::startStatusPort(quint16 port, QString *error)
     m_log.Logger(QStringLiteral("Status voor de bewaking op http://127.0.0.1:%1/health en /metrics")
                      .arg(m_statusServer->port()));
     return true;
+#endif
 }
 
 quint16 Koppeling::statusPort() const

@@ -70,6 +70,8 @@ public:
     // chooses). The figures are counted from here on; a link without a status port counts nothing. False, with the
     // reason, when the port cannot be opened.
     bool startStatusPort(quint16 port, QString *error);
+    static inline const QString StatusPortMissing
+        = QStringLiteral("--status-port is a feature of the Linux service: the Windows program has no status port");
     quint16 statusPort() const; // 0 without one
 
     // The operator's server button: starts the BSA server when it is stopped, stops it when it listens. False, with
