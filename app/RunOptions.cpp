@@ -7,6 +7,7 @@
 #include <QNetworkInterface>
 #include <QStandardPaths>
 #include <QStringList>
+#include <QTemporaryFile>
 
 #include "shell/Koppeling.h"
 
@@ -58,12 +59,19 @@ QString defaultProgramFolder(const QString &programDir, QString *note)
     const QFileInfo folder(programDir);
     const QString path = folder.canonicalFilePath().isEmpty() ? folder.absoluteFilePath() : folder.canonicalFilePath();
     const bool packaged = path.startsWith(QStringLiteral("/usr/"));
-    if (!packaged && folder.isWritable())
+    // A file made and removed again: on Windows the folder's attributes say nothing about the user's rights (a
+    // program installed for all users under Program Files looks writable).
+    QTemporaryFile probe(QDir(programDir).filePath(QStringLiteral(".korvelbsa-probe-XXXXXX")));
+    if (!packaged && probe.open())
         return programDir;
     const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (data.isEmpty())
         return programDir; // nowhere else to go: the writes that fail say so
+#ifdef Q_OS_WIN
+    const QString own = QDir(data).filePath(QStringLiteral("KorvelBSA")); // %LOCALAPPDATA%\KorvelBSA
+#else
     const QString own = QDir(data).filePath(QStringLiteral("korvelbsa"));
+#endif
     if (note) {
         *note = QStringLiteral("Programmamap %1: de map van het programma, %2, is %3")
                     .arg(QDir::toNativeSeparators(own), QDir::toNativeSeparators(programDir),

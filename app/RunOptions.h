@@ -26,6 +26,6 @@ bool applyRunOptions(Koppeling &koppeling, const RunOptions &options, QString *e
 std::optional<QHostAddress> localIPv4Address(const QString &text, QString *error);
 
 // The program folder when none is given: the folder of the program file, unless its user may not write there or it
-// lies under /usr, where the package manager installed it; then the user's own data folder (…/share/korvelbsa), and
-// *note says why.
+// lies under /usr, where the package manager installed it; then the user's own data folder (…/share/korvelbsa, on
+// Windows %LOCALAPPDATA%\KorvelBSA), and *note says why.
 QString defaultProgramFolder(const QString &programDir, QString *note);

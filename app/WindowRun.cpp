@@ -75,10 +75,24 @@ int runWindow(const QString &programFolder, const RunOptions &options, const QUr
         QTimer::singleShot(0, &window, &QWidget::close);
     });
 
-    TerminationSignals termination;
-    QObject::connect(&termination, &TerminationSignals::terminationRequested, &window, [&window] {
+    // A system order ends the run without a question. On Windows the process may be ended as soon as the order's
+    // handler returns (the end of the session), so the settings are written here and not only after the event loop.
+    const auto endNow = [&window, &koppeling] {
         if (!window.endWithoutQuestion())
             reportError(QStringLiteral("the operator log could not be archived"));
+        QString finishError;
+        if (!koppeling.finish(&finishError))
+            reportError(finishError);
+    };
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::terminationRequested, &window, endNow);
+    // Qt's own handling of the session's end on Windows quits right away; whatever the window had not yet done is
+    // done here (both steps do nothing a second time).
+    bool windowEnded = false;
+    QObject::connect(&window, &THoofdscherm::ended, &window, [&windowEnded] { windowEnded = true; });
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, &window, [&windowEnded, endNow] {
+        if (!windowEnded)
+            endNow();
     });
 
     window.show();

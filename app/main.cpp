@@ -13,6 +13,7 @@
 #include "app/WindowRun.h"
 #include "platform/DescriptorLimit.h"
 #include "platform/FileSizeLimit.h"
+#include "platform/ParentConsole.h"
 #include "shell/Koppeling.h"
 #include "update/UpdateAddresses.h"
 
@@ -60,6 +61,15 @@ void describe(QCommandLineParser &parser, Options &options)
         { options.headless, options.home, options.serverPort, options.listen, options.statusPort, options.updateUrl });
 }
 
+// A wrong command line ends the start with status 2 and the reason on standard error, which on Windows is the console
+// the program was started from, also when it was to show its window.
+int commandLineError(const QString &reason)
+{
+    ParentConsole::attach();
+    std::fprintf(stderr, "KorvelBSA: %s\n", qPrintable(reason));
+    return 2;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -80,6 +90,8 @@ int main(int argc, char *argv[])
     const bool wantsWindow = parsed && !earlyParser.isSet(early.headless) && !earlyParser.isSet(QStringLiteral("help"))
         && !earlyParser.isSet(QStringLiteral("help-all")) && !earlyParser.isSet(QStringLiteral("version"));
     const bool window = wantsWindow && DisplayCheck::displayAvailable();
+    if (!window)
+        ParentConsole::attach();
 
     std::unique_ptr<QCoreApplication> app;
     if (window)
@@ -92,12 +104,23 @@ int main(int argc, char *argv[])
     Options options;
     QCommandLineParser parser;
     describe(parser, options);
-    parser.process(*app);
+    // Help, the version and a wrong option are written here rather than by Qt, which on Windows would show them in a
+    // message box whenever the program was not started with a console or redirected output.
+    if (!parser.parse(QCoreApplication::arguments()))
+        return commandLineError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("%s %s\n", qPrintable(QCoreApplication::applicationName()),
+            qPrintable(QCoreApplication::applicationVersion()));
+        return 0;
+    }
 
 #if !BSA_STATUS_PORT
     if (parser.isSet(options.statusPort)) {
-        std::fprintf(stderr, "KorvelBSA: %s\n", qPrintable(Koppeling::StatusPortMissing));
-        return 2;
+        return commandLineError(Koppeling::StatusPortMissing);
     }
 #endif
     RunOptions run;
@@ -108,9 +131,8 @@ int main(int argc, char *argv[])
         bool isNumber = false;
         const int value = port.toInt(&isNumber);
         if (!isNumber || value < 1 || value > 65535) {
-            std::fprintf(stderr, "KorvelBSA: --%s wants a port number from 1 to 65535, not '%s'\n",
-                qPrintable(option->names().constFirst()), qPrintable(port));
-            return 2;
+            return commandLineError(QStringLiteral("--%1 wants a port number from 1 to 65535, not '%2'")
+                                        .arg(option->names().constFirst(), port));
         }
         if (option == &options.serverPort)
             run.serverPort = port;
@@ -121,8 +143,7 @@ int main(int argc, char *argv[])
         QString reason;
         const std::optional<QHostAddress> address = localIPv4Address(parser.value(options.listen), &reason);
         if (!address) {
-            std::fprintf(stderr, "KorvelBSA: --listen: %s\n", qPrintable(reason));
-            return 2;
+            return commandLineError(QStringLiteral("--listen: ") + reason);
         }
         run.listenAddress = *address;
     }
@@ -133,17 +154,15 @@ int main(int argc, char *argv[])
         const QString scheme = updateFileURL.scheme();
         if (!updateFileURL.isValid() || updateFileURL.host().isEmpty()
             || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
-            std::fprintf(
-                stderr, "KorvelBSA: --update-url wants an http or https address, not '%s'\n", qPrintable(address));
-            return 2;
+            return commandLineError(
+                QStringLiteral("--update-url wants an http or https address, not '%1'").arg(address));
         }
     }
     QString folder = parser.isSet(options.home)
         ? parser.value(options.home)
         : defaultProgramFolder(QCoreApplication::applicationDirPath(), &run.programFolderNote);
     if (!QDir().mkpath(folder)) {
-        std::fprintf(stderr, "KorvelBSA: cannot create the program folder '%s'\n", qPrintable(folder));
-        return 2;
+        return commandLineError(QStringLiteral("cannot create the program folder '%1'").arg(folder));
     }
     folder = QDir(folder).absolutePath();
 

@@ -183,6 +183,12 @@ bool Database::connectNow(const DatabaseLogin &login, QString *error)
     QString target;
     const Dialect dialect = dialectOf(login.server, &target);
     d->openDialect = dialect;
+    // The Windows program has no PostgreSQL driver of its own: there PostgreSQL is reached through psqlODBC.
+    if (dialect == Dialect::PostgreSQL && !QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL"))) {
+        if (error)
+            *error = NoPostgresqlDriver;
+        return false;
+    }
     switch (dialect) {
     case Dialect::SQLite: {
         d->db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), d->connectionName);

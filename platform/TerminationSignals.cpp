@@ -63,38 +63,86 @@ void TerminationSignals::readSignal()
 {
     char byte = 0;
     if (::read(s_pipe[0], &byte, 1) == 1)
-        emit terminationRequested(int(byte));
+        deliver(int(byte));
+}
+
+void TerminationSignals::deliver(int event)
+{
+    emit terminationRequested(event);
 }
 
 #else
-#include <windows.h>
+#include <atomic>
+
+#include <qt_windows.h>
 
 #include <QMetaObject>
-#include <QPointer>
 
 namespace {
-QPointer<TerminationSignals> s_instance;
+std::atomic<TerminationSignals *> s_instance { nullptr };
+HANDLE s_done = nullptr; // set once the close sequence of a console event has run
 
+// Windows ends the process as soon as this returns for the console's close (and at log-off or shut-down): wait,
+// bounded, until the event loop has run the close sequence. Called on a thread of its own.
 BOOL WINAPI onConsoleEvent(DWORD event)
 {
-    // Called on a thread of its own: hand the request to the event loop.
-    if (!s_instance)
+    TerminationSignals *instance = s_instance.load();
+    if (!instance)
         return FALSE;
-    QMetaObject::invokeMethod(s_instance.data(), "terminationRequested", Qt::QueuedConnection, Q_ARG(int, int(event)));
+    QMetaObject::invokeMethod(instance, "deliver", Qt::QueuedConnection, Q_ARG(int, int(event)));
+    WaitForSingleObject(s_done, DWORD(TerminationSignals::ConsoleWaitMs));
     return TRUE;
 }
+
+// The end of the user's session reaches a program through its top-level windows only; a hidden one stands in for the
+// program without a window. Its messages come on the event loop's thread, and the process may be ended as soon as
+// WM_ENDSESSION returns: the close sequence runs before that.
+LRESULT CALLBACK onSessionMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_QUERYENDSESSION)
+        return TRUE; // the window of the program, if any, asks the operator; this one does not stand in the way
+    if (message == WM_ENDSESSION) {
+        TerminationSignals *instance = s_instance.load();
+        if (wParam && instance)
+            instance->deliver(int(WM_ENDSESSION));
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+const wchar_t SessionWindowClass[] = L"KorvelBSASessionEnd";
 } // namespace
 
 TerminationSignals::TerminationSignals(QObject *parent)
     : QObject(parent)
 {
+    if (!s_done)
+        s_done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     s_instance = this;
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = onSessionMessage;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = SessionWindowClass;
+    RegisterClassW(&windowClass); // fails harmlessly when a second instance registers it again
+    m_sessionWindow = CreateWindowExW(0, SessionWindowClass, L"KorvelBSA", WS_OVERLAPPED, 0, 0, 0, 0, nullptr, nullptr,
+        windowClass.hInstance, nullptr);
 }
 
 TerminationSignals::~TerminationSignals()
 {
     SetConsoleCtrlHandler(onConsoleEvent, FALSE);
+    s_instance = nullptr;
+    if (m_sessionWindow)
+        DestroyWindow(static_cast<HWND>(m_sessionWindow));
+    if (s_done)
+        SetEvent(s_done); // a console event still waiting has nothing left to wait for
+}
+
+void TerminationSignals::deliver(int event)
+{
+    emit terminationRequested(event);
+    SetEvent(s_done);
 }
 
 void TerminationSignals::readSignal() { }

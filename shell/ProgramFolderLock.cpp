@@ -1,5 +1,6 @@
 #include "ProgramFolderLock.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QLockFile>
 
@@ -16,6 +17,12 @@ ProgramFolderLock::~ProgramFolderLock() = default;
 ProgramFolderLock::Outcome ProgramFolderLock::take(QString *reason)
 {
     if (m_lock->tryLock())
+        return Outcome::Held;
+    // A lock left behind by a process whose number this run now has looks held by a running KorvelBSA: it is this
+    // one. Process numbers come round again soon under Wine and in a service's fresh process namespace.
+    qint64 holder = 0;
+    if (m_lock->error() == QLockFile::LockFailedError && m_lock->getLockInfo(&holder, nullptr, nullptr)
+        && holder == QCoreApplication::applicationPid() && m_lock->removeStaleLockFile() && m_lock->tryLock())
         return Outcome::Held;
     const QString folder = QDir::toNativeSeparators(m_programFolder);
     switch (m_lock->error()) {

@@ -11,6 +11,10 @@
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <csignal>
+#else
+#include <QHash>
+
+#include <qt_windows.h>
 #endif
 
 #include "update/ProgramFiles.h"
@@ -70,8 +74,19 @@ bool isProcessRunning(qint64 pid)
     }
     return true;
 #else
-    Q_UNUSED(pid);
-    return false;
+    if (pid <= 0)
+        return false;
+    // The process's handle is opened at the first look and kept: it stays the program's own even when Windows gives
+    // its number to another process once it has ended.
+    static QHash<qint64, HANDLE> handles;
+    HANDLE process = handles.value(pid, nullptr);
+    if (!process) {
+        process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(pid));
+        if (!process)
+            return GetLastError() == ERROR_ACCESS_DENIED; // it runs, as another user
+        handles.insert(pid, process);
+    }
+    return WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
 #endif
 }
 
