@@ -3,10 +3,12 @@
 #include <QFileDevice>
 #include <QString>
 
-#ifdef Q_OS_UNIX
 #include <cerrno>
 #include <cstring>
+#ifdef Q_OS_UNIX
 #include <unistd.h>
+#else
+#include <io.h>
 #endif
 
 namespace DiskSync {
@@ -18,11 +20,14 @@ bool flush(QFileDevice &file, QString *error)
         return false;
     }
 #ifdef Q_OS_UNIX
-    if (::fsync(file.handle()) != 0) {
+    const int synced = ::fsync(file.handle());
+#else
+    const int synced = ::_commit(file.handle()); // FlushFileBuffers on the file's handle
+#endif
+    if (synced != 0) {
         *error = QString::fromLocal8Bit(std::strerror(errno));
         return false;
     }
-#endif
     return true;
 }
 

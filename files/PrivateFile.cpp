@@ -76,6 +76,9 @@ bool open(QFile &file, QIODevice::OpenMode mode, QString *error)
     }
     return true;
 #else
+    // Windows: who may read the file is decided by the folder's access list (the user's own profile, or the program
+    // folder the installer made for this user); Qt's permissions set only the read-only flag there. A link in the
+    // file's place is refused as on Linux, checked just before the open.
     if (isSymLink(file.fileName())) {
         *error = symLinkRefused();
         return false;
