@@ -21,9 +21,7 @@ struct Options
 {
     QCommandLineOption headless { QStringLiteral("headless"),
         QStringLiteral("Run without a window; every log line also goes to standard output. SIGTERM, SIGINT or "
-                       "SIGHUP ends the run. Exit status 1: the settings file cannot be read; 2: a wrong command "
-                       "line or program folder; 3: a port cannot be opened; 4: another KorvelBSA runs in the "
-                       "program folder.") };
+                       "SIGHUP ends the run through the close sequence.") };
     QCommandLineOption home { QStringLiteral("home"),
         QStringLiteral("Program folder: settings file, BSA/, Backups/, TempDownloads/ (default: the folder of the "
                        "program file, or the user's data folder .../share/korvelbsa when that one is not writable or "
@@ -52,7 +50,11 @@ void describe(QCommandLineParser &parser, Options &options)
         QStringLiteral("Link between BSA and the ride planning database.\n\n"
                        "The planning database is the setting xLoginServer_Text in KorvelBSA.xml in the program folder, "
                        "e.g. sqlite:BSA/planning.db for the embedded SQLite file. Without it (no settings file, or the "
-                       "setting empty) every ride is refused with NC."));
+                       "setting empty) every ride is refused with NC.\n\n"
+                       "Exit status: 0: the run ended as asked; 1: the settings file cannot be read; 2: a wrong "
+                       "command line, or a program folder that cannot be made or locked; 3: a port cannot be opened "
+                       "(headless: the BSA server's port or the status port); 4: another KorvelBSA runs in the "
+                       "program folder."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions(
@@ -91,7 +93,13 @@ int main(int argc, char *argv[])
     Options options;
     QCommandLineParser parser;
     describe(parser, options);
-    parser.process(*app);
+    // An unknown option is a wrong command line like any other: status 2, where QCommandLineParser would give 1,
+    // which stands for a settings file that cannot be read.
+    if (!parser.parse(QCoreApplication::arguments())) {
+        std::fprintf(stderr, "KorvelBSA: %s\n", qPrintable(parser.errorText()));
+        return 2;
+    }
+    parser.process(*app); // --help and --version print and end here
 
     RunOptions run;
     for (const QCommandLineOption *option : { &options.serverPort, &options.statusPort }) {
