@@ -49,10 +49,6 @@ private:
     QTimer m_flush;
 };
 
-const QString NoDatabaseLine = QStringLiteral(
-    "GEEN PLANNINGDATABASE INGESTELD: ELKE RIT KRIJGT NC. Stel xLoginServer_Text in KorvelBSA.xml in, bijvoorbeeld "
-    "op sqlite:BSA/planning.db (zie README, Choosing the database)");
-
 // The tests' hook for shorter timers: BSA_TEST_INTERVALS_MS="RETOURZENDER,TIMER1" in milliseconds, optionally
 // followed by ",REPLY,PAUSE": how long a status message waits for the BSA host's answer and the first pause before it
 // goes again (the pauses then grow to 16 times that). Without it the timers run at 15000 and 1000 ms, the answer is
@@ -121,8 +117,11 @@ int runHeadless(const QString &programFolder, const RunOptions &options)
     if (descriptors >= 0)
         koppeling.Logger(QStringLiteral("Maximaal aantal open bestanden: %1").arg(descriptors));
     // Without a database every ride is refused; a new program folder has no settings file, so say how to set one.
-    if (koppeling.settings().xLoginServer.trimmed().isEmpty())
-        koppeling.Logger(NoDatabaseLine);
+    if (!koppeling.hasPlanningDatabase()) {
+        koppeling.Logger(Koppeling::noPlanningDatabaseNotice()
+            + QStringLiteral(" Stel xLoginServer_Text in KorvelBSA.xml in, bijvoorbeeld op sqlite:BSA/planning.db "
+                             "(zie docs/administration.md, The planning database)"));
+    }
 
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::terminationRequested, &koppeling, [&koppeling] {

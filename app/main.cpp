@@ -19,13 +19,17 @@
 
 namespace {
 
+#ifdef Q_OS_WIN
+#define EndingTheRun "Ctrl+C, Ctrl+Break, closing the console or the end of the session"
+#else
+#define EndingTheRun "SIGTERM, SIGINT or SIGHUP"
+#endif
+
 struct Options
 {
     QCommandLineOption headless { QStringLiteral("headless"),
-        QStringLiteral("Run without a window; every log line also goes to standard output. SIGTERM, SIGINT or "
-                       "SIGHUP ends the run. Exit status 1: the settings file cannot be read; 2: a wrong command "
-                       "line or program folder; 3: a port cannot be opened; 4: another KorvelBSA runs in the "
-                       "program folder.") };
+        QStringLiteral("Run without a window; every log line also goes to standard output. " EndingTheRun
+                       " ends the run through the close sequence.") };
     QCommandLineOption home { QStringLiteral("home"),
         QStringLiteral("Program folder: settings file, BSA/, Backups/, TempDownloads/ (default: the folder of the "
                        "program file, or the user's data folder .../share/korvelbsa when that one is not writable or "
@@ -54,7 +58,11 @@ void describe(QCommandLineParser &parser, Options &options)
         QStringLiteral("Link between BSA and the ride planning database.\n\n"
                        "The planning database is the setting xLoginServer_Text in KorvelBSA.xml in the program folder, "
                        "e.g. sqlite:BSA/planning.db for the embedded SQLite file. Without it (no settings file, or the "
-                       "setting empty) every ride is refused with NC."));
+                       "setting empty) every ride is refused with NC.\n\n"
+                       "Exit status: 0: the run ended as asked; 1: the settings file cannot be read; 2: a wrong "
+                       "command line, or a program folder that cannot be made or locked; 3: a port cannot be opened "
+                       "(headless: the BSA server's port or the status port); 4: another KorvelBSA runs in the "
+                       "program folder."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions(
@@ -105,7 +113,9 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     describe(parser, options);
     // Help, the version and a wrong option are written here rather than by Qt, which on Windows would show them in a
-    // message box whenever the program was not started with a console or redirected output.
+    // message box whenever the program was not started with a console or redirected output. An unknown option is a
+    // wrong command line like any other: status 2, where QCommandLineParser would give 1, which stands for a settings
+    // file that cannot be read.
     if (!parser.parse(QCoreApplication::arguments()))
         return commandLineError(parser.errorText());
     if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
@@ -119,9 +129,8 @@ int main(int argc, char *argv[])
     }
 
 #if !BSA_STATUS_PORT
-    if (parser.isSet(options.statusPort)) {
+    if (parser.isSet(options.statusPort))
         return commandLineError(Koppeling::StatusPortMissing);
-    }
 #endif
     RunOptions run;
     for (const QCommandLineOption *option : { &options.serverPort, &options.statusPort }) {

@@ -237,6 +237,16 @@ QStringList Koppeling::ST() const
     return m_lifecycle.ST();
 }
 
+bool Koppeling::hasPlanningDatabase() const
+{
+    return !m_settings.xLoginServer.trimmed().isEmpty();
+}
+
+QString Koppeling::noPlanningDatabaseNotice()
+{
+    return QStringLiteral("GEEN PLANNINGDATABASE INGESTELD: ELKE RIT KRIJGT NC.");
+}
+
 void Koppeling::Logger(const QString &message)
 {
     m_log.Logger(message);

@@ -56,6 +56,11 @@ public:
 
     // The operator's values, as the window's fields show them.
     const Settings &settings() const { return m_settings; }
+    // False while no planning database is set (xLoginServer empty, as in a new program folder without a settings
+    // file): every ride is then refused with "NC" until one is set.
+    bool hasPlanningDatabase() const;
+    // The start of what the front ends say at start when there is none; each adds how it sets one.
+    static QString noPlanningDatabaseNotice();
     // Takes the operator's edits. Every component reads a value when it uses it, so an edit counts from its next
     // use on: the login at the next connect, the server port at the next start.
     void setSettings(const Settings &settings);

@@ -37,6 +37,14 @@ constexpr int FieldWidth = 260;
 const QString CloseQuestionText = QStringLiteral("Wenst u de Rovix Korvel koppelingssoftware af te sluiten?");
 const QString CloseQuestionTitle = QStringLiteral("Afsluiten communicatie software");
 
+// What the operator does when no planning database is set, after the notice that every ride gets "NC".
+QString noDatabaseText()
+{
+    return Koppeling::noPlanningDatabaseNotice()
+        + QStringLiteral(" Vul hierboven bij SQL server de planningdatabase in, bijvoorbeeld sqlite:BSA/planning.db "
+                         "voor de ingebouwde SQLite-database.");
+}
+
 // The program's icon, for the window and the tray: drawn here, so the program needs no image files.
 QIcon programIcon()
 {
@@ -181,7 +189,8 @@ QWidget *THoofdscherm::buildToolbar()
 QWidget *THoofdscherm::buildInstellingen()
 {
     auto *form = newForm();
-    form->addRow(QStringLiteral("SQL server"), field("xLoginServer"));
+    QLineEdit *server = field("xLoginServer");
+    form->addRow(QStringLiteral("SQL server"), server);
     form->addRow(QStringLiteral("Database"), field("xLoginDatabase"));
     form->addRow(QStringLiteral("Inlognaam"), field("xLoginSQL"));
     QLineEdit *password = field("xPaswoordSQL");
@@ -191,7 +200,21 @@ QWidget *THoofdscherm::buildInstellingen()
     QPushButton *test = newButton("Button3", QStringLiteral("TEST"));
     connect(test, &QPushButton::clicked, this, &THoofdscherm::Button3Click);
     form->addRow(QString(), test);
-    return newPage("Instellingen", form);
+
+    // Without a planning database every ride gets "NC": said here, where the database is set, until it is.
+    m_noDatabase = new QLabel(noDatabaseText());
+    m_noDatabase->setObjectName(QStringLiteral("GeenPlanningdatabase"));
+    m_noDatabase->setWordWrap(true);
+    m_noDatabase->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold"));
+    m_noDatabase->setVisible(!m_koppeling.hasPlanningDatabase());
+    // The field has told the owner by the time this runs: connected after the field's own handler.
+    connect(server, &QLineEdit::textChanged, m_noDatabase,
+        [this] { m_noDatabase->setVisible(!m_koppeling.hasPlanningDatabase()); });
+    auto *layout = new QVBoxLayout;
+    layout->addLayout(form);
+    layout->addSpacing(12);
+    layout->addWidget(m_noDatabase);
+    return newPage("Instellingen", layout);
 }
 
 QWidget *THoofdscherm::buildParameters()
@@ -275,7 +298,8 @@ QWidget *THoofdscherm::buildServer()
     tests->addWidget(status);
     tests->addWidget(ack);
     tests->addStretch(1);
-    form->addRow(QString(), tests);
+    // The field takes the pla_id of a planning row, not BSA's ride number.
+    form->addRow(QStringLiteral("Planningrij (pla_id)"), tests);
     return newPage("TabSheet2", form);
 }
 
@@ -342,6 +366,11 @@ void THoofdscherm::FormCreate()
 {
     setWindowTitle(caption());
     m_tray->setToolTip(windowTitle());
+    if (!m_koppeling.hasPlanningDatabase()) {
+        m_koppeling.Logger(Koppeling::noPlanningDatabaseNotice()
+            + QStringLiteral(" Vul op het tabblad Instellingen bij SQL server de planningdatabase in, bijvoorbeeld "
+                             "sqlite:BSA/planning.db"));
+    }
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }

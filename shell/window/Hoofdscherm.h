@@ -8,6 +8,7 @@ class Koppeling;
 class LogView;
 class PacketView;
 class QLineEdit;
+class QLabel;
 class QListWidget;
 class QMenu;
 class QMessageBox;
@@ -87,6 +88,7 @@ private:
 
     Koppeling &m_koppeling;
     SettingsFields *m_fields = nullptr;
+    QLabel *m_noDatabase = nullptr; // the notice on the tab "Instellingen" while no planning database is set
     QTabWidget *m_tabs = nullptr;
     LogView *m_log = nullptr;
     QListWidget *m_st = nullptr;

@@ -543,6 +543,10 @@ void TestHeadlessProgram::commandLine_data()
     QTest::newRow("--help describes --listen") << QStringList { "--help" } << 0 << QByteArray("--listen <ADDRESS>");
     QTest::newRow("--help names the exit status of a program folder in use")
         << QStringList { "--help" } << 0 << QByteArray("4: another KorvelBSA");
+    QTest::newRow("--help names the exit status of a port that cannot be opened")
+        << QStringList { "--help" } << 0 << QByteArray("3: a port cannot be opened");
+    QTest::newRow("an unknown option is a wrong command line, not a damaged settings file")
+        << QStringList { "--headless", "--no-such-option" } << 2 << QByteArray("no-such-option");
     QTest::newRow("--help describes --status-port") << QStringList { "--help" } << 0 << QByteArray("--status-port <N>");
     QTest::newRow("a name is not an address") << QStringList { "--headless", "--listen", "localhost" } << 2
                                               << QByteArray("--listen: 'localhost' is not an IPv4 address");

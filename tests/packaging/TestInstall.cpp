@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -24,6 +25,7 @@ private slots:
     void theServiceCommandAnswersARideOnTheShippedSettings();
     void theLinkInBinRunsTheProgramInItsOwnFolder();
     void theDesktopEntryStartsTheWindow();
+    void theManualPageNamesEveryOptionAndExitStatus();
     void systemdAcceptsTheServiceUnit();
     void theServiceIsNotStartedAgainForWhatNoStartMends();
     void theMaintainerScriptsParse_data();
@@ -87,6 +89,8 @@ void TestInstall::installsExactlyTheseFiles()
         QStringLiteral("share/doc/korvelbsa/changelog.gz"),
         QStringLiteral("share/doc/korvelbsa/copyright"),
         QStringLiteral("share/doc/korvelbsa/examples/allow-bsa.conf"),
+        QStringLiteral("share/doc/korvelbsa/examples/korvelbsa-logs.conf"),
+        QStringLiteral("share/doc/korvelbsa/operator.md"),
         QStringLiteral("share/doc/korvelbsa/performance-intake.png"),
         QStringLiteral("share/doc/korvelbsa/performance.md"),
         QStringLiteral("share/icons/hicolor/scalable/apps/korvelbsa.svg"),
@@ -94,6 +98,7 @@ void TestInstall::installsExactlyTheseFiles()
         QStringLiteral("share/korvelbsa/sql/postgresql/schema.sql"),
         QStringLiteral("share/korvelbsa/sql/sqlite/schema.sql"),
         QStringLiteral("share/korvelbsa/sql/sqlserver/schema.sql"),
+        QStringLiteral("share/man/man8/korvelbsa.8.gz"),
     };
     QStringList found;
     QDirIterator files(m_root.path(), QDir::Files | QDir::System | QDir::Hidden, QDirIterator::Subdirectories);
@@ -173,6 +178,47 @@ void TestInstall::theDesktopEntryStartsTheWindow()
     QCOMPARE(QFileInfo(installed("bin/" + exec.first())).canonicalFilePath(),
         QFileInfo(installed("lib/korvelbsa/KorvelBSA")).canonicalFilePath());
     QVERIFY(QFile::exists(installed("share/icons/hicolor/scalable/apps/" + keyValue(entry, "Icon") + ".svg")));
+}
+
+// The manual page is written by hand: it must not fall behind the program's own --help.
+void TestInstall::theManualPageNamesEveryOptionAndExitStatus()
+{
+    QProcess gzip;
+    gzip.start(QStringLiteral("gzip"), { QStringLiteral("-dc"), installed("share/man/man8/korvelbsa.8.gz") });
+    QVERIFY(gzip.waitForFinished(10000));
+    QCOMPARE(gzip.exitCode(), 0);
+    // roff writes a hyphen that must stay one as "\-".
+    const QString page
+        = QString::fromUtf8(gzip.readAllStandardOutput()).replace(QStringLiteral("\\-"), QStringLiteral("-"));
+    QVERIFY(page.startsWith(QStringLiteral(".TH KORVELBSA 8")));
+
+    QProcess help;
+    help.start(installed("lib/korvelbsa/KorvelBSA"), { QStringLiteral("--help") });
+    QVERIFY(help.waitForFinished(10000));
+    const QString text = QString::fromLocal8Bit(help.readAllStandardOutput());
+    QStringList options;
+    QRegularExpressionMatchIterator option
+        = QRegularExpression(QStringLiteral("(?<![\\w-])--[a-z][a-z-]*")).globalMatch(text);
+    while (option.hasNext())
+        options << option.next().captured(0);
+    options.removeDuplicates();
+    QVERIFY2(options.size() >= 8, qPrintable(text));
+    for (const QString &name : std::as_const(options))
+        QVERIFY2(page.contains(QStringLiteral(".B ") + name) || page.contains(QStringLiteral(".BI ") + name + ' '),
+            qPrintable(name));
+
+    const qsizetype from = text.indexOf(QStringLiteral("Exit status:"));
+    QVERIFY2(from >= 0, qPrintable(text));
+    QRegularExpressionMatchIterator status
+        = QRegularExpression(QStringLiteral("(\\d): "))
+              .globalMatch(text.mid(from, text.indexOf(QStringLiteral("\n\n"), from) - from));
+    int statuses = 0;
+    while (status.hasNext()) {
+        const QString code = status.next().captured(1);
+        QVERIFY2(page.contains(QStringLiteral(".TP\n.B ") + code + QLatin1Char('\n')), qPrintable(code));
+        ++statuses;
+    }
+    QCOMPARE(statuses, 5);
 }
 
 void TestInstall::systemdAcceptsTheServiceUnit()

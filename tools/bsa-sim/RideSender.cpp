@@ -33,7 +33,11 @@ RideSender::RideSender(QObject *parent)
     m_deadline.setSingleShot(true);
     connect(&m_deadline, &QTimer::timeout, this, [this] {
         if (m_socket->state() != QAbstractSocket::ConnectedState) {
-            fail(QStringLiteral("No connection to %1 within %2 ms").arg(m_peer).arg(m_timeout.count()));
+            m_retry.stop();
+            fail(QStringLiteral("No connection to %1 within %2 ms%3")
+                     .arg(m_peer)
+                     .arg(m_timeout.count())
+                     .arg(m_lastRefusal.isEmpty() ? QString() : QStringLiteral(": ") + m_lastRefusal));
         } else if (m_crlfExpected && m_received.contains(EndTag)) {
             fail(QStringLiteral("The answer to ride %1 has no CR LF after <EINDE>")
                      .arg(m_messages.at(m_next).rideNumber));
@@ -43,10 +47,27 @@ RideSender::RideSender(QObject *parent)
                      .arg(m_timeout.count()));
         }
     });
-    connect(m_socket, &QTcpSocket::connected, this, &RideSender::sendNext);
+    connect(m_socket, &QTcpSocket::connected, this, [this] {
+        m_connected = true;
+        sendNext();
+    });
     connect(m_socket, &QIODevice::readyRead, this, &RideSender::readAvailable);
-    connect(m_socket, &QAbstractSocket::errorOccurred, this,
-        [this] { fail(QStringLiteral("Connection to %1: %2").arg(m_peer, m_socket->errorString())); });
+    // A link that is still starting refuses the connection: tried again until the deadline, so that a script may
+    // start the link and send at once.
+    m_retry.setSingleShot(true);
+    m_retry.setInterval(100);
+    connect(&m_retry, &QTimer::timeout, this, [this] {
+        m_socket->abort();
+        m_socket->connectToHost(m_host, m_port);
+    });
+    connect(m_socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+        if (error == QAbstractSocket::ConnectionRefusedError && !m_connected && !m_done && m_deadline.isActive()) {
+            m_lastRefusal = m_socket->errorString();
+            m_retry.start();
+            return;
+        }
+        fail(QStringLiteral("Connection to %1: %2").arg(m_peer, m_socket->errorString()));
+    });
 }
 
 void RideSender::start(const QString &host, quint16 port, const QList<Message> &messages)
@@ -57,6 +78,10 @@ void RideSender::start(const QString &host, quint16 port, const QList<Message> &
     m_ok = true;
     m_done = false;
     m_received.clear();
+    m_host = host;
+    m_port = port;
+    m_connected = false;
+    m_lastRefusal.clear();
     m_deadline.start(m_timeout);
     m_socket->connectToHost(host, port);
 }
@@ -160,6 +185,7 @@ void RideSender::finish()
         return;
     m_done = true;
     m_deadline.stop();
+    m_retry.stop();
     m_socket->disconnectFromHost();
     emit finished(m_ok);
 }

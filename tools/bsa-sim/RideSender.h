@@ -27,7 +27,7 @@ public:
 
     // The link's "CR+LF meezenden ACK/NACK" setting: whether every answer must end in CR LF after "<EINDE>".
     void setCrlfExpected(bool expected) { m_crlfExpected = expected; }
-    // How long to wait for the connection and for each answer.
+    // How long to wait for the connection (a refused one is tried again meanwhile) and for each answer.
     void setTimeout(std::chrono::milliseconds timeout) { m_timeout = timeout; }
     void start(const QString &host, quint16 port, const QList<Message> &messages);
 
@@ -46,7 +46,12 @@ private:
 
     QTcpSocket *m_socket = nullptr;
     QString m_peer; // "host:port" as given, for the messages
+    QString m_host;
+    quint16 m_port = 0;
+    bool m_connected = false;
+    QString m_lastRefusal; // why the last try to connect failed, while it is tried again
     QTimer m_deadline;
+    QTimer m_retry;
     std::chrono::milliseconds m_timeout { 10000 };
     bool m_crlfExpected = false;
     QList<Message> m_messages;

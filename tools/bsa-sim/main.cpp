@@ -138,7 +138,9 @@ int runSend(QCoreApplication &app, const QStringList &arguments)
         { QStringLiteral("crlf-expected"),
             QStringLiteral("Every answer must end in CR LF (the link's "
                            "\"CR+LF meezenden ACK/NACK\" is on).") },
-        { QStringLiteral("timeout"), QStringLiteral("Seconds to wait for the connection and each answer (default 10)."),
+        { QStringLiteral("timeout"),
+            QStringLiteral("Seconds to wait for the connection (a link that is still starting is tried "
+                           "again) and for each answer (default 10)."),
             QStringLiteral("S") },
         { QStringLiteral("print"), QStringLiteral("Prints each message text before it is sent.") },
     });

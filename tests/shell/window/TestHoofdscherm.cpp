@@ -46,6 +46,8 @@ private slots:
     void showsEveryTabWithItsLabelsAndFields();
     void showsItsCaptionButtonsAndTrayMenu();
     void fieldsShowTheStoredSettings();
+    void saysWhenNoPlanningDatabaseIsSet_data();
+    void saysWhenNoPlanningDatabaseIsSet();
     void anEditCountsFromTheNextRide();
     void pakketUitShowsTheQueueFromTheStart();
     void closeQuestion_data();
@@ -65,6 +67,7 @@ private slots:
 
 private:
     void startLink(const QByteArray &storedValues = QByteArray());
+    void openWindow();
     QLineEdit *edit(const char *name) const;
     void type(const char *name, const QString &text);
     QStringList sendRide(QTcpSocket &bsa, const RideMessageBuilder &ride);
@@ -201,6 +204,12 @@ void TestHoofdscherm::startLink(const QByteArray &storedValues)
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(::settingsFile(storedValues));
     file.close();
+    openWindow();
+}
+
+// Starts the owner on whatever the program folder holds and opens its window.
+void TestHoofdscherm::openWindow()
+{
     m_koppeling = std::make_unique<Koppeling>(m_home->path());
     QString error;
     QVERIFY2(m_koppeling->start(&error), qPrintable(error));
@@ -277,7 +286,9 @@ void TestHoofdscherm::showsEveryTabWithItsLabelsAndFields_data()
         << 0 << "Instellingen"
         << "Instellingen"
         << QStringList { "SQL server", "#xLoginServer", "Database", "#xLoginDatabase", "Inlognaam", "#xLoginSQL",
-               "Paswoord", "#xPaswoordSQL", "#Button3:TEST" };
+               "Paswoord", "#xPaswoordSQL", "#Button3:TEST",
+               "GEEN PLANNINGDATABASE INGESTELD: ELKE RIT KRIJGT NC. Vul hierboven bij SQL server de planningdatabase "
+               "in, bijvoorbeeld sqlite:BSA/planning.db voor de ingebouwde SQLite-database." };
     QTest::newRow("Logboek: the operator log fills the tab") << 1 << "LogboekPanel"
                                                              << "Logboek" << QStringList { "#BSALog" };
     QTest::newRow("Parameters: the base values of new rides")
@@ -297,7 +308,7 @@ void TestHoofdscherm::showsEveryTabWithItsLabelsAndFields_data()
         << QStringList { "Serverpoort", "#BSAServerPoort", "Host poort", "#BSAHostPoort", "Host adres", "#BSAHostAdres",
                "Toegestane adressen", "#BSAToegestaneAdressen", "#bsaCRLF:CR+LF meezenden ACK/NACK",
                "#BSATerug:Terugkoppeling datacommunicatie inschakelen", "#BSAAuto:Server automatisch opstarten",
-               "BSA Bedrijfsnummer", "#BSABedrijf", "#Ritnummer", "#SpeedButton2:TEST STATUS",
+               "BSA Bedrijfsnummer", "#BSABedrijf", "Planningrij (pla_id)", "#Ritnummer", "#SpeedButton2:TEST STATUS",
                "#SpeedButton1:TEST ACK" };
     QTest::newRow("Verbindingen: the connection list") << 6 << "TabSheet5"
                                                        << "Verbindingen" << QStringList { "#ST" };
@@ -385,6 +396,52 @@ void TestHoofdscherm::fieldsShowTheStoredSettings()
     QCOMPARE(edit("Ritnummer")->text(), QStringLiteral("0"));
     QVERIFY(m_window->findChild<QCheckBox *>(QStringLiteral("BSAAuto"))->isChecked());
     QVERIFY(!m_window->findChild<QCheckBox *>(QStringLiteral("BSATerug"))->isChecked());
+}
+
+void TestHoofdscherm::saysWhenNoPlanningDatabaseIsSet_data()
+{
+    QTest::addColumn<bool>("settingsFile");
+    QTest::addColumn<QByteArray>("storedValues");
+    QTest::addColumn<bool>("said");
+    QTest::newRow("a new program folder without a settings file") << false << QByteArray() << true;
+    QTest::newRow("a settings file without the SQL server") << true << QByteArray() << true;
+    QTest::newRow("an SQL server of spaces only") << true << settingsLine("xLoginServer_Text", "   ") << true;
+    QTest::newRow("the embedded database") << true << SQLiteLogin << false;
+    QTest::newRow("SQL Server") << true << settingsLine("xLoginServer_Text", "sqlhost\\PLANNING") << false;
+}
+
+// Every ride gets "NC" without a planning database: the log says so at start and the tab "Instellingen" shows it
+// until the operator fills in the field, and again when the field is emptied.
+void TestHoofdscherm::saysWhenNoPlanningDatabaseIsSet()
+{
+    QFETCH(bool, settingsFile);
+    QFETCH(QByteArray, storedValues);
+    QFETCH(bool, said);
+    if (settingsFile)
+        startLink(storedValues);
+    else
+        openWindow();
+    const QString notice = QStringLiteral("GEEN PLANNINGDATABASE INGESTELD: ELKE RIT KRIJGT NC.");
+    const QStringList lines = m_koppeling->logLines();
+    const auto logged = std::count_if(lines.cbegin(), lines.cend(), [&](const QString &line) {
+        return line.contains(notice) && line.contains(QStringLiteral("Instellingen"))
+            && line.contains(QStringLiteral("sqlite:BSA/planning.db"));
+    });
+    QCOMPARE(logged, said ? 1 : 0);
+
+    auto *shown = m_window->findChild<QLabel *>(QStringLiteral("GeenPlanningdatabase"));
+    QVERIFY(shown);
+    QVERIFY(shown->text().startsWith(notice));
+    QCOMPARE(shown->isVisible(), said);
+
+    type("xLoginServer", QStringLiteral("sqlite:BSA/planning.db"));
+    QVERIFY(!shown->isVisible());
+    QVERIFY(m_koppeling->hasPlanningDatabase());
+    type("xLoginServer", QString());
+    QVERIFY(shown->isVisible());
+    QVERIFY(!m_koppeling->hasPlanningDatabase());
+    // Said once, at start: the notice on the tab follows the field, the log does not.
+    QCOMPARE(m_koppeling->logLines().filter(notice).size(), said ? 1 : 0);
 }
 
 void TestHoofdscherm::anEditCountsFromTheNextRide()
@@ -632,6 +689,12 @@ void TestHoofdscherm::testButton()
         QVERIFY(showsNoBox(m_window.get()));
     }
     QVERIFY(!m_koppeling->isDatabaseOpen()); // the test closes what it opened
+    // Without a server the log began with the notice of saysWhenNoPlanningDatabaseIsSet; the test adds after it.
+    if (!opens) {
+        const QString notice = m_koppeling->logLines().value(0);
+        QVERIFY2(notice.contains(QStringLiteral("GEEN PLANNINGDATABASE INGESTELD")), qPrintable(notice));
+        log.prepend(notice);
+    }
     QCOMPARE(m_koppeling->logLines(), log);
     QTRY_COMPARE_WITH_TIMEOUT(
         m_window->findChild<QPlainTextEdit *>(QStringLiteral("BSALog"))->toPlainText(), log.join('\n'), 5000);

@@ -12,6 +12,7 @@
 #include "tools/bsa-sim/MessageFile.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
 #include "tools/bsa-sim/RideSender.h"
+#include "tests/support/FreePort.h"
 
 namespace {
 
@@ -22,10 +23,10 @@ class FakeLink
 public:
     using Reply = std::function<QByteArray(const QStringList &fields)>;
 
-    explicit FakeLink(Reply reply)
+    explicit FakeLink(Reply reply, quint16 port = 0)
         : m_reply(std::move(reply))
     {
-        QVERIFY(m_server.listen(QHostAddress::LocalHost, 0));
+        QVERIFY(m_server.listen(QHostAddress::LocalHost, port));
         QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
             while (QTcpSocket *socket = m_server.nextPendingConnection()) {
                 ++connections;
@@ -108,6 +109,8 @@ private slots:
 
     void senderChecksEveryAnswer_data();
     void senderChecksEveryAnswer();
+    void senderWaitsForALinkThatIsStillStarting_data();
+    void senderWaitsForALinkThatIsStillStarting();
 
     void loadRunnerCountsEveryAnswer_data();
     void loadRunnerCountsEveryAnswer();
@@ -311,6 +314,48 @@ void TestBsaSim::senderChecksEveryAnswer()
     QVERIFY(finished.wait(5000));
     QCOMPARE(finished.first().first().toBool(), ok);
     QCOMPARE(received, answers);
+}
+
+void TestBsaSim::senderWaitsForALinkThatIsStillStarting_data()
+{
+    QTest::addColumn<int>("listenAfterMs"); // -1: nothing ever listens
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("a link that listens after a while gets the ride") << 400 << true << QString();
+    QTest::newRow("a port where nothing listens fails at the deadline with the refusal")
+        << -1 << false << QStringLiteral("No connection to 127.0.0.1:%1 within 1000 ms: ");
+}
+
+// A script starts the link and sends at once: the connection is refused until the link listens.
+void TestBsaSim::senderWaitsForALinkThatIsStillStarting()
+{
+    QFETCH(int, listenAfterMs);
+    QFETCH(bool, ok);
+    QFETCH(QString, said);
+    const quint16 port = freeLoopbackPort();
+    QVERIFY(port != 0);
+    std::unique_ptr<FakeLink> link;
+    if (listenAfterMs >= 0)
+        QTimer::singleShot(listenAfterMs, this, [&link, port] { link = std::make_unique<FakeLink>(accept, port); });
+    RideSender sender;
+    sender.setTimeout(std::chrono::milliseconds(1000));
+    QStringList received;
+    QStringList problems;
+    connect(&sender, &RideSender::answerReceived, this, [&received](const QString &a) { received << a; });
+    connect(&sender, &RideSender::problem, this, [&problems](const QString &p) { problems << p; });
+    QSignalSpy finished(&sender, &RideSender::finished);
+    sender.start(QStringLiteral("127.0.0.1"), port, { { RideMessageBuilder(4711, Now).text(), 4711 } });
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(finished.first().first().toBool(), ok);
+    QCOMPARE(received, ok ? QStringList { "AC BSA 6 4711" } : QStringList());
+    if (ok) {
+        QCOMPARE(problems, QStringList());
+        QCOMPARE(link->connections, 1);
+    } else {
+        QCOMPARE(problems.size(), 1);
+        QVERIFY2(problems.first().startsWith(said.arg(port)) && problems.first().contains("refused"),
+            qPrintable(problems.first()));
+    }
 }
 
 void TestBsaSim::loadRunnerCountsEveryAnswer_data()
