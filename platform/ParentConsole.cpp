@@ -15,10 +15,12 @@ bool leadsSomewhere(DWORD which)
 
 void ParentConsole::attach()
 {
+    if (GetConsoleWindow() != nullptr)
+        return; // attached already
+    // Attached also when the output is redirected: Ctrl+C, Ctrl+Break and the console's close reach a program only
+    // through the console it is attached to.
     const bool output = leadsSomewhere(STD_OUTPUT_HANDLE);
     const bool errors = leadsSomewhere(STD_ERROR_HANDLE);
-    if ((output && errors) || GetConsoleWindow() != nullptr)
-        return;
     if (!AttachConsole(ATTACH_PARENT_PROCESS))
         return; // started from Explorer or a shortcut: there is no console to write to
     if (!output)

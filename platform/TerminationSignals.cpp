@@ -119,6 +119,8 @@ TerminationSignals::TerminationSignals(QObject *parent)
     if (!s_done)
         s_done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     s_instance = this;
+    // A program started in a new process group (start /b, a service wrapper) has Ctrl+C switched off: on again.
+    SetConsoleCtrlHandler(nullptr, FALSE);
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = onSessionMessage;
