@@ -94,13 +94,21 @@ BOOL WINAPI onConsoleEvent(DWORD event)
     return TRUE;
 }
 
-// The end of the user's session reaches a program through its top-level windows only; a hidden one stands in for the
-// program without a window. Its messages come on the event loop's thread, and the process may be ended as soon as
-// WM_ENDSESSION returns: the close sequence runs before that.
+// The end of the user's session, and a polite request to end (WM_CLOSE), reach a program through its top-level
+// windows only; a hidden one stands in for the program without a window. Its messages come on the event loop's thread,
+// and the process may be ended as soon as WM_ENDSESSION returns: the close sequence runs before that.
 LRESULT CALLBACK onSessionMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_QUERYENDSESSION)
         return TRUE; // the window of the program, if any, asks the operator; this one does not stand in the way
+    if (message == WM_CLOSE) {
+        // What taskkill without /F and QProcess::terminate() send to a program's windows: the request to end, as
+        // SIGTERM is on Linux.
+        TerminationSignals *instance = s_instance.load();
+        if (instance)
+            QMetaObject::invokeMethod(instance, "deliver", Qt::QueuedConnection, Q_ARG(int, int(WM_CLOSE)));
+        return 0;
+    }
     if (message == WM_ENDSESSION) {
         TerminationSignals *instance = s_instance.load();
         if (wParam && instance)

@@ -8,7 +8,8 @@ class QSocketNotifier;
 // through its normal close sequence: SIGTERM, SIGINT and SIGHUP (a SIGHUP that was ignored when the program started,
 // nohup, stays ignored); on Windows Ctrl+C, Ctrl+Break and the close of the console, and the end of the user's
 // session (WM_ENDSESSION). On Windows the slots connected to terminationRequested must run the whole close sequence
-// before they return: the process may be ended right after.
+// before they return: the process may be ended right after. WM_CLOSE to its hidden window (taskkill without /F,
+// QProcess::terminate()) counts as SIGTERM does.
 class TerminationSignals final : public QObject
 {
     Q_OBJECT

@@ -1,4 +1,5 @@
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,6 +20,7 @@ class TestWindowsSessionEnd final : public QObject
 private slots:
     void theSessionEndRunsTheCloseSequence_data();
     void theSessionEndRunsTheCloseSequence();
+    void aRequestToEndRunsTheCloseSequence();
 };
 
 namespace {
@@ -112,6 +114,29 @@ void TestWindowsSessionEnd::theSessionEndRunsTheCloseSequence()
         settings.constData());
     QVERIFY(program.waitForFinished(10000));
     QCOMPARE(program.exitCode(), 0);
+}
+
+void TestWindowsSessionEnd::aRequestToEndRunsTheCloseSequence()
+{
+    // QProcess::terminate() and taskkill without /F post WM_CLOSE to the program's windows: as SIGTERM on Linux.
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    QVERIFY(writeSqliteSettings(home.path()));
+    QProcess program;
+    program.start(QStringLiteral(KORVELBSA_PROGRAM),
+        { "--headless", "--home", home.path(), "--server-port", QString::number(freeLoopbackPort()) });
+    QVERIFY(program.waitForStarted(10000));
+    QByteArray output;
+    QVERIFY2(waitForOutput(program, output, "BSA Callcenter Server werd gestart"), output.constData());
+    QTRY_VERIFY_WITH_TIMEOUT(sessionWindowOf(program) != nullptr, 10000);
+    program.terminate();
+    QVERIFY(program.waitForFinished(20000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 0);
+    const QStringList archives = QDir(home.filePath("BSA/LOGS")).entryList(QDir::Files);
+    QCOMPARE(archives.size(), 1);
+    QVERIFY(readFile(home.filePath("BSA/LOGS/" + archives.first())).contains("afsluiten software geaccepteerd"));
+    QVERIFY(!QFile::exists(home.filePath("KorvelBSA.lock"))); // the folder is free again
 }
 
 QTEST_GUILESS_MAIN(TestWindowsSessionEnd)
