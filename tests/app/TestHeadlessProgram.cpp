@@ -1,8 +1,6 @@
 #include <csignal>
 #include <optional>
 
-#include <sys/resource.h>
-
 #include <QtTest>
 #include <QDir>
 #include <QFile>
@@ -26,6 +24,7 @@
 #include "tests/support/TestFiles.h"
 #include "tools/bsa-sim/HostSimulator.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
+#include "tests/support/UnixOnly.h"
 
 // KorvelBSA as a service manager runs it (--headless) and as a desktop starts it (with its window): it must listen,
 // answer BSA, send the status messages of returned rides to the BSA host, print its log, and leave its settings and
@@ -698,6 +697,7 @@ void TestHeadlessProgram::endsThroughTheCloseSequenceOnEachEndingSignal_data()
 
 void TestHeadlessProgram::endsThroughTheCloseSequenceOnEachEndingSignal()
 {
+    BSA_UNIX_ONLY("Unix signals");
     QFETCH(bool, window);
     QFETCH(int, signalNumber);
     QTemporaryDir home;
@@ -723,13 +723,16 @@ void TestHeadlessProgram::endsThroughTheCloseSequenceOnEachEndingSignal()
 
 void TestHeadlessProgram::aHangupIgnoredAtStartStaysIgnored()
 {
+    BSA_UNIX_ONLY("Unix signals");
     // Started through nohup, the program is to outlive its terminal.
     QTemporaryDir home;
     QVERIFY(home.isValid());
     writeAutomaticStartSettings(home);
     const quint16 port = freeLoopbackPort();
     QProcess program;
+#ifdef Q_OS_UNIX
     program.setChildProcessModifier([] { ::signal(SIGHUP, SIG_IGN); });
+#endif
     startProgram(program, home, port, false);
     QVERIFY(program.waitForStarted(5000));
     QVERIFY(waitUntilListening(program, port));
@@ -820,6 +823,7 @@ void TestHeadlessProgram::theFolderOfAKilledProgramIsTakenOver()
 
 void TestHeadlessProgram::aFileSizeLimitFailsTheWriteInsteadOfEndingTheProgram()
 {
+    BSA_UNIX_ONLY("a limit on the size of files");
     // Files of the program cannot grow past a few hundred bytes, as on a full disk: the log archive and the
     // settings file written at the end fail and say so, and the program still ends through its close sequence.
     QTemporaryDir home;

@@ -2,8 +2,6 @@
 #include <optional>
 #include <vector>
 
-#include <sys/resource.h>
-
 #include <QtTest>
 #include <QDir>
 #include <QFile>
@@ -21,6 +19,7 @@
 #include "tests/support/ProgramSettings.h"
 #include "tests/support/TestFiles.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
+#include "tests/support/UnixOnly.h"
 
 // KorvelBSA --headless where the system or its peers make life hard: few file descriptors, a port another program
 // holds, no database set up, control characters inside a ride, a flood of large messages, peers from addresses
@@ -122,6 +121,7 @@ QString exchangeRide(QTcpSocket &socket, AnswerReader &reader, const RideMessage
 
 void TestHeadlessUnderStrain::waitsForFreeDescriptorsUnderALowLimit()
 {
+    BSA_UNIX_ONLY("a limit on open descriptors");
     // 64 open files at most: the program raises its own limit of 24 to that, takes as many connections as leave room
     // for its database and log, and lets the rest wait in the system's queue, without a busy loop and saying so
     // once; a connection that closes lets the next one in.
@@ -413,6 +413,7 @@ void TestHeadlessUnderStrain::letsInOnlyTheAllowedAddresses()
 
 void TestHeadlessUnderStrain::idleConnectionsCannotLockBsaOut()
 {
+    BSA_UNIX_ONLY("a limit on open descriptors");
     // A peer on another machine opens more connections than the link has places for and sends nothing. BSA's
     // connection that was working goes on working, and a new one of BSA's, waiting behind the idle ones in the
     // system's queue, is taken and answered.

@@ -1,4 +1,3 @@
-#include <unistd.h>
 
 #include <optional>
 
@@ -21,6 +20,7 @@
 #include "tests/support/ProgramSettings.h"
 #include "tests/support/TestFiles.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
+#include "tests/support/UnixOnly.h"
 
 // KorvelBSA's options for an administrator, run as the program itself: the one address the BSA server listens on,
 // the status port for the monitoring, and the program folder it takes when it was installed where it cannot write.

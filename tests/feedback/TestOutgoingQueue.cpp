@@ -409,6 +409,7 @@ void TestOutgoingQueue::fileThatCannotBeWrittenWholeStaysAsItWas_data()
 // A full disk must not cost the lines that were already waiting for the host.
 void TestOutgoingQueue::fileThatCannotBeWrittenWholeStaysAsItWas()
 {
+    BSA_UNIX_ONLY("a limit on the size of files");
     QFETCH(qint64, limit);
     QFETCH(int, lineLength);
     QFETCH(bool, replaced);
@@ -490,6 +491,7 @@ void TestOutgoingQueue::aSendAtAFullDiskLosesNothing_data()
 
 void TestOutgoingQueue::aSendAtAFullDiskLosesNothing()
 {
+    BSA_UNIX_ONLY("a limit on the size of files");
     QFETCH(int, count);
     QFETCH(int, length);
     QFETCH(qint64, limit);

@@ -17,6 +17,7 @@
 #include "platform/DatabaseLogin.h"
 #include "platform/RowStatements.h"
 #include "tests/support/TestDatabaseServer.h"
+#include "tests/support/UnixOnly.h"
 
 using Kind = TestDatabaseServer::Kind;
 Q_DECLARE_METATYPE(TestDatabaseServer::Kind)

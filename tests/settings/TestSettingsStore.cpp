@@ -565,6 +565,7 @@ void TestSettingsStore::fileThatCannotBeWrittenWholeStaysAsItWas_data()
 // The run's end with a full disk: the old file, with the database login in it, must survive whole.
 void TestSettingsStore::fileThatCannotBeWrittenWholeStaysAsItWas()
 {
+    BSA_UNIX_ONLY("a limit on the size of files");
     QFETCH(qint64, limit);
     QFETCH(int, serverLength);
     QFETCH(bool, replaced);

@@ -1,13 +1,13 @@
 #pragma once
 
-#include <sys/resource.h>
-
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+
+#include "tests/support/UnixOnly.h"
 
 // One run of the program as a service manager or an operator starts it, its standard output gathered as it comes.
 // Every wait is bounded; the destructor kills a program the test did not end.
@@ -87,10 +87,16 @@ public:
 private:
     void limit(int resource, rlim_t soft, rlim_t hard)
     {
+#ifdef Q_OS_UNIX
         m_process.setChildProcessModifier([resource, soft, hard] {
             const rlimit limit { soft, hard };
             ::setrlimit(resource, &limit);
         });
+#else
+        Q_UNUSED(resource)
+        Q_UNUSED(soft)
+        Q_UNUSED(hard) // the tests that limit the program skip on Windows
+#endif
     }
 
     QByteArray m_output; // before the process, which may still hand over output while it is destroyed

@@ -17,6 +17,7 @@
 #include "platform/Database.h"
 #include "platform/DatabaseLogin.h"
 #include "platform/PlanningSchema.h"
+#include "tests/support/UnixOnly.h"
 
 // Ready databases for tests: a new SQLite file in a temporary folder, or a clean database of this test program on
 // the throwaway PostgreSQL server (started by tests/CMakeLists.txt), reached through QPSQL or through the ODBC driver

@@ -1,10 +1,9 @@
 #include <QtTest>
 #include <QTemporaryDir>
 
-#include <unistd.h>
-
 #include "tests/support/SizeLimitedWrite.h"
 #include "update/ProgramFiles.h"
+#include "tests/support/UnixOnly.h"
 
 // The program file as the update handles it: the safe copy, the backup copy, and whether it may be replaced.
 class TestProgramFiles final : public QObject
@@ -83,6 +82,7 @@ void TestProgramFiles::copyThatCannotBeWrittenWholeLeavesTheTargetAsItWas_data()
 // The updater puts the new program in the old one's place the same way: half a program would not start again.
 void TestProgramFiles::copyThatCannotBeWrittenWholeLeavesTheTargetAsItWas()
 {
+    BSA_UNIX_ONLY("a limit on the size of files");
     QFETCH(qint64, limit);
     QFETCH(int, size);
     QFETCH(bool, replaced);

@@ -1,4 +1,3 @@
-#include <unistd.h>
 
 #include <QtTest>
 #include <QCryptographicHash>
@@ -15,6 +14,7 @@
 #include "tests/support/TestFiles.h"
 #include "tests/support/UpdateSigning.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
+#include "tests/support/UnixOnly.h"
 
 // The update through the program itself: its window, under the offscreen platform, worked by the driver built into
 // KorvelBSADriver; the description and the download on a loopback HTTP server; the real KorvelUpdater beside the
@@ -219,6 +219,7 @@ void TestProgramUpdate::handsTheDownloadToTheUpdater()
 
 void TestProgramUpdate::aProgramItsUserCannotReplaceOffersNoDownload()
 {
+    BSA_UNIX_ONLY("file modes that keep a user from writing in a folder");
     // The program in a folder its user cannot write to, as a package installs it, and the program folder (--home)
     // elsewhere. Root writes everywhere, so as root the program runs as nobody.
     QTemporaryDir dir;
