@@ -42,6 +42,7 @@ QByteArray readFile(const QString &path)
 
 void TestProgramFiles::copyReplacesTheTargetWithTheGivenPermissions()
 {
+    BSA_UNIX_ONLY("file modes that make a file a program");
     QTemporaryDir dir;
     const QString source = dir.filePath(QStringLiteral("new"));
     const QString target = dir.filePath(QStringLiteral("KorvelBSA"));
@@ -112,7 +113,7 @@ void TestProgramFiles::backupCopyReplacesTheEarlierOne()
     QVERIFY2(copyProgramToBackups(program, home.path(), &error), qPrintable(error));
     const QString backup = home.filePath(QStringLiteral("Backups/KorvelBSA"));
     QCOMPARE(readFile(backup), QByteArray("versie 2"));
-    QVERIFY(QFileInfo(backup).isExecutable());
+    QCOMPARE(QFileInfo(backup).isExecutable(), QFileInfo(program).isExecutable()); // Windows: by the name's .exe
 }
 
 void TestProgramFiles::backupOfAMissingProgramFails()
@@ -138,6 +139,8 @@ void TestProgramFiles::programMayBeReplaced()
 {
     QFETCH(QString, where);
     QFETCH(bool, replaceable);
+    if (where != u"own")
+        BSA_UNIX_ONLY("file modes that keep a user from writing in a folder");
     QTemporaryDir dir;
     QString program = where;
     if (where == u"own" || where == u"read-only") {

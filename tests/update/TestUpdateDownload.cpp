@@ -88,6 +88,7 @@ void TestUpdateDownload::expectSignature(UpdateDownload &download, const QByteAr
 
 void TestUpdateDownload::initTestCase()
 {
+    BSA_SIGNS_WITH_MINISIGN();
     QVERIFY(m_server.listen());
     m_server.answer("/KorvelBSA", HttpAnswer::ok(Program));
     const QByteArray signature = UpdateSigning::signatureOf(Program, Comment);

@@ -49,7 +49,7 @@ const QString HandOffBox = QStringLiteral("box Rovix Korvel® Kwendel gaat nu st
 
 QStringList lines(const QString &path)
 {
-    return QString::fromUtf8(readFile(path)).split(u'\n', Qt::SkipEmptyParts);
+    return QString::fromUtf8(readFile(path)).remove(u'\r').split(u'\n', Qt::SkipEmptyParts);
 }
 
 QByteArray sha1Of(const QByteArray &bytes)
@@ -148,6 +148,7 @@ void TestProgramUpdate::handsTheDownloadToTheUpdater_data()
 
 void TestProgramUpdate::handsTheDownloadToTheUpdater()
 {
+    BSA_SIGNS_WITH_MINISIGN();
     QFETCH(QByteArray, download);
     QFETCH(bool, hashMatches);
     QFETCH(QString, signedBy);
