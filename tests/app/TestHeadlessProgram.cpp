@@ -128,6 +128,7 @@ QByteArray queueFile(const QTemporaryDir &home)
 
 void TestHeadlessProgram::answersARideAndEndsCleanlyOnSigterm()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QTemporaryDir home;
     QVERIFY(home.isValid());
     QVERIFY(writeSqliteSettings(home.path()));
@@ -179,6 +180,7 @@ void TestHeadlessProgram::answersARideAndEndsCleanlyOnSigterm()
 
 void TestHeadlessProgram::sendsTheStatusMessageOfAReturnedRideToTheBsaHost()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QTemporaryDir home;
     QVERIFY(home.isValid());
     const quint16 hostPort = freeLoopbackPort();
@@ -238,6 +240,7 @@ void TestHeadlessProgram::sendsTheStatusMessageOfAReturnedRideToTheBsaHost()
 
 void TestHeadlessProgram::queuedStatusMessagesSurviveAKill()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QTemporaryDir home;
     QVERIFY(home.isValid());
     const quint16 hostPort = freeLoopbackPort();
@@ -294,6 +297,7 @@ void TestHeadlessProgram::keepsStatusMessagesUntilTheHostAnswersThem_data()
 // says so; once a host answers, each goes out in order.
 void TestHeadlessProgram::keepsStatusMessagesUntilTheHostAnswersThem()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QFETCH(bool, reads);
     QTemporaryDir home;
     QVERIFY(home.isValid());
@@ -374,6 +378,7 @@ void TestHeadlessProgram::keepsStatusMessagesUntilTheHostAnswersThem()
 // its intake keeps answering rides.
 void TestHeadlessProgram::closesTheConnectionOfAHostThatFloodsReplies()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QTemporaryDir home;
     QVERIFY(home.isValid());
     const quint16 hostPort = freeLoopbackPort();
@@ -426,6 +431,7 @@ void TestHeadlessProgram::closesTheConnectionOfAHostThatFloodsReplies()
 // Two links on one database, both with feedback on (the window and the service, say): every status goes out once.
 void TestHeadlessProgram::twoLinksOnOneDatabaseSendEachStatusOnce()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QTemporaryDir data;
     QTemporaryDir homeA;
     QTemporaryDir homeB;
@@ -502,6 +508,7 @@ void TestHeadlessProgram::refusesToStartOnADamagedSettingsFile()
 
 void TestHeadlessProgram::reportsASettingsFileItCannotWriteAtTheEnd()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QTemporaryDir home;
     QVERIFY(home.isValid());
     const QString file = home.filePath("KorvelBSA.xml");
@@ -566,6 +573,8 @@ void TestHeadlessProgram::commandLine()
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
     QFETCH(QByteArray, expected);
+    if (arguments.contains(QStringLiteral("--status-port")))
+        BSA_UNIX_ONLY("the status port, a feature of the Linux service");
     QTemporaryDir home;
     QProcess program;
     program.start(KORVELBSA_PROGRAM, arguments << "--home" << home.path());
@@ -579,6 +588,7 @@ void TestHeadlessProgram::commandLine()
 
 void TestHeadlessProgram::withoutADisplayTheWindowGivesWayToHeadless()
 {
+    BSA_UNIX_ONLY("a desktop that may be missing (DISPLAY)");
     QTemporaryDir home;
     ProgramRun program;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -594,6 +604,7 @@ void TestHeadlessProgram::withoutADisplayTheWindowGivesWayToHeadless()
 
 void TestHeadlessProgram::theWindowEndsThroughTheCloseSequenceOnSigterm()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     // With a display (here the offscreen one) the program opens its window and prints nothing; the server starts
     // at the first tick because the settings say so.
     QTemporaryDir home;
@@ -754,6 +765,7 @@ void TestHeadlessProgram::aSecondProgramOnTheSameFolderIsRefused_data()
 
 void TestHeadlessProgram::aSecondProgramOnTheSameFolderIsRefused()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QFETCH(bool, window);
     QTemporaryDir home;
     QVERIFY(home.isValid());
@@ -800,6 +812,7 @@ void TestHeadlessProgram::aSecondProgramOnTheSameFolderIsRefused()
 
 void TestHeadlessProgram::theFolderOfAKilledProgramIsTakenOver()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QTemporaryDir home;
     QVERIFY(home.isValid());
     writeAutomaticStartSettings(home);
@@ -962,6 +975,7 @@ void TestHeadlessProgram::keepsEachRideWithItsJournalThroughKills()
 
 void TestHeadlessProgram::saysWhichRidesItGivesUpWhenStoppedWhileTheDatabaseIsBusy()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QTemporaryDir home;
     QVERIFY(home.isValid());
     QVERIFY(writeSqliteSettings(home.path()));

@@ -120,6 +120,7 @@ void TestProgramOptions::statusPortAnswersForTheRunningLink_data()
 
 void TestProgramOptions::statusPortAnswersForTheRunningLink()
 {
+    BSA_UNIX_ONLY("the status port, a feature of the Linux service");
     QFETCH(bool, headless);
     QTemporaryDir home;
     QVERIFY(writeSqliteSettings(
