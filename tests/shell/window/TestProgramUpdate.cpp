@@ -10,6 +10,7 @@
 #include "codec/Envelope.h"
 #include "tests/support/FreePort.h"
 #include "tests/support/LoopbackHttpServer.h"
+#include "tests/support/ProgramRun.h"
 #include "tests/support/ProgramSettings.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/UpdateSigning.h"
@@ -310,6 +311,7 @@ void TestProgramUpdate::aRideIsAnsweredWhileTheCheckWaits()
 
 void TestProgramUpdate::toldToEndDuringADownloadTheProgramEndsAndLeavesNoFile()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QVERIFY(install(dir.path()));
@@ -344,6 +346,7 @@ void TestProgramUpdate::toldToEndDuringADownloadTheProgramEndsAndLeavesNoFile()
 
 void TestProgramUpdate::toldToEndBeforeTheHandOffTheProgramEndsWithoutIt()
 {
+    BSA_SIGNS_WITH_MINISIGN();
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QVERIFY(install(dir.path()));
