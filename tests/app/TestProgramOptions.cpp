@@ -94,6 +94,7 @@ void TestProgramOptions::listensOnlyOnTheGivenAddress_data()
 
 void TestProgramOptions::listensOnlyOnTheGivenAddress()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QFETCH(QString, listen);
     QFETCH(QString, other);
     QTemporaryDir home;
@@ -159,6 +160,7 @@ void TestProgramOptions::programFolderWhenNoneIsGiven_data()
 
 void TestProgramOptions::programFolderWhenNoneIsGiven()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QFETCH(bool, writable);
     // A copy of the program in a folder of its own, run without --home. Root writes everywhere, so as root the
     // program runs as nobody.
