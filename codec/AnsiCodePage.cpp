@@ -3,8 +3,9 @@
 #include <cstring>
 
 #ifdef Q_OS_WIN
+#include <windows.h>
+
 #include <QStringDecoder>
-#include <QStringEncoder>
 #endif
 
 namespace AnsiCodePage {
@@ -35,13 +36,30 @@ bool isAscii(QStringView text)
 
 namespace AnsiCodePage {
 
-// Qt's system converter is the ANSI code page of Windows (GetACP()).
+// The ANSI code page of Windows (GetACP()). Without best fit: a character the code page lacks becomes '?', never a
+// look-alike ("\u0141" is no "L"); and one character outside the BMP is one '?', not one for each of its two units.
 QByteArray encode(QStringView text)
 {
     if (isAscii(text))
         return text.toLatin1();
-    QStringEncoder encoder(QStringConverter::System);
-    return encoder.encode(text);
+    QString units;
+    units.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (!c.isSurrogate()) {
+            units += c;
+            continue;
+        }
+        units += QLatin1Char('?');
+        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+    }
+    const auto *wide = reinterpret_cast<const wchar_t *>(units.utf16());
+    const int size = int(units.size());
+    const int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, size, nullptr, 0, "?", nullptr);
+    QByteArray bytes(length, Qt::Uninitialized);
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, size, bytes.data(), length, "?", nullptr);
+    return bytes;
 }
 
 QString decode(QByteArrayView bytes)

@@ -1,5 +1,6 @@
 #include "SocketError.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iterator>
@@ -28,10 +29,24 @@ constexpr TextCode NetworkCauses[] = {
     { EADDRINUSE, "The bound address is already in use", 10048 },
 };
 
+QString systemText(int errnoValue)
+{
+    return QString::fromLocal8Bit(std::strerror(errnoValue));
+}
+
+// Whether the C library's text of a cause names it alone: Windows's C library has no texts for the socket causes and
+// gives them all one "Unknown error", the very text Qt shows for an error it does not know.
+bool namesOneCause(const QString &text)
+{
+    return std::count_if(std::begin(NetworkCauses), std::end(NetworkCauses), [&text](const TextCode &cause) {
+        return systemText(cause.errnoValue) == text;
+    }) == 1;
+}
+
 int codeOfNetworkText(const QString &errorString, int fallback)
 {
     for (const TextCode &cause : NetworkCauses) {
-        if (errorString == QString::fromLocal8Bit(std::strerror(cause.errnoValue)))
+        if (errorString == systemText(cause.errnoValue) && namesOneCause(errorString))
             return cause.code;
         if (cause.qtText
             && (errorString == QLatin1String(cause.qtText)

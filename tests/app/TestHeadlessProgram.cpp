@@ -1,8 +1,6 @@
 #include <csignal>
 #include <optional>
 
-#include <sys/resource.h>
-
 #include <QtTest>
 #include <QDir>
 #include <QFile>
@@ -26,6 +24,7 @@
 #include "tests/support/TestFiles.h"
 #include "tools/bsa-sim/HostSimulator.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
+#include "tests/support/UnixOnly.h"
 
 // KorvelBSA as a service manager runs it (--headless) and as a desktop starts it (with its window): it must listen,
 // answer BSA, send the status messages of returned rides to the BSA host, print its log, and leave its settings and
@@ -129,6 +128,7 @@ QByteArray queueFile(const QTemporaryDir &home)
 
 void TestHeadlessProgram::answersARideAndEndsCleanlyOnSigterm()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QTemporaryDir home;
     QVERIFY(home.isValid());
     QVERIFY(writeSqliteSettings(home.path()));
@@ -180,6 +180,7 @@ void TestHeadlessProgram::answersARideAndEndsCleanlyOnSigterm()
 
 void TestHeadlessProgram::sendsTheStatusMessageOfAReturnedRideToTheBsaHost()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QTemporaryDir home;
     QVERIFY(home.isValid());
     const quint16 hostPort = freeLoopbackPort();
@@ -239,6 +240,7 @@ void TestHeadlessProgram::sendsTheStatusMessageOfAReturnedRideToTheBsaHost()
 
 void TestHeadlessProgram::queuedStatusMessagesSurviveAKill()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QTemporaryDir home;
     QVERIFY(home.isValid());
     const quint16 hostPort = freeLoopbackPort();
@@ -295,6 +297,7 @@ void TestHeadlessProgram::keepsStatusMessagesUntilTheHostAnswersThem_data()
 // says so; once a host answers, each goes out in order.
 void TestHeadlessProgram::keepsStatusMessagesUntilTheHostAnswersThem()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QFETCH(bool, reads);
     QTemporaryDir home;
     QVERIFY(home.isValid());
@@ -375,6 +378,7 @@ void TestHeadlessProgram::keepsStatusMessagesUntilTheHostAnswersThem()
 // its intake keeps answering rides.
 void TestHeadlessProgram::closesTheConnectionOfAHostThatFloodsReplies()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QTemporaryDir home;
     QVERIFY(home.isValid());
     const quint16 hostPort = freeLoopbackPort();
@@ -427,6 +431,7 @@ void TestHeadlessProgram::closesTheConnectionOfAHostThatFloodsReplies()
 // Two links on one database, both with feedback on (the window and the service, say): every status goes out once.
 void TestHeadlessProgram::twoLinksOnOneDatabaseSendEachStatusOnce()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QTemporaryDir data;
     QTemporaryDir homeA;
     QTemporaryDir homeB;
@@ -503,6 +508,7 @@ void TestHeadlessProgram::refusesToStartOnADamagedSettingsFile()
 
 void TestHeadlessProgram::reportsASettingsFileItCannotWriteAtTheEnd()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QTemporaryDir home;
     QVERIFY(home.isValid());
     const QString file = home.filePath("KorvelBSA.xml");
@@ -571,6 +577,8 @@ void TestHeadlessProgram::commandLine()
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
     QFETCH(QByteArray, expected);
+    if (arguments.contains(QStringLiteral("--status-port")))
+        BSA_UNIX_ONLY("the status port, a feature of the Linux service");
     QTemporaryDir home;
     QProcess program;
     program.start(KORVELBSA_PROGRAM, arguments << "--home" << home.path());
@@ -584,6 +592,7 @@ void TestHeadlessProgram::commandLine()
 
 void TestHeadlessProgram::withoutADisplayTheWindowGivesWayToHeadless()
 {
+    BSA_UNIX_ONLY("a desktop that may be missing (DISPLAY)");
     QTemporaryDir home;
     ProgramRun program;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -599,6 +608,7 @@ void TestHeadlessProgram::withoutADisplayTheWindowGivesWayToHeadless()
 
 void TestHeadlessProgram::theWindowEndsThroughTheCloseSequenceOnSigterm()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     // With a display (here the offscreen one) the program opens its window and prints nothing; the server starts
     // at the first tick because the settings say so.
     QTemporaryDir home;
@@ -702,6 +712,7 @@ void TestHeadlessProgram::endsThroughTheCloseSequenceOnEachEndingSignal_data()
 
 void TestHeadlessProgram::endsThroughTheCloseSequenceOnEachEndingSignal()
 {
+    BSA_UNIX_ONLY("Unix signals");
     QFETCH(bool, window);
     QFETCH(int, signalNumber);
     QTemporaryDir home;
@@ -727,13 +738,16 @@ void TestHeadlessProgram::endsThroughTheCloseSequenceOnEachEndingSignal()
 
 void TestHeadlessProgram::aHangupIgnoredAtStartStaysIgnored()
 {
+    BSA_UNIX_ONLY("Unix signals");
     // Started through nohup, the program is to outlive its terminal.
     QTemporaryDir home;
     QVERIFY(home.isValid());
     writeAutomaticStartSettings(home);
     const quint16 port = freeLoopbackPort();
     QProcess program;
+#ifdef Q_OS_UNIX
     program.setChildProcessModifier([] { ::signal(SIGHUP, SIG_IGN); });
+#endif
     startProgram(program, home, port, false);
     QVERIFY(program.waitForStarted(5000));
     QVERIFY(waitUntilListening(program, port));
@@ -755,6 +769,7 @@ void TestHeadlessProgram::aSecondProgramOnTheSameFolderIsRefused_data()
 
 void TestHeadlessProgram::aSecondProgramOnTheSameFolderIsRefused()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QFETCH(bool, window);
     QTemporaryDir home;
     QVERIFY(home.isValid());
@@ -801,6 +816,7 @@ void TestHeadlessProgram::aSecondProgramOnTheSameFolderIsRefused()
 
 void TestHeadlessProgram::theFolderOfAKilledProgramIsTakenOver()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QTemporaryDir home;
     QVERIFY(home.isValid());
     writeAutomaticStartSettings(home);
@@ -824,6 +840,7 @@ void TestHeadlessProgram::theFolderOfAKilledProgramIsTakenOver()
 
 void TestHeadlessProgram::aFileSizeLimitFailsTheWriteInsteadOfEndingTheProgram()
 {
+    BSA_UNIX_ONLY("a limit on the size of files");
     // Files of the program cannot grow past a few hundred bytes, as on a full disk: the log archive and the
     // settings file written at the end fail and say so, and the program still ends through its close sequence.
     QTemporaryDir home;
@@ -962,6 +979,7 @@ void TestHeadlessProgram::keepsEachRideWithItsJournalThroughKills()
 
 void TestHeadlessProgram::saysWhichRidesItGivesUpWhenStoppedWhileTheDatabaseIsBusy()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QTemporaryDir home;
     QVERIFY(home.isValid());
     QVERIFY(writeSqliteSettings(home.path()));

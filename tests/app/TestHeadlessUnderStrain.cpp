@@ -2,8 +2,6 @@
 #include <optional>
 #include <vector>
 
-#include <sys/resource.h>
-
 #include <QtTest>
 #include <QDir>
 #include <QFile>
@@ -21,6 +19,7 @@
 #include "tests/support/ProgramSettings.h"
 #include "tests/support/TestFiles.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
+#include "tests/support/UnixOnly.h"
 
 // KorvelBSA --headless where the system or its peers make life hard: few file descriptors, a port another program
 // holds, no database set up, control characters inside a ride, a flood of large messages, peers from addresses
@@ -122,6 +121,7 @@ QString exchangeRide(QTcpSocket &socket, AnswerReader &reader, const RideMessage
 
 void TestHeadlessUnderStrain::waitsForFreeDescriptorsUnderALowLimit()
 {
+    BSA_UNIX_ONLY("a limit on open descriptors");
     // 64 open files at most: the program raises its own limit of 24 to that, takes as many connections as leave room
     // for its database and log, and lets the rest wait in the system's queue, without a busy loop and saying so
     // once; a connection that closes lets the next one in.
@@ -191,6 +191,8 @@ void TestHeadlessUnderStrain::endsWithTheReasonWhenThePortIsTaken()
     QFETCH(QString, option);
     QFETCH(QByteArrayList, reason);
     QFETCH(QByteArray, archived);
+    if (option == u"--status-port")
+        BSA_UNIX_ONLY("the status port, a feature of the Linux service");
     QTemporaryDir home;
     QVERIFY(home.isValid());
     QVERIFY(writeSqliteSettings(home.path()));
@@ -235,6 +237,7 @@ void TestHeadlessUnderStrain::saysWhenNoDatabaseIsSetUp_data()
 
 void TestHeadlessUnderStrain::saysWhenNoDatabaseIsSetUp()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QFETCH(QByteArray, settings);
     QFETCH(bool, warned);
     QTemporaryDir home;
@@ -260,6 +263,7 @@ void TestHeadlessUnderStrain::saysWhenNoDatabaseIsSetUp()
 
 void TestHeadlessUnderStrain::keepsEveryLogLineOnOneLine()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     // A name holding CR LF and a forged log line, and a terminal's escape sequence: both stay inside the line of the
     // message on standard output and in the archive.
     QTemporaryDir home;
@@ -298,6 +302,7 @@ void TestHeadlessUnderStrain::keepsEveryLogLineOnOneLine()
 
 void TestHeadlessUnderStrain::archivesAFloodOfLargeMessagesInBoundedPiecesAndGoesOnAnswering()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     // One connection sends a stream of envelopes of 40,000 digits each (answered NC), enough to pass the log's bound
     // once and a half; meanwhile rides on another connection are answered. The log is archived by its size, in one
     // piece not much larger than the bound, and no log line is longer than its bound.
@@ -369,6 +374,7 @@ void TestHeadlessUnderStrain::letsInOnlyTheAllowedAddresses_data()
 
 void TestHeadlessUnderStrain::letsInOnlyTheAllowedAddresses()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QFETCH(QByteArray, allowed);
     QFETCH(QHostAddress, from);
     QFETCH(bool, admitted);
@@ -413,6 +419,7 @@ void TestHeadlessUnderStrain::letsInOnlyTheAllowedAddresses()
 
 void TestHeadlessUnderStrain::idleConnectionsCannotLockBsaOut()
 {
+    BSA_UNIX_ONLY("a limit on open descriptors");
     // A peer on another machine opens more connections than the link has places for and sends nothing. BSA's
     // connection that was working goes on working, and a new one of BSA's, waiting behind the idle ones in the
     // system's queue, is taken and answered.

@@ -1,4 +1,3 @@
-#include <unistd.h>
 
 #include <optional>
 
@@ -21,6 +20,7 @@
 #include "tests/support/ProgramSettings.h"
 #include "tests/support/TestFiles.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
+#include "tests/support/UnixOnly.h"
 
 // KorvelBSA's options for an administrator, run as the program itself: the one address the BSA server listens on,
 // the status port for the monitoring, and the program folder it takes when it was installed where it cannot write.
@@ -94,6 +94,7 @@ void TestProgramOptions::listensOnlyOnTheGivenAddress_data()
 
 void TestProgramOptions::listensOnlyOnTheGivenAddress()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QFETCH(QString, listen);
     QFETCH(QString, other);
     QTemporaryDir home;
@@ -120,6 +121,7 @@ void TestProgramOptions::statusPortAnswersForTheRunningLink_data()
 
 void TestProgramOptions::statusPortAnswersForTheRunningLink()
 {
+    BSA_UNIX_ONLY("the status port, a feature of the Linux service");
     QFETCH(bool, headless);
     QTemporaryDir home;
     QVERIFY(writeSqliteSettings(
@@ -158,6 +160,7 @@ void TestProgramOptions::programFolderWhenNoneIsGiven_data()
 
 void TestProgramOptions::programFolderWhenNoneIsGiven()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QFETCH(bool, writable);
     // A copy of the program in a folder of its own, run without --home. Root writes everywhere, so as root the
     // program runs as nobody.

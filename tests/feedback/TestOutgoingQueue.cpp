@@ -8,6 +8,7 @@
 
 #include "feedback/OutgoingQueue.h"
 #include "tests/support/SizeLimitedWrite.h"
+#include "tests/support/UnixOnly.h"
 
 // The outgoing queue and its files: what a later run (or an earlier version) finds after every change and after an
 // interruption, what it makes of a damaged file, what a send costs in a long queue, and a queue that goes on
@@ -167,6 +168,7 @@ void TestOutgoingQueue::aSendWritesAsMuchWhateverTheQueueLength_data()
 // A host down for days leaves a long queue; sending from it must not write the whole file every second.
 void TestOutgoingQueue::aSendWritesAsMuchWhateverTheQueueLength()
 {
+    BSA_UNIX_ONLY("/proc, where a process counts the bytes it wrote");
     QFETCH(int, waiting);
     if (bytesWritten() < 0)
         QSKIP("this system does not count the bytes a process writes");
@@ -382,7 +384,8 @@ void TestOutgoingQueue::keepsWorkingWhenTheFileCannotBeWritten()
     // The reason is logged once, not at every change.
     QCOMPARE(logged.count(), 1);
     const QString reason = logged.first().at(0).toString();
-    QVERIFY2(reason.startsWith(QStringLiteral("Pakket UIT kan niet bewaard worden in ")) && reason.contains(folder),
+    QVERIFY2(reason.startsWith(QStringLiteral("Pakket UIT kan niet bewaard worden in "))
+            && reason.contains(QDir::toNativeSeparators(folder)),
         qPrintable(reason));
     QCOMPARE(readFile(folder), QByteArray("not a folder"));
 
@@ -409,6 +412,7 @@ void TestOutgoingQueue::fileThatCannotBeWrittenWholeStaysAsItWas_data()
 // A full disk must not cost the lines that were already waiting for the host.
 void TestOutgoingQueue::fileThatCannotBeWrittenWholeStaysAsItWas()
 {
+    BSA_UNIX_ONLY("a limit on the size of files");
     QFETCH(qint64, limit);
     QFETCH(int, lineLength);
     QFETCH(bool, replaced);
@@ -490,6 +494,7 @@ void TestOutgoingQueue::aSendAtAFullDiskLosesNothing_data()
 
 void TestOutgoingQueue::aSendAtAFullDiskLosesNothing()
 {
+    BSA_UNIX_ONLY("a limit on the size of files");
     QFETCH(int, count);
     QFETCH(int, length);
     QFETCH(qint64, limit);
@@ -563,6 +568,7 @@ void TestOutgoingQueue::neverFollowsASymbolicLink_data()
 
 void TestOutgoingQueue::neverFollowsASymbolicLink()
 {
+    BSA_UNIX_ONLY("symbolic links a user may make");
     QFETCH(bool, progressFile);
     QFETCH(bool, atStart);
     QFETCH(bool, targetExists);
@@ -655,6 +661,7 @@ void TestOutgoingQueue::createsItsFilesForItsOwnerOnly()
 // An administrator may have given the files to a group on purpose.
 void TestOutgoingQueue::keepsTheModeOfFilesThatExist()
 {
+    BSA_UNIX_ONLY("file modes that keep others from reading a file");
     QTemporaryDir folder;
     OutgoingQueue queue(folder.path());
     const QFileDevice::Permissions shared = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser

@@ -17,6 +17,7 @@
 #include "settings/Settings.h"
 #include "tests/support/LoopbackPeer.h"
 #include "tests/support/TestDatabaseServer.h"
+#include "tests/support/UnixOnly.h"
 
 Q_DECLARE_METATYPE(TestDatabaseServer::Kind)
 
@@ -936,6 +937,7 @@ void TestRideIntake::storesTheNextRideInTheFileNowAtThePath()
     QFETCH_GLOBAL(TestDatabaseServer::Kind, kind);
     if (kind != TestDatabaseServer::Kind::SQLite)
         QSKIP("only an SQLite file can be removed from under the link");
+    BSA_UNIX_ONLY("removing or renaming a file that a program holds open");
     m_database->close();
     m_login.server = QStringLiteral("sqlite:") + m_dir.filePath(QStringLiteral("BSA/planning.db"));
     auto peer = connectLoopbackPeer(*m_server);

@@ -270,6 +270,9 @@ void TestBSAClient::mapsSocketErrorsToWinsockCodes()
     QFETCH(QAbstractSocket::SocketError, error);
     QFETCH(QString, text);
     QFETCH(int, code);
+    if (!text.isEmpty() && text == QString::fromLocal8Bit(std::strerror(ECONNRESET))
+        && text == QString::fromLocal8Bit(std::strerror(ECONNABORTED)))
+        QSKIP("this C library has one text for every socket error (Windows): Qt's texts name the cause there");
     QCOMPARE(SocketError::winsockCode(error, text), code);
 }
 
@@ -278,8 +281,12 @@ void TestBSAClient::buildsBothMessageForms()
     QCOMPARE(SocketError::callFailed(
                  QAbstractSocket::AddressInUseError, QStringLiteral("Address in use %1"), QStringLiteral("bind")),
         QStringLiteral("Windows socket error: Address in use %1 (10048), on API 'bind'"));
-    QCOMPARE(SocketError::asyncFailed(QAbstractSocket::NetworkError, QString::fromLocal8Bit(std::strerror(ECONNRESET))),
-        QStringLiteral("Asynchronous socket error 10054"));
+    QCOMPARE(SocketError::asyncFailed(QAbstractSocket::NetworkError, QStringLiteral("Connection timed out")),
+        QStringLiteral("Asynchronous socket error 10060"));
+    const QString reset = QString::fromLocal8Bit(std::strerror(ECONNRESET));
+    if (reset != QString::fromLocal8Bit(std::strerror(ECONNABORTED))) // Windows's C library has one text for both
+        QCOMPARE(SocketError::asyncFailed(QAbstractSocket::NetworkError, reset),
+            QStringLiteral("Asynchronous socket error 10054"));
 }
 
 QTEST_GUILESS_MAIN(TestBSAClient)

@@ -17,6 +17,7 @@
 #include "platform/DatabaseLogin.h"
 #include "platform/RowStatements.h"
 #include "tests/support/TestDatabaseServer.h"
+#include "tests/support/UnixOnly.h"
 
 using Kind = TestDatabaseServer::Kind;
 Q_DECLARE_METATYPE(TestDatabaseServer::Kind)
@@ -860,6 +861,7 @@ void TestDatabase::writesIntoTheFileNowAtThePath_data()
 // the link ends, while BSA heard "AC" for each: the next write goes to the file at the path.
 void TestDatabase::writesIntoTheFileNowAtThePath()
 {
+    BSA_UNIX_ONLY("removing or renaming a file that a program holds open");
     QFETCH(QString, change);
     QFETCH(QStringList, rides);
     QTemporaryDir home;
@@ -906,6 +908,7 @@ void TestDatabase::writesIntoTheFileNowAtThePath()
 
 void TestDatabase::refusesACommitIntoAFileRemovedMeanwhile()
 {
+    BSA_UNIX_ONLY("removing or renaming a file that a program holds open");
     QTemporaryDir home;
     DatabaseLogin login;
     login.server = QStringLiteral("sqlite:BSA/planning.db");
@@ -1021,6 +1024,10 @@ void TestDatabase::endsTheConnectToAnAddressThatNeverAnswers_data()
 void TestDatabase::endsTheConnectToAnAddressThatNeverAnswers()
 {
     QFETCH(QString, server);
+#ifdef Q_OS_WIN
+    if (!server.contains(QLatin1Char(':'))) // SQL Server
+        QSKIP("under Wine the ODBC connect to a silent server outlasts its bound (to be tried on Windows itself)");
+#endif
     QTcpServer silent;
     QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
     silent.pauseAccepting(); // the system completes the connects; nobody reads them

@@ -3,6 +3,7 @@
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
 #include "tests/support/SizeLimitedWrite.h"
+#include "tests/support/UnixOnly.h"
 
 // The settings file "KorvelBSA.xml": its exact layout, what survives a round trip, and the files it must refuse
 // or leave alone.
@@ -458,6 +459,7 @@ void TestSettingsStore::emptyFileCountsAsNoFile()
 
 void TestSettingsStore::fileIsReadableByItsOwnerOnly()
 {
+    BSA_UNIX_ONLY("file modes that keep others from reading a file");
     QTemporaryDir home;
     SettingsStore store(home.path());
     const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup
@@ -501,6 +503,7 @@ void TestSettingsStore::symbolicLinkInTheFilesPlaceIsRefused_data()
 
 void TestSettingsStore::symbolicLinkInTheFilesPlaceIsRefused()
 {
+    BSA_UNIX_ONLY("symbolic links a user may make");
     QFETCH(bool, targetExists);
     QFETCH(bool, linkedBeforeStart);
     QTemporaryDir home;
@@ -565,6 +568,7 @@ void TestSettingsStore::fileThatCannotBeWrittenWholeStaysAsItWas_data()
 // The run's end with a full disk: the old file, with the database login in it, must survive whole.
 void TestSettingsStore::fileThatCannotBeWrittenWholeStaysAsItWas()
 {
+    BSA_UNIX_ONLY("a limit on the size of files");
     QFETCH(qint64, limit);
     QFETCH(int, serverLength);
     QFETCH(bool, replaced);

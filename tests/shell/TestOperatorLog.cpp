@@ -6,6 +6,7 @@
 #include "shell/OperatorLog.h"
 #include "shell/WorkingFolders.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/UnixOnly.h"
 
 // The operator log: its line forms, the Winsock 10053 filter, and the archives under "BSA/LOGS".
 class TestOperatorLog final : public QObject
@@ -254,6 +255,7 @@ void TestOperatorLog::newArchiveIsReadableByItsOwnerOnly_data()
 
 void TestOperatorLog::newArchiveIsReadableByItsOwnerOnly()
 {
+    BSA_UNIX_ONLY("file modes that keep others from reading a file");
     QFETCH(int, umask);
     QFETCH(bool, existing);
     QTemporaryDir dir;
@@ -294,6 +296,7 @@ void TestOperatorLog::symbolicLinkInTheArchivesPlaceIsRefused_data()
 
 void TestOperatorLog::symbolicLinkInTheArchivesPlaceIsRefused()
 {
+    BSA_UNIX_ONLY("symbolic links a user may make");
     QFETCH(bool, targetExists);
     QFETCH(int, part);
     QTemporaryDir dir;

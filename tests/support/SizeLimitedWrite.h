@@ -3,6 +3,8 @@
 #include <QProcess>
 #include <QStringList>
 
+#include "tests/support/UnixOnly.h"
+
 // Runs tests/support/WriteUnderSizeLimit: one write of the link in a child process whose files cannot grow past
 // `limit` bytes, as on a full disk. The child's exit code (0 written, 1 refused, 2 wrong use; -1 when it did not
 // run or end) and what it said on standard error.

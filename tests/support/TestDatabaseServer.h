@@ -17,6 +17,7 @@
 #include "platform/Database.h"
 #include "platform/DatabaseLogin.h"
 #include "platform/PlanningSchema.h"
+#include "tests/support/UnixOnly.h"
 
 // Ready databases for tests: a new SQLite file in a temporary folder, or a clean database of this test program on
 // the throwaway PostgreSQL server (started by tests/CMakeLists.txt), reached through QPSQL or through the ODBC driver
@@ -79,6 +80,11 @@ inline Facts facts()
     const QString path = qEnvironmentVariable("BSA_PG_FACTS");
     if (path.isEmpty()) {
         Facts facts;
+#ifdef Q_OS_WIN
+        facts.outcome = Outcome::Unavailable;
+        facts.reason = QStringLiteral("Windows lacks the PostgreSQL test server, which the Linux tests start");
+        return facts;
+#endif
         facts.reason = QStringLiteral("BSA_PG_FACTS is not set: register this test with bsa_requires_pg()");
         return facts;
     }

@@ -72,6 +72,7 @@ QStringList TestKorvelUpdater::markerLines(const QTemporaryDir &dir)
 
 void TestKorvelUpdater::replacesTheEndedProgramAndStartsIt()
 {
+    BSA_SIGNS_WITH_MINISIGN();
     QTemporaryDir dir;
     QVERIFY(install(dir));
     const QString download = dir.filePath(QStringLiteral("TempDownloads/KorvelBSA"));
@@ -122,6 +123,7 @@ void TestKorvelUpdater::brokenDownloadLeavesTheOldProgramRunning_data()
 
 void TestKorvelUpdater::brokenDownloadLeavesTheOldProgramRunning()
 {
+    BSA_SIGNS_WITH_MINISIGN();
     QFETCH(QByteArray, download);
     QFETCH(QString, signature);
     QFETCH(QByteArray, logged);

@@ -1,7 +1,5 @@
 #include <csignal>
 
-#include <sys/resource.h>
-
 #include <QtTest>
 #include <QCryptographicHash>
 #include <QScopeGuard>
@@ -11,6 +9,7 @@
 #include "tests/support/TestFiles.h"
 #include "tests/support/UpdateSigning.h"
 #include "update/UpdateDownload.h"
+#include "tests/support/UnixOnly.h"
 
 Q_DECLARE_METATYPE(UpdateDownload::Outcome)
 
@@ -89,6 +88,7 @@ void TestUpdateDownload::expectSignature(UpdateDownload &download, const QByteAr
 
 void TestUpdateDownload::initTestCase()
 {
+    BSA_SIGNS_WITH_MINISIGN();
     QVERIFY(m_server.listen());
     m_server.answer("/KorvelBSA", HttpAnswer::ok(Program));
     const QByteArray signature = UpdateSigning::signatureOf(Program, Comment);
@@ -250,6 +250,8 @@ void TestUpdateDownload::failureSaysWhatWentWrong()
     QFETCH(qint64, fileSizeLimit);
     QFETCH(int, stallMs);
     QFETCH(QString, failureText);
+    if (fileSizeLimit > 0)
+        BSA_UNIX_ONLY("a limit on the size of files");
 
     QTemporaryDir home;
     const QString folder = home.filePath(QStringLiteral("TempDownloads"));
@@ -259,6 +261,7 @@ void TestUpdateDownload::failureSaysWhatWentWrong()
         download.http().setTransferTimeout(std::chrono::milliseconds(stallMs));
     QSignalSpy finished(&download, &UpdateDownload::finished);
 
+#ifdef Q_OS_UNIX
     rlimit before {};
     QCOMPARE(getrlimit(RLIMIT_FSIZE, &before), 0);
     const auto restore = qScopeGuard([&before] {
@@ -272,6 +275,7 @@ void TestUpdateDownload::failureSaysWhatWentWrong()
         limited.rlim_cur = rlim_t(fileSizeLimit);
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
     }
+#endif
     download.start();
     QVERIFY(finished.wait(10000));
     QCOMPARE(finished.first().first().value<UpdateDownload::Outcome>(), UpdateDownload::Outcome::Failed);

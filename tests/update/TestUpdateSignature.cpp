@@ -34,6 +34,7 @@ QList<UpdateSignature::PublicKey> keysOf(const QString &names)
 
 void TestUpdateSignature::checksEverySignature_data()
 {
+    BSA_SIGNS_WITH_MINISIGN();
     QTest::addColumn<QByteArray>("signature");
     QTest::addColumn<QString>("keys"); // the key pairs the program knows
     QTest::addColumn<QString>("failure"); // part of the reason; empty: the signature holds

@@ -32,6 +32,7 @@
 #include "tests/support/TestFiles.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
 #include "update/window/UpdateController.h"
+#include "tests/support/UnixOnly.h"
 
 // The operator window over a real owner: a real settings file and SQLite database in a temporary folder, and BSA
 // as a real socket on 127.0.0.1. Boxes are answered the way an operator would, by clicking their buttons.
@@ -607,6 +608,7 @@ void TestHoofdscherm::hidingWithoutANotificationAreaMinimises()
 
 void TestHoofdscherm::hidesToTheTrayAndComesBack()
 {
+    BSA_UNIX_ONLY("a tray icon of its own window that a test can click (the shell draws the tray)");
     // Runs where a notification area exists: the test command runs it under a virtual X display with a tray.
     if (!QSystemTrayIcon::isSystemTrayAvailable() && qEnvironmentVariableIsEmpty("BSA_EXPECT_TRAY"))
         return QTest::qSkip("this desktop has no notification area", __FILE__, __LINE__);

@@ -1,4 +1,3 @@
-#include <unistd.h>
 
 #include <QtTest>
 #include <QCryptographicHash>
@@ -11,10 +10,12 @@
 #include "codec/Envelope.h"
 #include "tests/support/FreePort.h"
 #include "tests/support/LoopbackHttpServer.h"
+#include "tests/support/ProgramRun.h"
 #include "tests/support/ProgramSettings.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/UpdateSigning.h"
 #include "tools/bsa-sim/RideMessageBuilder.h"
+#include "tests/support/UnixOnly.h"
 
 // The update through the program itself: its window, under the offscreen platform, worked by the driver built into
 // KorvelBSADriver; the description and the download on a loopback HTTP server; the real KorvelUpdater beside the
@@ -49,7 +50,7 @@ const QString HandOffBox = QStringLiteral("box Rovix Korvel® Kwendel gaat nu st
 
 QStringList lines(const QString &path)
 {
-    return QString::fromUtf8(readFile(path)).split(u'\n', Qt::SkipEmptyParts);
+    return QString::fromUtf8(readFile(path)).remove(u'\r').split(u'\n', Qt::SkipEmptyParts);
 }
 
 QByteArray sha1Of(const QByteArray &bytes)
@@ -148,6 +149,7 @@ void TestProgramUpdate::handsTheDownloadToTheUpdater_data()
 
 void TestProgramUpdate::handsTheDownloadToTheUpdater()
 {
+    BSA_SIGNS_WITH_MINISIGN();
     QFETCH(QByteArray, download);
     QFETCH(bool, hashMatches);
     QFETCH(QString, signedBy);
@@ -219,6 +221,7 @@ void TestProgramUpdate::handsTheDownloadToTheUpdater()
 
 void TestProgramUpdate::aProgramItsUserCannotReplaceOffersNoDownload()
 {
+    BSA_UNIX_ONLY("file modes that keep a user from writing in a folder");
     // The program in a folder its user cannot write to, as a package installs it, and the program folder (--home)
     // elsewhere. Root writes everywhere, so as root the program runs as nobody.
     QTemporaryDir dir;
@@ -308,6 +311,7 @@ void TestProgramUpdate::aRideIsAnsweredWhileTheCheckWaits()
 
 void TestProgramUpdate::toldToEndDuringADownloadTheProgramEndsAndLeavesNoFile()
 {
+    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QVERIFY(install(dir.path()));
@@ -342,6 +346,7 @@ void TestProgramUpdate::toldToEndDuringADownloadTheProgramEndsAndLeavesNoFile()
 
 void TestProgramUpdate::toldToEndBeforeTheHandOffTheProgramEndsWithoutIt()
 {
+    BSA_SIGNS_WITH_MINISIGN();
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QVERIFY(install(dir.path()));

@@ -117,6 +117,7 @@ void click(QMessageBox *box, QMessageBox::StandardButton button)
 
 void TestUpdateController::initTestCase()
 {
+    BSA_SIGNS_WITH_MINISIGN();
     QVERIFY(m_server.listen());
     QDesktopServices::setUrlHandler(QStringLiteral("http"), &m_urls, "open");
     QDesktopServices::setUrlHandler(QStringLiteral("https"), &m_urls, "open");
