@@ -237,7 +237,6 @@ void TestHeadlessUnderStrain::saysWhenNoDatabaseIsSetUp_data()
 
 void TestHeadlessUnderStrain::saysWhenNoDatabaseIsSetUp()
 {
-    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QFETCH(QByteArray, settings);
     QFETCH(bool, warned);
     QTemporaryDir home;
@@ -263,7 +262,6 @@ void TestHeadlessUnderStrain::saysWhenNoDatabaseIsSetUp()
 
 void TestHeadlessUnderStrain::keepsEveryLogLineOnOneLine()
 {
-    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     // A name holding CR LF and a forged log line, and a terminal's escape sequence: both stay inside the line of the
     // message on standard output and in the archive.
     QTemporaryDir home;
@@ -302,7 +300,6 @@ void TestHeadlessUnderStrain::keepsEveryLogLineOnOneLine()
 
 void TestHeadlessUnderStrain::archivesAFloodOfLargeMessagesInBoundedPiecesAndGoesOnAnswering()
 {
-    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     // One connection sends a stream of envelopes of 40,000 digits each (answered NC), enough to pass the log's bound
     // once and a half; meanwhile rides on another connection are answered. The log is archived by its size, in one
     // piece not much larger than the bound, and no log line is longer than its bound.
@@ -374,7 +371,6 @@ void TestHeadlessUnderStrain::letsInOnlyTheAllowedAddresses_data()
 
 void TestHeadlessUnderStrain::letsInOnlyTheAllowedAddresses()
 {
-    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QFETCH(QByteArray, allowed);
     QFETCH(QHostAddress, from);
     QFETCH(bool, admitted);

@@ -9,15 +9,6 @@
 
 #include "tests/support/UnixOnly.h"
 
-// A test that ends the program from outside, as a service manager does (SIGTERM on Linux), skips on Windows until the
-// program ends there through its close sequence when told to from outside.
-#ifdef Q_OS_WIN
-#define BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE()                                                                            \
-    QSKIP("ending the program from outside through its close sequence (waits for the lead's Windows change)")
-#else
-#define BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE() static_cast<void>(0)
-#endif
-
 // One run of the program as a service manager or an operator starts it, its standard output gathered as it comes.
 // Every wait is bounded; the destructor kills a program the test did not end.
 class ProgramRun

@@ -311,7 +311,6 @@ void TestProgramUpdate::aRideIsAnsweredWhileTheCheckWaits()
 
 void TestProgramUpdate::toldToEndDuringADownloadTheProgramEndsAndLeavesNoFile()
 {
-    BSA_ENDS_THE_PROGRAM_FROM_OUTSIDE();
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QVERIFY(install(dir.path()));
