@@ -68,6 +68,14 @@ bool waitForOutput(QProcess &program, QByteArray &output, const QByteArray &text
     }
     return output.contains(text);
 }
+
+// The program without its window on the program folder `home`, until its server listens.
+bool startListening(QProcess &program, const QTemporaryDir &home, QByteArray &output)
+{
+    program.start(QStringLiteral(KORVELBSA_PROGRAM),
+        { "--headless", "--home", home.path(), "--server-port", QString::number(freeLoopbackPort()) });
+    return program.waitForStarted(10000) && waitForOutput(program, output, "BSA Callcenter Server werd gestart");
+}
 } // namespace
 
 void TestWindowsSessionEnd::theSessionEndRunsTheCloseSequence_data()
@@ -85,11 +93,8 @@ void TestWindowsSessionEnd::theSessionEndRunsTheCloseSequence()
     QVERIFY(writeSqliteSettings(home.path()));
     const QByteArray written = readFile(home.filePath("KorvelBSA.xml"));
     QProcess program;
-    program.start(QStringLiteral(KORVELBSA_PROGRAM),
-        { "--headless", "--home", home.path(), "--server-port", QString::number(freeLoopbackPort()) });
-    QVERIFY(program.waitForStarted(10000));
     QByteArray output;
-    QVERIFY2(waitForOutput(program, output, "BSA Callcenter Server werd gestart"), output.constData());
+    QVERIFY2(startListening(program, home, output), output.constData());
 
     HWND window = nullptr;
     QTRY_VERIFY_WITH_TIMEOUT((window = sessionWindowOf(program)) != nullptr, 10000);
@@ -123,11 +128,8 @@ void TestWindowsSessionEnd::aRequestToEndRunsTheCloseSequence()
     QVERIFY(home.isValid());
     QVERIFY(writeSqliteSettings(home.path()));
     QProcess program;
-    program.start(QStringLiteral(KORVELBSA_PROGRAM),
-        { "--headless", "--home", home.path(), "--server-port", QString::number(freeLoopbackPort()) });
-    QVERIFY(program.waitForStarted(10000));
     QByteArray output;
-    QVERIFY2(waitForOutput(program, output, "BSA Callcenter Server werd gestart"), output.constData());
+    QVERIFY2(startListening(program, home, output), output.constData());
     QTRY_VERIFY_WITH_TIMEOUT(sessionWindowOf(program) != nullptr, 10000);
     program.terminate();
     QVERIFY(program.waitForFinished(20000));
