@@ -73,7 +73,7 @@ public:
     // Why a postgresql: login cannot connect in a program without Qt's PostgreSQL driver (the Windows program).
     static inline const QString NoPostgresqlDriver = QStringLiteral(
         "Dit programma heeft geen PostgreSQL-driver (QPSQL): verbind via psqlODBC met xLoginServer_Text "
-        "odbc:DRIVER={PostgreSQL Unicode};SERVER=host;PORT=5432;DATABASE=planning;UID=gebruiker;PWD=wachtwoord");
+        "odbc:DRIVER={PostgreSQL Unicode(x64)};SERVER=host;PORT=5432;DATABASE=planning;UID=gebruiker;PWD=wachtwoord");
     // True when the last failure was a database that did not answer within its bound. The connection is closed
     // then; the next use connects again.
     bool lastFailureWasTimeout() const;

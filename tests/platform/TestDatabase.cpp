@@ -30,6 +30,7 @@ class TestDatabase final : public QObject
 private slots:
     void init();
     void cleanup();
+    void aPostgresqlLoginWithoutItsDriverNamesTheOdbcForm();
     void connectsAtFirstUse_data() { addKinds(); }
     void connectsAtFirstUse();
     void abortsSilentlyWithoutServer();
@@ -191,6 +192,19 @@ void TestDatabase::connectsAtFirstUse()
         kind == Kind::SQLite           ? Database::Dialect::SQLite
             : kind == Kind::PostgreSQL ? Database::Dialect::PostgreSQL
                                        : Database::Dialect::Odbc);
+}
+
+void TestDatabase::aPostgresqlLoginWithoutItsDriverNamesTheOdbcForm()
+{
+    if (QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
+        QSKIP("this build has Qt's PostgreSQL driver (the Windows program has not)");
+    DatabaseLogin login;
+    login.server = QStringLiteral("postgresql:127.0.0.1");
+    Database db(TestDatabaseServer::loginFrom(login), m_dir.path());
+    QString error;
+    QVERIFY(!db.open(&error));
+    QCOMPARE(error, Database::NoPostgresqlDriver);
+    QVERIFY(error.contains(QLatin1String("odbc:DRIVER={PostgreSQL Unicode(x64)}")));
 }
 
 void TestDatabase::abortsSilentlyWithoutServer()
