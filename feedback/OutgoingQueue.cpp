@@ -76,7 +76,10 @@ OutgoingQueue::OutgoingQueue(const QString &folder, QObject *parent)
     : QObject(parent)
     , m_fileName(QDir(folder).filePath(QLatin1String(FileName)))
     , m_progressFileName(QDir(folder).filePath(QLatin1String(ProgressFileName)))
-{ }
+{
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, &OutgoingQueue::retrySave);
+}
 
 void OutgoingQueue::restore()
 {
@@ -417,6 +420,7 @@ void OutgoingQueue::recordSent(const QString &line)
     if (message != m_lastProgressFailure)
         emit logLine(message);
     m_lastProgressFailure = message;
+    scheduleRetry();
 }
 
 bool OutgoingQueue::forgetProgress(QString *failureMessage)
@@ -435,6 +439,8 @@ void OutgoingQueue::reportSaved()
     if (!m_lastFailure.isEmpty())
         emit logLine(QStringLiteral("Pakket UIT wordt weer bewaard in %1").arg(native(m_fileName)));
     m_lastFailure.clear();
+    if (m_lastProgressFailure.isEmpty())
+        m_retryDelay = FirstRetryMs;
 }
 
 void OutgoingQueue::reportFailure(const QString &message)
@@ -443,6 +449,30 @@ void OutgoingQueue::reportFailure(const QString &message)
     if (message != m_lastFailure)
         emit logLine(message);
     m_lastFailure = message;
+    scheduleRetry();
+}
+
+void OutgoingQueue::scheduleRetry()
+{
+    if (m_retry.isActive())
+        return;
+    m_retry.start(m_retryDelay);
+    m_retryDelay = std::min(2 * m_retryDelay, LastRetryMs);
+}
+
+void OutgoingQueue::retrySave()
+{
+    if (!m_restored || (isSaved() && m_lastFailure.isEmpty() && m_lastProgressFailure.isEmpty()))
+        return; // a later change wrote it meanwhile
+    // The whole queue as it is now, without the progress file: whatever failed before, the file then holds exactly
+    // the lines not sent.
+    const bool progressFailed = !m_lastProgressFailure.isEmpty();
+    writeWhole();
+    if (progressFailed && m_lastFailure.isEmpty()) {
+        emit logLine(QStringLiteral("Pakket UIT wordt weer bewaard in %1").arg(native(m_progressFileName)));
+        m_lastProgressFailure.clear();
+        m_retryDelay = FirstRetryMs;
+    }
 }
 
 QString OutgoingQueue::failure(const QString &fileName, const QString &reason) const

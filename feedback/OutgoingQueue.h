@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 // The outgoing queue PakketUIT: the hexadecimal form of every message waiting for the BSA host, oldest first.
 // Every change is also written to the queue's folder, so that a line survives an exit or a crash of the link until
@@ -69,6 +70,8 @@ private:
     bool forgetProgress(QString *failure);
     void reportSaved();
     void reportFailure(const QString &message);
+    void scheduleRetry();
+    void retrySave();
     QString failure(const QString &fileName, const QString &reason) const;
 
     QString m_fileName;
@@ -83,4 +86,11 @@ private:
     bool m_fileBehind = false; // the file's content is not known: the next change writes it whole
     QString m_lastFailure; // the last write failure reported, so that a full disk is not reported every second
     QString m_lastProgressFailure;
+    // A write that failed is tried again without waiting for the next change, which may be hours away: after a
+    // second, then at doubling intervals up to a minute. On Windows a moment's reader of the file (a virus scanner,
+    // a backup) is enough to make its replacement fail.
+    QTimer m_retry;
+    int m_retryDelay = FirstRetryMs;
+    static constexpr int FirstRetryMs = 1000;
+    static constexpr int LastRetryMs = 60 * 1000;
 };

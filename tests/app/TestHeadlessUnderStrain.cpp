@@ -375,6 +375,8 @@ void TestHeadlessUnderStrain::letsInOnlyTheAllowedAddresses()
     QFETCH(QHostAddress, from);
     QFETCH(bool, admitted);
     QFETCH(QByteArray, startLine);
+    if (!admitted)
+        BSA_SEES_A_REFUSED_CLOSE();
     QTemporaryDir home;
     QVERIFY(home.isValid());
     QVERIFY(writeFile(home.filePath("KorvelBSA.xml"), sqliteSettingsAllowing(allowed)));
