@@ -403,7 +403,7 @@ void OutgoingQueue::recordSent(const QString &line)
             reportSaved();
             return;
         }
-        // The file stays as it was: its sent part is counted as before, and the next send tries again.
+        // The file stays as it was: its sent part is counted as before, and the retry writes it whole.
         reportFailure(error);
     }
     // Only the small progress file is written, whatever the length of the queue. Should that fail, a crash would
@@ -411,9 +411,7 @@ void OutgoingQueue::recordSent(const QString &line)
     const QByteArray text = QByteArray::number(m_sentBytes) + ' ' + m_sentHash.toHex() + LineEnd.toByteArray();
     QString reason;
     if (PrivateFile::replace(m_progressFileName, text, &reason)) {
-        if (!m_lastProgressFailure.isEmpty())
-            emit logLine(QStringLiteral("Pakket UIT wordt weer bewaard in %1").arg(native(m_progressFileName)));
-        m_lastProgressFailure.clear();
+        reportProgressSaved();
         return;
     }
     const QString message = failure(m_progressFileName, reason);
@@ -437,9 +435,18 @@ bool OutgoingQueue::forgetProgress(QString *failureMessage)
 void OutgoingQueue::reportSaved()
 {
     if (!m_lastFailure.isEmpty())
-        emit logLine(QStringLiteral("Pakket UIT wordt weer bewaard in %1").arg(native(m_fileName)));
+        emit logLine(savedAgain(m_fileName));
     m_lastFailure.clear();
     if (m_lastProgressFailure.isEmpty())
+        m_retryDelay = FirstRetryMs;
+}
+
+void OutgoingQueue::reportProgressSaved()
+{
+    if (!m_lastProgressFailure.isEmpty())
+        emit logLine(savedAgain(m_progressFileName));
+    m_lastProgressFailure.clear();
+    if (m_lastFailure.isEmpty())
         m_retryDelay = FirstRetryMs;
 }
 
@@ -466,16 +473,17 @@ void OutgoingQueue::retrySave()
         return; // a later change wrote it meanwhile
     // The whole queue as it is now, without the progress file: whatever failed before, the file then holds exactly
     // the lines not sent.
-    const bool progressFailed = !m_lastProgressFailure.isEmpty();
     writeWhole();
-    if (progressFailed && m_lastFailure.isEmpty()) {
-        emit logLine(QStringLiteral("Pakket UIT wordt weer bewaard in %1").arg(native(m_progressFileName)));
-        m_lastProgressFailure.clear();
-        m_retryDelay = FirstRetryMs;
-    }
+    if (m_lastFailure.isEmpty())
+        reportProgressSaved(); // the whole write left no progress file to be behind
 }
 
 QString OutgoingQueue::failure(const QString &fileName, const QString &reason) const
 {
     return QStringLiteral("Pakket UIT kan niet bewaard worden in %1: %2").arg(native(fileName), reason);
+}
+
+QString OutgoingQueue::savedAgain(const QString &fileName) const
+{
+    return QStringLiteral("Pakket UIT wordt weer bewaard in %1").arg(native(fileName));
 }

@@ -69,10 +69,12 @@ private:
     void recordSent(const QString &line);
     bool forgetProgress(QString *failure);
     void reportSaved();
+    void reportProgressSaved();
     void reportFailure(const QString &message);
     void scheduleRetry();
     void retrySave();
     QString failure(const QString &fileName, const QString &reason) const;
+    QString savedAgain(const QString &fileName) const;
 
     QString m_fileName;
     QString m_progressFileName;
